@@ -1,0 +1,37 @@
+# The two commands that matter: `make run` and `make check`.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: deps configure build stage run check bench screenshots format clean
+
+deps:
+	@bash scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# The application folder: executable, skins, manual, and a database made only when absent.
+stage: build
+	@test -f $(BUILD)/app/data/data.mdb || $(BUILD)/app/dayvault-admin init $(BUILD)/app/data/data.mdb
+
+run: stage
+	cd $(BUILD)/app && ./dayvault
+
+check: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: stage
+	@bash scripts/bench $(BUILD)
+
+screenshots: stage
+	@bash scripts/screenshots $(BUILD)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

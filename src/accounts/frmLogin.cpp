@@ -1,0 +1,297 @@
+#include "accounts/frmLogin.h"
+
+#include "accounts/Password.h"
+#include "app/DbGuard.h"
+#include "app/Desktop.h"
+#include "app/Dialogs.h"
+#include "app/Module1.h"
+#include "app/Navigation.h"
+#include "app/Twips.h"
+#include "data/myClass.h"
+#include "data/statements.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <limits>
+#include <memory>
+
+using app::Twips;
+
+qint16 frmLogin::FailedLogins = 0;
+
+namespace {
+std::unique_ptr<myClass>& dataSlot() {
+    static std::unique_ptr<myClass> d;
+    return d;
+}
+
+const QString kError = QStringLiteral("错误");
+
+template <class W> W* place(W* w, const char* name, int l, int t, int wd, int h) {
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(Twips::rect(l, t, wd, h));
+    return w;
+}
+
+qint16 toPopedom(const QVariant& v) {
+    bool ok = false;
+    const qlonglong n = accounts::normalise(v.toString()).toLongLong(&ok);
+    // A missing or out-of-range value grants nothing.
+    if (!ok || n < std::numeric_limits<qint16>::min() || n > std::numeric_limits<qint16>::max())
+        return 0;
+    return qint16(n);
+}
+
+bool isUniqueViolation(const ado::Error& e) {
+    return e.code() == 2067 /* SQLITE_CONSTRAINT_UNIQUE */ ||
+           e.message().contains(QStringLiteral("UNIQUE"));
+}
+} // namespace
+
+myClass& frmLogin::data() {
+    if (!dataSlot())
+        dataSlot() = std::make_unique<myClass>();
+    return *dataSlot();
+}
+
+void frmLogin::resetRun() {
+    FailedLogins = 0;
+    dataSlot().reset();
+}
+
+frmLogin::frmLogin(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("frmLogin"));
+    setWindowTitle(QStringLiteral("登录DayVault"));
+    setFixedSize(Twips::toPxX(5385), Twips::toPxY(1980));
+
+    lblLabels[0] = place(new QLabel(QStringLiteral("用户名(&U):"), this), "lblLabels0", 105, 150,
+                         1080, 270);
+    txtUserName = place(new QLineEdit(this), "txtUserName", 1290, 135, 2325, 345);
+    lblLabels[1] =
+        place(new QLabel(QStringLiteral("密码(&P):"), this), "lblLabels1", 105, 540, 1080, 270);
+    txtPassword = place(new QLineEdit(this), "txtPassword", 1290, 525, 2325, 345);
+    txtPassword->setEchoMode(QLineEdit::Password);
+    lblLabels[0]->setBuddy(txtUserName);
+    lblLabels[1]->setBuddy(txtPassword);
+    txtUserName->setAccessibleName(QStringLiteral("用户名"));
+    txtPassword->setAccessibleName(QStringLiteral("密码"));
+
+    cmdOK = place(new QPushButton(QStringLiteral("确定"), this), "cmdOK", 120, 1440, 1140, 390);
+    cmdCancel =
+        place(new QPushButton(QStringLiteral("取消"), this), "cmdCancel", 1440, 1440, 1140, 390);
+    RegComm =
+        place(new QPushButton(QStringLiteral("注册"), this), "RegComm", 2760, 1440, 1140, 390);
+    modifyComm = place(new QPushButton(QStringLiteral("修改密码"), this), "modifyComm", 4080, 1440,
+                       1140, 390);
+    Frame1 = place(new QGroupBox(QStringLiteral("说明"), this), "Frame1", 3720, 0, 1575, 1335);
+    Label1 = place(new QLabel(QStringLiteral("让你的日记得到永久保护,不再担心别人用电脑时会看到你的日记了."),
+                              Frame1),
+                   "Label1", 120, 240, 1335, 975);
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Command1 = place(new QPushButton(QStringLiteral("打开 DayVault 使用手册，了解更多"), this),
+                     "Command1", 120, 960, 3495, 375);
+    Command1->setAutoDefault(false);
+
+    cmdOK->setDefault(true);
+    for (QPushButton* b : {cmdCancel, RegComm, modifyComm})
+        b->setAutoDefault(false);
+
+    setTabOrder(txtUserName, txtPassword);
+    setTabOrder(txtPassword, cmdOK);
+    setTabOrder(cmdOK, cmdCancel);
+    setTabOrder(cmdCancel, RegComm);
+    setTabOrder(RegComm, modifyComm);
+    setTabOrder(modifyComm, Command1);
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmLogin::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmLogin::cmdCancel_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmLogin::Command1_Click);
+    connect(RegComm, &QPushButton::clicked, this, &frmLogin::RegComm_Click);
+    connect(modifyComm, &QPushButton::clicked, this, &frmLogin::modifyComm_Click);
+
+    Form_Load();
+}
+
+void frmLogin::Form_Load() {
+    txtUserName->setFocus();
+    selectUserName();
+}
+
+void frmLogin::selectUserName() {
+    txtUserName->setFocus();
+    txtUserName->home(false);
+    txtUserName->end(true);
+}
+
+void frmLogin::reject() { cmdCancel_Click(); }
+
+void frmLogin::cmdCancel_Click() { app::unload(this); }
+
+void frmLogin::Command1_Click() { app::Desktop::instance().openUrl(app::manualUrl()); }
+
+void frmLogin::failedAttempt() {
+    auto& dlg = app::Dialogs::instance();
+    dlg.message(this, QStringLiteral("对不起，无此用户或者密码不正确！请重新输入！！"), kError,
+                app::Icon::Critical);
+    txtUserName->setFocus();
+    txtUserName->setSelection(0, int(txtUserName->text().size()));
+    FailedLogins = qint16(FailedLogins + 1);
+    if (FailedLogins >= 3) {
+        dlg.message(this, QStringLiteral("你已经尝试登录了三次，程序将结束"), kError,
+                    app::Icon::Critical);
+        app::unload(this);
+    }
+}
+
+void frmLogin::cmdOK_Click() {
+    const QString name = accounts::normalise(txtUserName->text());
+    const QString password = accounts::normalise(txtPassword->text());
+    bool ok = false;
+    QString storedName;
+    QVariant popedom;
+    const bool ran = app::guarded(this, [&] {
+        myClass& d = data();
+        if (d.ocn().State() == 0)
+            d.OpenData();
+        if (d.rs().State() == 1)
+            d.rs().Close();
+        d.rs().Open(sql::userQuery(name), d.ocn());
+        const bool found = !(d.rs().eof() && d.rs().bof());
+        const QString stored = found ? d.rs().Fields(QStringLiteral("B_password")).toString()
+                                     : QString();
+        ok = accounts::verifyPassword(password, stored, found);
+        if (!ok)
+            return;
+        storedName = d.rs().Fields(QStringLiteral("B_user")).toString();
+        popedom = d.rs().Fields(QStringLiteral("popedom"));
+        if (!accounts::isHash(stored)) {
+            // A password kept as text by a database made elsewhere: keep its hash instead.
+            try {
+                d.ocn().Execute(sql::updatePassword(accounts::hashPassword(password),
+                                                    accounts::normalise(storedName)));
+            } catch (const ado::Error&) {
+                // A read-only database still lets people in; the upgrade waits.
+            }
+        }
+    });
+    if (!ran)
+        return;
+    if (!ok) {
+        failedAttempt();
+        return;
+    }
+    Module1::UserName = accounts::normalise(storedName);
+    Module1::UserPopedom = toPopedom(popedom);
+    app::go(this, app::FormId::Write);
+}
+
+void frmLogin::RegComm_Click() {
+    auto& dlg = app::Dialogs::instance();
+    const QString typedName = txtUserName->text();
+    const QString name = accounts::normalise(typedName);
+    if (typedName.isEmpty() || name.isEmpty()) {
+        dlg.message(this, QStringLiteral("请填写用户名"), app::kAppTitle, app::Icon::None);
+        return;
+    }
+    const QString typedPassword = txtPassword->text();
+    bool taken = false;
+    bool added = false;
+    app::guarded(this, [&] {
+        myClass& d = data();
+        if (d.ocn().State() == 0)
+            d.OpenData();
+        if (d.rs().State() == 1)
+            d.rs().Close();
+        d.rs().Open(sql::userQuery(name), d.ocn());
+        taken = !d.rs().eof();
+        if (taken)
+            return;
+        try {
+            d.ocn().Execute(sql::insertUser(
+                name, accounts::hashPassword(accounts::normalise(typedPassword))));
+            added = true;
+        } catch (const ado::Error& e) {
+            // Another running copy registered the same name a moment ago.
+            if (!isUniqueViolation(e))
+                throw;
+            taken = true;
+        }
+    });
+    if (taken) {
+        dlg.message(this, QStringLiteral("此用户已经存在，请用另外一个用户名注册"), app::kAppTitle,
+                    app::Icon::None);
+        selectUserName();
+        myClass& d = data();
+        if (d.hasRs())
+            d.rs().Close();
+        d.releaseRs();
+        if (d.hasOcn())
+            d.ocn().Close();
+        d.releaseOcn();
+        return;
+    }
+    if (added)
+        dlg.message(this,
+                    QStringLiteral("注册成功，请记住你的用户和密码\n\n用户：") + typedName +
+                        QStringLiteral("\n密码：") + typedPassword,
+                    app::kAppTitle, app::Icon::None);
+}
+
+void frmLogin::modifyComm_Click() {
+    auto& dlg = app::Dialogs::instance();
+    if (txtUserName->text().isEmpty()) {
+        dlg.message(this, QStringLiteral("请输入用户"), app::kAppTitle, app::Icon::None);
+        return;
+    }
+    const QString name = accounts::normalise(txtUserName->text());
+    enum { Failed, NoUser, WrongPassword, Known } outcome = Failed;
+    app::guarded(this, [&] {
+        myClass& d = data();
+        if (d.ocn().State() == 0)
+            d.OpenData();
+        if (d.rs().State() == 1)
+            d.rs().Close();
+        d.rs().Open(sql::userQuery(name), d.ocn());
+        if (d.rs().eof() && d.rs().bof()) {
+            outcome = NoUser;
+            return;
+        }
+        // Only someone who knows the current password may set a new one.
+        const QString stored = d.rs().Fields(QStringLiteral("B_password")).toString();
+        outcome = accounts::verifyPassword(accounts::normalise(txtPassword->text()), stored)
+                      ? Known
+                      : WrongPassword;
+    });
+    if (outcome == Failed)
+        return;
+    if (outcome == NoUser) {
+        dlg.message(this, QStringLiteral("此用户不存在"), app::kAppTitle, app::Icon::None);
+        selectUserName();
+        data().rs().Close();
+        data().releaseRs();
+        return;
+    }
+    if (outcome == WrongPassword) {
+        failedAttempt();
+        return;
+    }
+    const QString answer = dlg.input(this, QStringLiteral("请输入新密码,如果按取消，则密码将改为空"),
+                                     app::kAppTitle, QString());
+    const bool changed = app::guarded(this, [&] {
+        myClass& d = data();
+        if (d.ocn().State() == 0)
+            d.OpenData();
+        d.ocn().Execute(
+            sql::updatePassword(accounts::hashPassword(accounts::normalise(answer)), name));
+        d.ocn().Close();
+        d.releaseOcn();
+    });
+    if (changed)
+        dlg.message(this, QStringLiteral("密码已经修改成功，请记住新密码：\n\r") + answer,
+                    app::kAppTitle, app::Icon::None);
+}

@@ -1,0 +1,67 @@
+#include "app/Desktop.h"
+
+#include "app/Module1.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <memory>
+
+namespace app {
+namespace {
+std::unique_ptr<Desktop>& slot() {
+    static std::unique_ptr<Desktop> d;
+    return d;
+}
+} // namespace
+
+Desktop& Desktop::instance() {
+    if (!slot())
+        slot() = std::make_unique<QtDesktop>();
+    return *slot();
+}
+
+void Desktop::install(Desktop* desktop) { slot().reset(desktop); }
+
+bool QtDesktop::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+void QtDesktop::setTopMost(QWidget* window, bool on) {
+    if (!window)
+        return;
+    // Changing window flags re-creates the native window; keep the geometry exactly.
+    const bool wasTop = window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    if (wasTop == on)
+        return;
+    const QRect geom = window->geometry();
+    const bool visible = window->isVisible();
+    window->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    window->setGeometry(geom);
+    if (visible)
+        window->show();
+}
+
+bool QtDesktop::startMove(QWidget* window) {
+    QWindow* w = window ? window->windowHandle() : nullptr;
+    return w && w->startSystemMove();
+}
+
+bool QtDesktop::startResize(QWidget* window, Qt::Edges edges) {
+    QWindow* w = window ? window->windowHandle() : nullptr;
+    return w && w->startSystemResize(edges);
+}
+
+std::optional<QRect> QtDesktop::workArea(QWidget* window) {
+    QScreen* screen = window ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return std::nullopt;
+    return screen->availableGeometry();
+}
+
+QUrl manualUrl() {
+    return QUrl::fromLocalFile(QDir(appFolder()).filePath(QStringLiteral("manual.html")));
+}
+
+} // namespace app

@@ -1,0 +1,12 @@
+#include "app/FormRegistry.h"
+
+#include "accounts/frmLogin.h"
+#include "app/Navigation.h"
+#include "diary/frmWrite.h"
+
+namespace app {
+void registerForms() {
+    registerForm(FormId::Login, [] { return new frmLogin; });
+    registerForm(FormId::Write, [] { return new frmWrite; });
+}
+} // namespace app

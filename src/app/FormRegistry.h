@@ -1,0 +1,5 @@
+#pragma once
+namespace app {
+// Tells navigation how to make each window.
+void registerForms();
+} // namespace app

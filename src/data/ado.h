@@ -1,0 +1,110 @@
+#pragma once
+// A small ADO-like layer over SQLite: a connection and a keyset, read-only record set.
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ado {
+
+// Every SQLite failure; `userText()` is meant for a message box.
+class Error : public std::runtime_error {
+public:
+    Error(const QString& message, int code, const QString& file);
+    int code() const { return code_; }
+    const QString& file() const { return file_; }
+    const QString& message() const { return message_; }
+    QString userText() const;
+
+private:
+    QString message_;
+    int code_;
+    QString file_;
+};
+
+class Recordset;
+
+class Connection {
+public:
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection();
+
+    QString ConnectionString;
+
+    // Opens the file named by "data source=" read-write; never creates it.
+    void Open();
+    void Close();
+    int State() const { return db_ ? 1 : 0; }
+    // Runs one change statement; returns the number of rows changed.
+    long long Execute(const QString& sql);
+
+    QString file() const { return path_; }
+    sqlite3* handle() const { return db_; }
+    [[noreturn]] void fail(int rc, const QString& what) const;
+
+private:
+    friend class Recordset;
+    sqlite3* db_ = nullptr;
+    QString path_;
+    std::vector<Recordset*> open_;
+};
+
+// Positions reported by AbsolutePosition() off the rows, as ADO does.
+constexpr int adPosBOF = -2;
+constexpr int adPosEOF = -3;
+
+class Recordset {
+public:
+    Recordset() = default;
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+    ~Recordset();
+
+    // Runs the query and keeps the keys of the matching rows; the cursor is on the first.
+    void Open(const QString& sql, Connection& connection);
+    void Close();
+    int State() const { return conn_ ? 1 : 0; }
+
+    bool eof() const;
+    bool bof() const;
+    int RecordCount() const;
+    int AbsolutePosition() const;
+    void MoveFirst();
+    void MovePrevious();
+    void MoveNext();
+    void MoveLast();
+
+    // The current row's value of a column, matched without regard to case; null off the
+    // rows, for a missing column, and for a row deleted since the search.
+    QVariant Fields(const QString& name) const;
+    // Bytes the cursor keeps per row of the result (for the memory benchmark).
+    static constexpr std::size_t bytesPerKey() { return sizeof(std::int64_t); }
+
+private:
+    void readCurrent();
+    void moveTo(std::int64_t pos);
+
+    Connection* conn_ = nullptr;
+    std::vector<std::int64_t> keys_;          // rowids, or indexes into rows_
+    std::vector<std::vector<QVariant>> rows_; // only for queries that have no keys
+    bool keyed_ = false;
+    QString table_;
+    std::int64_t pos_ = 0; // 0 before the first row, size+1 after the last
+    QStringList names_;
+    std::vector<QVariant> values_;
+};
+
+// The SQL the engine runs for a statement as the application writes it.
+QString translate(const QString& sql);
+
+// Creates a new database file with the diary schema; refuses an existing file.
+void createDatabase(const QString& path);
+
+} // namespace ado

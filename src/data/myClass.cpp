@@ -1,0 +1,31 @@
+#include "data/myClass.h"
+
+#include "app/Module1.h"
+
+ado::Connection& myClass::ocn() {
+    if (!ocn_)
+        ocn_ = std::make_unique<ado::Connection>();
+    return *ocn_;
+}
+
+ado::Recordset& myClass::rs() {
+    if (!rs_)
+        rs_ = std::make_unique<ado::Recordset>();
+    return *rs_;
+}
+
+QString myClass::connectionString() {
+    return QStringLiteral("provider=microsoft.jet.oledb.4.0;data source=") + app::appFolder() +
+           QStringLiteral("\\data\\data.mdb;persist security info=false");
+}
+
+void myClass::OpenData() {
+    ocn().ConnectionString = connectionString();
+    ocn().Open();
+}
+
+myClass::~myClass() {
+    // The record set refers to the connection: let it go first.
+    rs_.reset();
+    ocn_.reset();
+}

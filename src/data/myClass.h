@@ -1,0 +1,29 @@
+#pragma once
+// One window's way to the database: its own connection and record set.
+#include "data/ado.h"
+
+#include <QString>
+#include <memory>
+
+class myClass {
+public:
+    // Created on first use; a released member comes back fresh and closed.
+    ado::Connection& ocn();
+    ado::Recordset& rs();
+    void releaseOcn() { ocn_.reset(); } // closes it first
+    void releaseRs() { rs_.reset(); }
+    bool hasOcn() const { return bool(ocn_); }
+    bool hasRs() const { return bool(rs_); }
+
+    // Opens ocn on the database file of the application folder.
+    void OpenData();
+
+    // "provider=...;data source=" + folder + "\data\data.mdb;persist security info=false"
+    static QString connectionString();
+
+    ~myClass();
+
+private:
+    std::unique_ptr<ado::Connection> ocn_;
+    std::unique_ptr<ado::Recordset> rs_;
+};

@@ -1,0 +1,64 @@
+#pragma once
+// Scripted stand-ins for the modal boxes and the platform calls.
+#include "app/Desktop.h"
+#include "app/Dialogs.h"
+
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace fake {
+
+struct Box {
+    enum Kind { Message, Ask, Input, OpenFile } kind;
+    QString text; // message text, question, prompt or filter
+    QString title;
+    app::Icon icon = app::Icon::None;
+    QString defaultText;
+};
+
+class Dialogs : public app::Dialogs {
+public:
+    std::vector<Box> boxes;
+    std::deque<bool> askAnswers;        // empty queue answers Yes
+    std::deque<QString> inputAnswers;   // empty queue answers Cancel (empty text)
+    std::deque<QString> fileAnswers;    // empty queue answers Cancel
+    std::function<void(const Box&)> onBox; // runs while the box is "open"
+
+    void message(QWidget*, const QString& text, const QString& title, app::Icon icon) override;
+    bool ask(QWidget*, const QString& text, const QString& title) override;
+    QString input(QWidget*, const QString& prompt, const QString& title,
+                  const QString& defaultText) override;
+    QString openFile(QWidget*, const QString& filter) override;
+
+    QStringList texts() const;
+    const Box& last() const { return boxes.back(); }
+};
+
+class Desktop : public app::Desktop {
+public:
+    std::vector<QUrl> opened;
+    std::vector<std::pair<QWidget*, bool>> topMost;
+    std::vector<QWidget*> moves;
+    std::vector<std::pair<QWidget*, Qt::Edges>> resizes;
+    bool acceptMove = true;
+    bool acceptResize = true;
+    std::optional<QRect> area = QRect(0, 0, 1920, 1040);
+
+    bool openUrl(const QUrl& url) override;
+    void setTopMost(QWidget* w, bool on) override;
+    bool startMove(QWidget* w) override;
+    bool startResize(QWidget* w, Qt::Edges edges) override;
+    std::optional<QRect> workArea(QWidget*) override { return area; }
+};
+
+// Installs fresh fakes and returns them; the app owns them.
+Dialogs& installDialogs();
+Desktop& installDesktop();
+
+} // namespace fake

@@ -1,0 +1,98 @@
+#include "support/TempApp.h"
+
+#include "accounts/Password.h"
+#include "app/Module1.h"
+#include "app/Navigation.h"
+#include "data/ado.h"
+#include "data/statements.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QWidget>
+#include <sqlite3.h>
+
+void TempApp::settle() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+void TempApp::SetUp() {
+    ASSERT_TRUE(dir.isValid());
+    QDir(dir.path()).mkpath(QStringLiteral("data"));
+    ado::createDatabase(dbPath());
+    app::setAppFolder(dir.path());
+    app::setClock({});
+    Module1::reset();
+    dialogs = &fake::installDialogs();
+    desktop = &fake::installDesktop();
+    endedCount = 0;
+    app::setOnAllUnloaded([this] { ++endedCount; });
+}
+
+void TempApp::TearDown() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->testAttribute(Qt::WA_DeleteOnClose))
+            w->close();
+    settle();
+    app::setOnAllUnloaded({});
+    app::setClock({});
+    app::setAppFolder(QString());
+    Module1::reset();
+}
+
+QString TempApp::dbPath() const { return dir.filePath(QStringLiteral("data/data.mdb")); }
+
+void TempApp::exec(const QString& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath().toUtf8().constData(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err);
+    const QString msg = QString::fromUtf8(err ? err : "");
+    sqlite3_free(err);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << msg.toStdString();
+}
+
+QVariant TempApp::scalar(const QString& sql) {
+    sqlite3* db = nullptr;
+    QVariant out;
+    if (sqlite3_open(dbPath().toUtf8().constData(), &db) != SQLITE_OK) {
+        sqlite3_close(db);
+        ADD_FAILURE() << "cannot open the database";
+        return out;
+    }
+    sqlite3_stmt* st = nullptr;
+    const QByteArray q = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, q.constData(), int(q.size()), &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+        if (sqlite3_column_type(st, 0) == SQLITE_INTEGER)
+            out = QVariant::fromValue<qint64>(sqlite3_column_int64(st, 0));
+        else if (sqlite3_column_type(st, 0) != SQLITE_NULL)
+            out = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                                    sqlite3_column_bytes(st, 0));
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return out;
+}
+
+void TempApp::addUser(const QString& name, const QString& password, int popedom) {
+    const QString n = accounts::normalise(name);
+    exec(QStringLiteral("insert into JR_user(B_user,B_password,popedom) values('%1','%2',%3)")
+             .arg(sql::quote(n), accounts::hashPassword(accounts::normalise(password)))
+             .arg(popedom));
+}
+
+QByteArray TempApp::fileBytes() const {
+    QByteArray all;
+    for (const QString& suffix : {QString(), QStringLiteral("-wal")}) {
+        QFile f(dbPath() + suffix);
+        if (f.open(QIODevice::ReadOnly))
+            all += f.readAll();
+    }
+    return all;
+}
