@@ -143,7 +143,9 @@ JSCAPTION::JSCAPTION(QWidget* parent) : QWidget(parent) {
     watchParent();
 }
 
-JSCAPTION::~JSCAPTION() { UserControl_Terminate(); }
+JSCAPTION::~JSCAPTION() {
+    UserControl_Terminate();
+}
 
 void JSCAPTION::UserControl_Terminate() {
     bmpTopLeft.reset();
@@ -409,8 +411,7 @@ void JSCAPTION::mouseMoveEvent(QMouseEvent* e) {
         return;
     }
     const QPointF p = e->position();
-    UserControl_MouseMove(int(e->buttons()), int(e->modifiers() >> 25), float(p.x()),
-                          float(p.y()));
+    UserControl_MouseMove(int(e->buttons()), int(e->modifiers() >> 25), float(p.x()), float(p.y()));
 }
 
 void JSCAPTION::mousePressEvent(QMouseEvent* e) {

@@ -183,16 +183,16 @@ private:
     // Mouse.
     qint32 m_HotButton = 0;
     bool m_OverButton = false;
-    bool m_pressed = false;         // a press on the bar that a release may turn into a click
-    bool m_swallowRelease = false;  // the window system took the press over
-    bool m_handDrag = false;        // moving the window by hand instead
-    QPoint m_pressGlobal;           // where the last press happened, on the screen
+    bool m_pressed = false;        // a press on the bar that a release may turn into a click
+    bool m_swallowRelease = false; // the window system took the press over
+    bool m_handDrag = false;       // moving the window by hand instead
+    QPoint m_pressGlobal;          // where the last press happened, on the screen
     QPoint m_dragOffset;
 
     // Re-entry guards and bookkeeping.
-    bool m_loading = false;   // font set by ReadProperties: no report, no skin
-    bool m_sizing = false;    // ApplySkin setting the bar's own height
-    int m_resizeRuns = 0;     // how often the Resize handling ran
+    bool m_loading = false; // font set by ReadProperties: no report, no skin
+    bool m_sizing = false;  // ApplySkin setting the bar's own height
+    int m_resizeRuns = 0;   // how often the Resize handling ran
     bool m_wasMinimized = false;
     QPointer<QWidget> m_watchedParent;
     QPointer<QWidget> m_watchedWindow;

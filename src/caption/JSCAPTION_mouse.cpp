@@ -206,7 +206,15 @@ void JSCAPTION::StartDrag() {
 }
 
 // The title label passes its mouse on with fixed arguments, as if at (1, 1) of the bar.
-void JSCAPTION::Label1_MouseMove() { UserControl_MouseMove(1, 1, 1, 1); }
-void JSCAPTION::Label1_MouseDown() { UserControl_MouseDown(1, 1, 1, 1); }
-void JSCAPTION::Label1_MouseUp() { UserControl_MouseUp(1, 1, 1, 1); }
-void JSCAPTION::Label1_DblClick() { UserControl_DblClick(); }
+void JSCAPTION::Label1_MouseMove() {
+    UserControl_MouseMove(1, 1, 1, 1);
+}
+void JSCAPTION::Label1_MouseDown() {
+    UserControl_MouseDown(1, 1, 1, 1);
+}
+void JSCAPTION::Label1_MouseUp() {
+    UserControl_MouseUp(1, 1, 1, 1);
+}
+void JSCAPTION::Label1_DblClick() {
+    UserControl_DblClick();
+}

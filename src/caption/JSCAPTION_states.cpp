@@ -13,9 +13,15 @@ using namespace Qt::StringLiterals;
 namespace {
 const QString kWorkAreaFailed = u"调用 SystemParametersInfo 失败"_s;
 
-int twipsX(int px) { return app::Twips::fromPxX(px); }
-int twipsY(int px) { return app::Twips::fromPxY(px); }
-int roundTwips(double v) { return int(std::lround(v)); }
+int twipsX(int px) {
+    return app::Twips::fromPxX(px);
+}
+int twipsY(int px) {
+    return app::Twips::fromPxY(px);
+}
+int roundTwips(double v) {
+    return int(std::lround(v));
+}
 } // namespace
 
 int JSCAPTION::parentWindowState() const {
