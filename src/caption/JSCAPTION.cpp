@@ -87,6 +87,7 @@ quint32 readColour(const QVariantMap& bag, const QString& key, quint32 def) {
 } // namespace
 
 JSCAPTION::JSCAPTION(QWidget* parent) : QWidget(parent) {
+    installAccessibility();
     m_OnTop = std::make_unique<clsOnTop>();
     m_PropBag = skin::SkinCache::load(QString());
     bmpClose = std::make_unique<clsBitmap>();

@@ -106,6 +106,8 @@ public:
     // Whether a button is drawn / answers the mouse under the present settings.
     bool buttonDrawn(Button b) const;
     bool buttonActive(Button b) const;
+    // What a click on an active button does, for screen readers and keyboard-driven tools.
+    void pressButton(Button b);
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Image1 = nullptr;
@@ -127,6 +129,7 @@ protected:
 
 private:
     void ApplySkin();
+    static void installAccessibility();
     void StartDrag();
     void watchParent();
     void UserControl_Terminate();

@@ -3,6 +3,7 @@
 
 #include "app/Module1.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -164,4 +165,37 @@ TEST_F(CaptionSettings, BarAndItsPartsCarryNamesForScreenReaders) {
     EXPECT_EQ(bar->findChild<QLabel*>(u"Label2"_s), bar->Label2);
     EXPECT_EQ(bar->findChild<QLabel*>(u"Image1"_s), bar->Image1);
     EXPECT_EQ(bar->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(CaptionSettings, ScreenReadersFindAndPressTheButtons) {
+    makeWindow();
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(bar);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::TitleBar);
+    auto find = [iface](const QString& name) -> QAccessibleInterface* {
+        for (int i = 0; i < iface->childCount(); ++i)
+            if (QAccessibleInterface* c = iface->child(i);
+                c && c->text(QAccessible::Name) == name)
+                return c;
+        return nullptr;
+    };
+    QAccessibleInterface* max = find(u"最大化"_s);
+    ASSERT_NE(max, nullptr);
+    EXPECT_EQ(max->role(), QAccessible::Button);
+    EXPECT_EQ(max->rect().size(), bar->buttonRect(JSCAPTION::MaxButton).size());
+    EXPECT_EQ(iface->indexOfChild(max) >= 0, true);
+    max->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(bar->MaxState(), 1);
+    EXPECT_EQ(max->text(QAccessible::Name), u"还原"_s);
+    // The always-on-top button is hidden unless shown; inert buttons are disabled.
+    QAccessibleInterface* onTop = find(u"总在最前"_s);
+    ASSERT_NE(onTop, nullptr);
+    EXPECT_TRUE(onTop->state().invisible);
+    bar->setStyle(4);
+    QAccessibleInterface* close = find(u"关闭"_s);
+    ASSERT_NE(close, nullptr);
+    EXPECT_TRUE(close->state().disabled);
+    close->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    TempApp::settle();
+    EXPECT_TRUE(window->isVisible());
 }
