@@ -36,8 +36,8 @@ TEST_F(LoginTest, NameAndPasswordAreNormalisedAndTheStoredNameIsUsed) {
         const char* name;
         const char* password;
     };
-    for (const Case& c : {Case{"  Ann Lee  ", " pa ss "}, Case{"A'nn' Lee", "pa' ss'"},
-                          Case{"ANN LEE", "pa ss"}}) {
+    for (const Case& c :
+         {Case{"  Ann Lee  ", " pa ss "}, Case{"A'nn' Lee", "pa' ss'"}, Case{"ANN LEE", "pa ss"}}) {
         SCOPED_TRACE(c.name);
         Module1::UserName.clear();
         Module1::UserPopedom = 0;

@@ -8,7 +8,9 @@
 using accounts::normalise;
 
 namespace {
-QString s(const char* utf8) { return QString::fromUtf8(utf8); }
+QString s(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 } // namespace
 
 TEST(Normalise, BlanksAtTheEndsThenApostrophes) {

@@ -10,7 +10,9 @@
 #include <sqlite3.h>
 
 namespace {
-QString s(const char* utf8) { return QString::fromUtf8(utf8); }
+QString s(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 } // namespace
 
 class RecordsetTest : public TempApp {

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 namespace {
-QString s(const char* utf8) { return QString::fromUtf8(utf8); }
+QString s(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 } // namespace
 
 TEST(Statements, CatalogueTextsWithApostrophes) {
@@ -37,10 +39,10 @@ TEST(Statements, CatalogueTextsWithApostrophes) {
     EXPECT_EQ(sql::updateEntry(s("t'"), s("w'"), s("c'"), s("u'"), 42),
               s("update JR_content set B_title='t''',B_weather='w''',B_content='c''',"
                 "B_writer='u''' where ID=42"));
-    EXPECT_TRUE(myClass::connectionString().startsWith(
-        s("provider=microsoft.jet.oledb.4.0;data source=")));
-    EXPECT_TRUE(myClass::connectionString().endsWith(
-        s("\\data\\data.mdb;persist security info=false")));
+    EXPECT_TRUE(
+        myClass::connectionString().startsWith(s("provider=microsoft.jet.oledb.4.0;data source=")));
+    EXPECT_TRUE(
+        myClass::connectionString().endsWith(s("\\data\\data.mdb;persist security info=false")));
 }
 
 class StatementsOnFile : public TempApp {
@@ -58,10 +60,17 @@ protected:
 };
 
 TEST_F(StatementsOnFile, HostileTextsAreStoredExactlyAndTouchNothingElse) {
-    const QStringList values = {
-        s("'; drop table JR_content; --"), s("'"), s("''"), s("a'b'c"), s("100%_\\x"),
-        s("line1\nline2\r\nline3"), s("emoji 😀 ✓"), s("\u202Eright-to-left"),
-        s("e\u0301 combining"), QString(QChar(0)) + s("nul") + QChar(0), s("tab\there")};
+    const QStringList values = {s("'; drop table JR_content; --"),
+                                s("'"),
+                                s("''"),
+                                s("a'b'c"),
+                                s("100%_\\x"),
+                                s("line1\nline2\r\nline3"),
+                                s("emoji 😀 ✓"),
+                                s("\u202Eright-to-left"),
+                                s("e\u0301 combining"),
+                                QString(QChar(0)) + s("nul") + QChar(0),
+                                s("tab\there")};
     d.ocn().Execute(sql::insertEntry(s("keep"), s("w"), s("c"), s("other")));
     for (const QString& v : values)
         d.ocn().Execute(sql::insertEntry(v, v, v, v));
