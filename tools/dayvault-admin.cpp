@@ -5,6 +5,7 @@
 #include "data/statements.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
 
@@ -56,6 +57,10 @@ int run(const QStringList& args) {
     const QString cmd = args[0];
     const QString path = args[1];
     if (cmd == QLatin1String("init") && args.size() == 2) {
+        if (QFileInfo::exists(path)) {
+            say(stderr, QStringLiteral("文件已存在，不会覆盖：%1").arg(path));
+            return 1;
+        }
         ado::createDatabase(path);
         say(stdout, QStringLiteral("已创建数据库：%1").arg(path));
         return 0;
