@@ -93,6 +93,9 @@ frmLogin::frmLogin(QWidget* parent)
                    Frame1),
         "Label1", 120, 240, 1335, 975);
     Label1->setWordWrap(true);
+    QFont small = Label1->font(); // the designed box is small for CJK text at 9 pt
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    Label1->setFont(small);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Command1 = place(new QPushButton(QStringLiteral("打开 DayVault 使用手册，了解更多"), this),
                      "Command1", 120, 960, 3495, 375);
