@@ -60,7 +60,9 @@ QString entriesOf(const QString& user) {
            QStringLiteral("'");
 }
 
-QString allEntries() { return QStringLiteral("select * from JR_content"); }
+QString allEntries() {
+    return QStringLiteral("select * from JR_content");
+}
 
 QString deleteEntry(qint32 id) {
     return QStringLiteral("delete*from JR_content where ID=") + QString::number(id);

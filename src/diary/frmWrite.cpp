@@ -20,4 +20,6 @@ frmWrite::frmWrite(QWidget* parent) : QWidget(parent) {
     connect(reLoginComm, &QPushButton::clicked, this, &frmWrite::reLoginComm_Click);
 }
 
-void frmWrite::reLoginComm_Click() { app::go(this, app::FormId::Login); }
+void frmWrite::reLoginComm_Click() {
+    app::go(this, app::FormId::Login);
+}
