@@ -136,6 +136,10 @@ void frmLogin::reject() {
     cmdCancel_Click();
 }
 
+void frmLogin::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+}
+
 void frmLogin::cmdCancel_Click() {
     app::unload(this);
 }

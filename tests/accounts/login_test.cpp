@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileDevice>
 #include <QLabel>
+#include <QPointer>
 #include <sqlite3.h>
 
 using LoginTest = LoginFixture;
@@ -115,8 +116,10 @@ TEST_F(LoginTest, EnterLogsInAndEscapeOrCloseEndsTheRun) {
     EXPECT_EQ(endedCount, 1);
 
     open();
+    QPointer<frmLogin> gone = login;
     login->close(); // the close box
     settle();
+    EXPECT_TRUE(gone.isNull());
     EXPECT_EQ(endedCount, 2);
 }
 

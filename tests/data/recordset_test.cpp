@@ -157,16 +157,6 @@ TEST_F(BrokenDatabase, EachFailureIsAnErrorNamingTheFile) {
     }
 }
 
-TEST_F(BrokenDatabase, ReadOnlyFileServesReadsAndRefusesWrites) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root ignores file permissions";
-    QFile(dbPath()).setPermissions(QFileDevice::ReadOwner);
-    myClass d;
-    d.OpenData();
-    d.rs().Open(sql::allEntries(), d.ocn());
-    EXPECT_THROW(d.ocn().Execute(sql::insertUser(s("x"), s("y"))), ado::Error);
-}
-
 TEST_F(BrokenDatabase, LockedPastTheBusyTimeoutIsAnError) {
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(dbPath().toUtf8().constData(), &other), SQLITE_OK);
