@@ -19,9 +19,7 @@ public:
 
     bool isValid() const override { return !m_bar.isNull(); }
     QObject* object() const override { return nullptr; }
-    QWindow* window() const override {
-        return m_bar ? m_bar->window()->windowHandle() : nullptr;
-    }
+    QWindow* window() const override { return m_bar ? m_bar->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override {
         return m_bar ? QAccessible::queryAccessibleInterface(m_bar.data()) : nullptr;
     }
@@ -74,8 +72,7 @@ public:
                                                  : nullptr;
     }
     QStringList actionNames() const override {
-        return m_bar && m_bar->buttonActive(m_button) ? QStringList{pressAction()}
-                                                      : QStringList{};
+        return m_bar && m_bar->buttonActive(m_button) ? QStringList{pressAction()} : QStringList{};
     }
     void doAction(const QString& name) override {
         if (m_bar && name == pressAction())
@@ -103,9 +100,7 @@ public:
             QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override {
-        return QAccessibleWidget::childCount() + int(m_ids.size());
-    }
+    int childCount() const override { return QAccessibleWidget::childCount() + int(m_ids.size()); }
     QAccessibleInterface* child(int index) const override {
         const int own = QAccessibleWidget::childCount();
         if (index < own)

@@ -174,8 +174,7 @@ TEST_F(CaptionSettings, ScreenReadersFindAndPressTheButtons) {
     EXPECT_EQ(iface->role(), QAccessible::TitleBar);
     auto find = [iface](const QString& name) -> QAccessibleInterface* {
         for (int i = 0; i < iface->childCount(); ++i)
-            if (QAccessibleInterface* c = iface->child(i);
-                c && c->text(QAccessible::Name) == name)
+            if (QAccessibleInterface* c = iface->child(i); c && c->text(QAccessible::Name) == name)
                 return c;
         return nullptr;
     };

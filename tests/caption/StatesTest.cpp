@@ -195,3 +195,32 @@ TEST_F(CaptionStates, ResizeFlagFollowsTheStateAndStyleOfTheBarThatResizedLast) 
             bar->RestoreFromMaximized(Entry::Click);
     }
 }
+
+namespace {
+// Records the order in which the window is moved and sized.
+struct GeometryLog : QObject {
+    QStringList steps;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Move)
+            steps << u"move"_s;
+        else if (e->type() == QEvent::Resize)
+            steps << u"size"_s;
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(CaptionStates, ButtonSizesBeforePlacingWhileDoubleClickPlacesFirst) {
+    makeWindow();
+    desktop->area = QRect(60, 0, 964, 768);
+    GeometryLog log;
+    window->installEventFilter(&log);
+    bar->MaximizeToWorkArea(Entry::Click);
+    EXPECT_EQ(log.steps, (QStringList{u"size"_s, u"move"_s}));
+    log.steps.clear();
+    bar->RestoreFromMaximized(Entry::Click);
+    EXPECT_EQ(log.steps, (QStringList{u"size"_s, u"move"_s}));
+    log.steps.clear();
+    bar->MaximizeToWorkArea(Entry::DoubleClick);
+    EXPECT_EQ(log.steps, (QStringList{u"move"_s, u"size"_s}));
+}

@@ -7,12 +7,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
-#include <QElapsedTimer>
-#include <QWindow>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -28,7 +28,9 @@ struct Shot {
     std::function<void(QWidget*)> prepare = {};
 };
 
-QString skinFile(const QString& name) { return QDir(app::appFolder()).filePath(name); }
+QString skinFile(const QString& name) {
+    return QDir(app::appFolder()).filePath(name);
+}
 
 QIcon diaryIcon() {
     QPixmap pm(32, 32);
@@ -80,10 +82,8 @@ QWidget* skinnedWindow(const QString& skin, const QString& title) {
 
 QList<Shot> shots() {
     return {
-        {u"caption-default"_s,
-         [] { return skinnedWindow(skinFile(u"16.jss"_s), u"写日记"_s); }},
-        {u"caption-hover-close"_s,
-         [] { return skinnedWindow(skinFile(u"16.jss"_s), u"写日记"_s); },
+        {u"caption-default"_s, [] { return skinnedWindow(skinFile(u"16.jss"_s), u"写日记"_s); }},
+        {u"caption-hover-close"_s, [] { return skinnedWindow(skinFile(u"16.jss"_s), u"写日记"_s); },
          [](QWidget* w) {
              auto* bar = w->findChild<JSCAPTION*>(u"JSCAPTION1"_s);
              const QPoint c = bar->buttonRect(JSCAPTION::CloseButton).center();
