@@ -40,15 +40,6 @@ TEST_F(CaptionSettings, FormSettingsOfFontAndBackColorLeaveEverythingElseAtItsDe
     EXPECT_EQ(desktop->topMost.front(), std::make_pair(window.get(), false));
 }
 
-TEST_F(CaptionSettings, PathIsEmptyUntilTheWindowSetsIt) {
-    window = std::make_unique<QWidget>();
-    bar = new JSCAPTION(window.get());
-    bar->ReadProperties({});
-    EXPECT_TRUE(bar->Path().isEmpty());
-    EXPECT_EQ(bar->Style2(), 0);
-    EXPECT_EQ(bar->BackColor(), 0x80000012u);
-}
-
 TEST_F(CaptionSettings, SavedSettingsReadBackAndLeaveOutDefaultsAndStyle2) {
     makeWindow({}, false);
     EXPECT_EQ(bar->WriteProperties().keys(), QStringList{u"Path"_s});
@@ -109,6 +100,7 @@ TEST_F(CaptionSettings, UnusableStoredValuesFallBackToTheirDefaults) {
 TEST_F(CaptionSettings, EverySetterReportsItsOwnName) {
     makeWindow({}, false);
     QSignalSpy spy(bar, &JSCAPTION::PropertyChanged);
+    desktop->topMost.clear();
     bar->setControlBox(false);
     bar->setMovable(false);
     bar->setONTOP(true);
@@ -146,25 +138,6 @@ TEST_F(CaptionSettings, OnlyPathAndFontRepaintAtOnce) {
     const qint64 afterPath = bar->surface().cacheKey();
     bar->setFont(songTi9());
     EXPECT_NE(bar->surface().cacheKey(), afterPath);
-}
-
-TEST_F(CaptionSettings, OnTopPropertyMovesTheWindowBetweenBands) {
-    makeWindow({}, false);
-    desktop->topMost.clear();
-    bar->setONTOP(true);
-    bar->setONTOP(false);
-    ASSERT_EQ(desktop->topMost.size(), 2u);
-    EXPECT_EQ(desktop->topMost[0], std::make_pair(window.get(), true));
-    EXPECT_EQ(desktop->topMost[1], std::make_pair(window.get(), false));
-}
-
-TEST_F(CaptionSettings, BarAndItsPartsCarryNamesForScreenReaders) {
-    makeWindow();
-    EXPECT_FALSE(bar->accessibleName().isEmpty());
-    EXPECT_EQ(bar->findChild<QLabel*>(u"Label1"_s), bar->Label1);
-    EXPECT_EQ(bar->findChild<QLabel*>(u"Label2"_s), bar->Label2);
-    EXPECT_EQ(bar->findChild<QLabel*>(u"Image1"_s), bar->Image1);
-    EXPECT_EQ(bar->focusPolicy(), Qt::NoFocus);
 }
 
 TEST_F(CaptionSettings, ScreenReadersFindAndPressTheButtons) {
