@@ -338,9 +338,12 @@ bool JSCAPTION::event(QEvent* e) {
 }
 
 bool JSCAPTION::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == Label1) {
+    const QEvent::Type t = e->type();
+    if (watched == Label1 &&
+        (t == QEvent::MouseButtonPress || t == QEvent::MouseMove ||
+         t == QEvent::MouseButtonRelease || t == QEvent::MouseButtonDblClick)) {
         auto* me = static_cast<QMouseEvent*>(e);
-        switch (e->type()) {
+        switch (t) {
         case QEvent::MouseButtonPress:
             if (me->button() == Qt::LeftButton) {
                 m_pressGlobal = me->globalPosition().toPoint();

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -20,6 +21,7 @@ QColor drawable(quint32 colour, const QPalette& palette, const QColor& otherwise
     return c.isValid() ? c : otherwise;
 }
 const QColor kDesignBack(90, 126, 220); // 0x00DC7E5A
+constexpr int kTitleWidth = 3990;      // twips, as the labels are designed
 } // namespace
 
 void JSCAPTION::UserControl_Resize() {
@@ -226,6 +228,17 @@ void JSCAPTION::printText(const QString& text) {
 void JSCAPTION::UserControl_Paint() {
     Label1->move(XOFFSET + 17, YOFFSET);
     Label2->move(XOFFSET + 16, YOFFSET - 1);
+    // The title stops short of the buttons: drawn over them it would hide them and take
+    // their mouse on a narrow window.
+    int buttonsLeft = width() - FROMRIGHT;
+    for (Button b : {CloseButton, MaxButton, MinButton, OnTopButton})
+        if (buttonDrawn(b) && !buttonRect(b).isEmpty())
+            buttonsLeft = std::min(buttonsLeft, buttonRect(b).left());
+    for (QLabel* l : {Label1, Label2}) {
+        const int w = std::clamp(buttonsLeft - l->x(), 0, app::Twips::toPxX(kTitleWidth));
+        if (l->width() != w)
+            l->resize(w, l->height());
+    }
     const QString caption = parentForm() != this ? parentForm()->windowTitle() : QString();
     Label1->setText(caption);
     Label2->setText(caption);

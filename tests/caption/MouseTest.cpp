@@ -265,3 +265,15 @@ TEST_F(CaptionMouse, TitleForwardsItsMouseAsIfAtTheBarsCorner) {
     QTest::mouseDClick(bar->Label1, Qt::LeftButton, {}, QPoint(40, 12));
     EXPECT_EQ(bar->MaxState(), 1);
 }
+
+TEST_F(CaptionMouse, OnANarrowWindowTheTitleStopsShortOfTheButtons) {
+    makeWindow({{u"SHOWONTOP"_s, true}});
+    window->setWindowTitle(u"一个很长很长很长很长很长很长很长很长的窗口标题"_s);
+    window->resize(296, 200); // the smallest normal width of a skinned window
+    bar->REDRAW();
+    for (QLabel* l : {bar->Label1, bar->Label2})
+        EXPECT_LE(l->geometry().right(), bar->buttonRect(B::OnTopButton).left());
+    click(centre(B::CloseButton));
+    TempApp::settle();
+    EXPECT_FALSE(window->isVisible());
+}
