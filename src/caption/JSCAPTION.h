@@ -7,8 +7,10 @@
 //     JSCAPTION1->setObjectName(u"JSCAPTION1"_s);
 //     JSCAPTION1->ReadProperties({{u"Font"_s, songTi9pt}, {u"BackColor"_s, 0x00DC7E5Au}});
 //     JSCAPTION1->setPath(skinFile);
-// The bar docks itself to the top edge of its parent at full width; its height comes from the
-// skin. On every size change (and when it stops being minimised) the window reads Style2().
+// The bar docks itself to the top edge of its parent at full width (skin::setAlign); its height
+// comes from the skin. It brings Style2() up to date before the window's own resizeEvent and
+// changeEvent(WindowStateChange) run, so the window reads it there: 0 minimised, 1 maximised by
+// the bar (hide the borders), 2 normal (shape and minimum size).
 #include <QPixmap>
 #include <QPointer>
 #include <QRect>
