@@ -21,7 +21,7 @@ QColor drawable(quint32 colour, const QPalette& palette, const QColor& otherwise
     return c.isValid() ? c : otherwise;
 }
 const QColor kDesignBack(90, 126, 220); // 0x00DC7E5A
-constexpr int kTitleWidth = 3990;      // twips, as the labels are designed
+constexpr int kTitleWidth = 3990;       // twips, as the labels are designed
 } // namespace
 
 void JSCAPTION::UserControl_Resize() {
