@@ -10,7 +10,7 @@ QString dateText(const QDate& date) {
 }
 
 std::optional<QDate> completeDate(const QString& text) {
-    static const QRegularExpression form(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
+    static const QRegularExpression form(QStringLiteral("^([0-9]{4})-([0-9]{1,2})-([0-9]{1,2})$"));
     const auto m = form.match(text.trimmed());
     if (!m.hasMatch())
         return std::nullopt;

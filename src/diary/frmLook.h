@@ -2,6 +2,7 @@
 // The browsing window: searches the entries, shows one at a time, steps through the result,
 // edits and deletes the entry shown.
 #include "data/myClass.h"
+#include "diary/FormUtil.h"
 
 #include <QWidget>
 
@@ -11,10 +12,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-
-namespace diary {
-class ClickLineEdit;
-}
 
 class frmLook : public QWidget {
     Q_OBJECT

@@ -1,6 +1,7 @@
 #pragma once
 // The writing window: a new entry with title, weather and text, saved for the logged-in user.
 #include "data/myClass.h"
+#include "diary/FormUtil.h"
 
 #include <QWidget>
 
@@ -10,10 +11,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
-
-namespace diary {
-class ClickLineEdit;
-}
 
 class frmWrite : public QWidget {
     Q_OBJECT
