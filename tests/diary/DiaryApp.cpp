@@ -2,29 +2,17 @@
 
 #include "app/FormRegistry.h"
 #include "app/Module1.h"
-#include "app/Navigation.h"
 #include "data/statements.h"
 
-#include <QCoreApplication>
 #include <QInputMethodEvent>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
 
-QStringList names(std::initializer_list<const char*> list) {
-    QStringList out;
-    for (const char* s : list)
-        out << QString::fromUtf8(s);
-    return out;
-}
-
 void DiaryApp::SetUp() {
     TempApp::SetUp();
     app::registerForms();
-    setNow(QDateTime(QDate(2024, 3, 7), QTime(10, 30, 0)));
+    setNow(QDateTime(QDate(2024, 3, 7), QTime(10, 30)));
     logIn(QStringLiteral("alice"));
 }
 
@@ -51,18 +39,23 @@ frmLook* DiaryApp::openLook() {
 }
 
 int DiaryApp::addEntry(const QString& title, const QString& writer, const QString& time,
-                       const QString& content, const QString& weather, int id) {
+                       const QString& content, int id) {
     exec(QStringLiteral("insert into JR_content(ID,B_title,B_weather,B_content,B_writer,B_time) "
-                        "values(%1,'%2','%3','%4','%5','%6')")
+                        "values(%1,'%2','晴','%3','%4','%5')")
              .arg(id ? QString::number(id) : QStringLiteral("null"), sql::quote(title),
-                  sql::quote(weather), sql::quote(content), sql::quote(writer), sql::quote(time)));
-    return count(
-        QStringLiteral("select max(ID) from JR_content where B_title='%1'").arg(sql::quote(title)));
+                  sql::quote(content), sql::quote(writer), time));
+    return count(QStringLiteral("select max(ID) from JR_content"));
+}
+
+QString DiaryApp::column(const char* name, int id) {
+    return scalar(QStringLiteral("select %1 from JR_content where ID=%2")
+                      .arg(QString::fromLatin1(name))
+                      .arg(id))
+        .toString();
 }
 
 void DiaryApp::click(QWidget* w) {
     QPoint at = w->rect().center();
-    // An option button reacts only on its circle and caption, not on the blank to their right.
     if (auto* r = qobject_cast<QRadioButton*>(w)) {
         QStyleOptionButton opt;
         opt.initFrom(r);
@@ -72,53 +65,56 @@ void DiaryApp::click(QWidget* w) {
 }
 
 void DiaryApp::type(QWidget* w, const QString& text) {
-    for (qsizetype i = 0; i < text.size();) {
-        qsizetype j = i;
+    for (qsizetype i = 0, j = 0; i < text.size(); i = j) {
         const bool ascii = text[i].unicode() < 0x80;
         while (j < text.size() && (text[j].unicode() < 0x80) == ascii)
             ++j;
-        const QString part = text.mid(i, j - i);
         if (ascii) {
-            QTest::keyClicks(w, part);
+            QTest::keyClicks(w, text.mid(i, j - i));
         } else {
             QInputMethodEvent commit;
-            commit.setCommitString(part);
+            commit.setCommitString(text.mid(i, j - i));
             QCoreApplication::sendEvent(w, &commit);
         }
-        i = j;
     }
 }
 
-void DiaryApp::searchAll(frmLook* look) {
-    click(child<QRadioButton>(look, "optQueryType2"));
+void DiaryApp::retype(QLineEdit* box, const QString& text) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    type(box, text);
+}
+
+void DiaryApp::search(frmLook* look, int kind, const QString& text) {
+    if (kind == 0)
+        look->txtQuerytime->setText(text);
+    if (kind == 3)
+        look->txtQuerytitle->setText(text);
+    click(look->optQueryType[kind]);
     click(look->queryComm);
 }
 
-void DiaryApp::searchTitle(frmLook* look, const QString& text) {
-    look->txtQuerytitle->setText(text);
-    click(child<QRadioButton>(look, "optQueryType3"));
-    click(look->queryComm);
+int DiaryApp::found(frmLook* look) {
+    const QString t = look->Label6->text();
+    if (t == QStringLiteral("没有找到记录数"))
+        return 0;
+    return t.startsWith(QStringLiteral("共有记录数：")) ? t.mid(6).toInt() : -1;
 }
 
-void DiaryApp::searchDate(frmLook* look, const QString& text) {
-    look->txtQuerytime->setText(text);
-    click(child<QRadioButton>(look, "optQueryType0"));
-    click(look->queryComm);
+QStringList DiaryApp::rows(frmLook* look) {
+    QStringList out;
+    for (int i = 0, n = found(look); i < n; ++i) {
+        if (i > 0)
+            click(look->commNext);
+        out << look->txt_title->text() + QLatin1Char('/') + look->txt_writer->text();
+    }
+    out.sort();
+    return out;
 }
 
 QStringList DiaryApp::takeTexts() {
     QStringList t = dialogs->texts();
     dialogs->boxes.clear();
     return t;
-}
-
-QStringList DiaryApp::tabOrder(QWidget* first) {
-    QStringList names;
-    QWidget* w = first;
-    do {
-        if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().isEmpty())
-            names << w->objectName();
-        w = w->nextInFocusChain();
-    } while (w && w != first && names.size() < 100);
-    return names;
 }
