@@ -6,6 +6,7 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <cstdlib>
 #include <sqlite3.h>
 
 namespace {
@@ -51,8 +52,9 @@ int main(int argc, char** argv) {
     app::installChinese(qapp);
     bench::Session s;
     Module1::UserName = QStringLiteral("bench");
-    constexpr int kSaves = 200;
-    constexpr int kOpens = 100;
+    // Optional arguments: the number of saves and of openings.
+    const int kSaves = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+    const int kOpens = argc > 2 ? std::max(1, std::atoi(argv[2])) : 100;
 
     std::vector<double> saves, direct;
     bench::Clock::time_point t0;

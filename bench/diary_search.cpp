@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <cstdlib>
 #include <malloc.h>
 #include <sqlite3.h>
 
