@@ -24,7 +24,12 @@ frmMonth::frmMonth(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(Twips::toPxX(4680), Twips::toPxY(3090));
     MonthView1 = new QCalendarWidget(this);
     MonthView1->setObjectName(QStringLiteral("MonthView1"));
-    MonthView1->setGeometry(Twips::rect(240, 360, 4065, 2220));
+    // The designed place, grown where the platform's font needs more room for six weeks.
+    QRect r = Twips::rect(240, 360, 4065, 2220);
+    r.setSize(r.size().expandedTo(MonthView1->minimumSizeHint()));
+    MonthView1->setGeometry(r);
+    const QPoint margin = Twips::rect(240, 360, 0, 0).topLeft();
+    resize(size().expandedTo(QSize(r.right() + 1 + margin.x(), r.bottom() + 1 + margin.y())));
     MonthView1->setAccessibleName(QStringLiteral("日历"));
     connect(MonthView1, &QCalendarWidget::clicked, this, &frmMonth::MonthView1_DateClick);
     // Enter on a date picks it too, for those who use the keyboard.
