@@ -5,6 +5,7 @@
 #include "data/statements.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
 
@@ -21,7 +22,9 @@ int usage() {
     return 2;
 }
 
-void say(FILE* f, const QString& text) { std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), f); }
+void say(FILE* f, const QString& text) {
+    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), f);
+}
 
 void open(ado::Connection& c, const QString& path) {
     c.ConnectionString = QStringLiteral("data source=") + path;
@@ -38,9 +41,8 @@ int setPopedom(const QString& path, const QString& rawName, int value) {
     const QString name = accounts::normalise(rawName);
     ado::Connection c;
     open(c, path);
-    const long long n = c.Execute(QStringLiteral("update JR_user set popedom=%1 where B_user='%2'")
-                                      .arg(value)
-                                      .arg(name));
+    const long long n = c.Execute(
+        QStringLiteral("update JR_user set popedom=%1 where B_user='%2'").arg(value).arg(name));
     if (n == 0) {
         say(stderr, QStringLiteral("没有这个用户：%1").arg(name));
         return 1;
@@ -55,6 +57,10 @@ int run(const QStringList& args) {
     const QString cmd = args[0];
     const QString path = args[1];
     if (cmd == QLatin1String("init") && args.size() == 2) {
+        if (QFileInfo::exists(path)) {
+            say(stderr, QStringLiteral("文件已存在，不会覆盖：%1").arg(path));
+            return 1;
+        }
         ado::createDatabase(path);
         say(stdout, QStringLiteral("已创建数据库：%1").arg(path));
         return 0;
@@ -65,8 +71,9 @@ int run(const QStringList& args) {
         ado::Recordset rs;
         rs.Open(QStringLiteral("select B_user, popedom from JR_user order by B_user"), c);
         for (; !rs.eof(); rs.MoveNext())
-            say(stdout, QStringLiteral("%1\t%2").arg(rs.Fields(QStringLiteral("B_user")).toString(),
-                                                     rs.Fields(QStringLiteral("popedom")).toString()));
+            say(stdout,
+                QStringLiteral("%1\t%2").arg(rs.Fields(QStringLiteral("B_user")).toString(),
+                                             rs.Fields(QStringLiteral("popedom")).toString()));
         return 0;
     }
     if (cmd == QLatin1String("adduser") && args.size() == 4) {

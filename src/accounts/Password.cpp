@@ -12,8 +12,8 @@ void initSodium() {
 }
 
 // Verified against when no user matched, so a missing name costs as much as a wrong password.
-const char* const kDummyHash =
-    "$argon2id$v=19$m=65536,t=2,p=1$o7+PTcNWxhVkS4hFqyooRA$2C64vwJ91jR8YxCd/e04RdC37NKjVTubInrANFoIMFg";
+const char* const kDummyHash = "$argon2id$v=19$m=65536,t=2,p=1$o7+PTcNWxhVkS4hFqyooRA$"
+                               "2C64vwJ91jR8YxCd/e04RdC37NKjVTubInrANFoIMFg";
 } // namespace
 
 QString normalise(const QString& text) {
@@ -38,7 +38,9 @@ QString hashPassword(const QString& password) {
     return QString::fromLatin1(out);
 }
 
-bool isHash(const QString& stored) { return stored.startsWith(QStringLiteral("$argon2id$")); }
+bool isHash(const QString& stored) {
+    return stored.startsWith(QStringLiteral("$argon2id$"));
+}
 
 bool verifyPassword(const QString& password, const QString& stored, bool known) {
     initSodium();

@@ -68,8 +68,8 @@ frmLogin::frmLogin(QWidget* parent)
     setWindowTitle(QStringLiteral("登录DayVault"));
     setFixedSize(Twips::toPxX(5385), Twips::toPxY(1980));
 
-    lblLabels[0] = place(new QLabel(QStringLiteral("用户名(&U):"), this), "lblLabels0", 105, 150,
-                         1080, 270);
+    lblLabels[0] =
+        place(new QLabel(QStringLiteral("用户名(&U):"), this), "lblLabels0", 105, 150, 1080, 270);
     txtUserName = place(new QLineEdit(this), "txtUserName", 1290, 135, 2325, 345);
     lblLabels[1] =
         place(new QLabel(QStringLiteral("密码(&P):"), this), "lblLabels1", 105, 540, 1080, 270);
@@ -88,10 +88,14 @@ frmLogin::frmLogin(QWidget* parent)
     modifyComm = place(new QPushButton(QStringLiteral("修改密码"), this), "modifyComm", 4080, 1440,
                        1140, 390);
     Frame1 = place(new QGroupBox(QStringLiteral("说明"), this), "Frame1", 3720, 0, 1575, 1335);
-    Label1 = place(new QLabel(QStringLiteral("让你的日记得到永久保护,不再担心别人用电脑时会看到你的日记了."),
-                              Frame1),
-                   "Label1", 120, 240, 1335, 975);
+    Label1 = place(
+        new QLabel(QStringLiteral("让你的日记得到永久保护,不再担心别人用电脑时会看到你的日记了."),
+                   Frame1),
+        "Label1", 120, 240, 1335, 975);
     Label1->setWordWrap(true);
+    QFont small = Label1->font(); // the designed box is small for CJK text at 9 pt
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    Label1->setFont(small);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Command1 = place(new QPushButton(QStringLiteral("打开 DayVault 使用手册，了解更多"), this),
                      "Command1", 120, 960, 3495, 375);
@@ -128,11 +132,21 @@ void frmLogin::selectUserName() {
     txtUserName->end(true);
 }
 
-void frmLogin::reject() { cmdCancel_Click(); }
+void frmLogin::reject() {
+    cmdCancel_Click();
+}
 
-void frmLogin::cmdCancel_Click() { app::unload(this); }
+void frmLogin::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+}
 
-void frmLogin::Command1_Click() { app::Desktop::instance().openUrl(app::manualUrl()); }
+void frmLogin::cmdCancel_Click() {
+    app::unload(this);
+}
+
+void frmLogin::Command1_Click() {
+    app::Desktop::instance().openUrl(app::manualUrl());
+}
 
 void frmLogin::failedAttempt() {
     auto& dlg = app::Dialogs::instance();
@@ -162,8 +176,8 @@ void frmLogin::cmdOK_Click() {
             d.rs().Close();
         d.rs().Open(sql::userQuery(name), d.ocn());
         const bool found = !(d.rs().eof() && d.rs().bof());
-        const QString stored = found ? d.rs().Fields(QStringLiteral("B_password")).toString()
-                                     : QString();
+        const QString stored =
+            found ? d.rs().Fields(QStringLiteral("B_password")).toString() : QString();
         ok = accounts::verifyPassword(password, stored, found);
         if (!ok)
             return;
@@ -174,6 +188,8 @@ void frmLogin::cmdOK_Click() {
             try {
                 d.ocn().Execute(sql::updatePassword(accounts::hashPassword(password),
                                                     accounts::normalise(storedName)));
+                // Push the page that held the text out of the log and into the file.
+                d.ocn().Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
             } catch (const ado::Error&) {
                 // A read-only database still lets people in; the upgrade waits.
             }
@@ -212,8 +228,8 @@ void frmLogin::RegComm_Click() {
         if (taken)
             return;
         try {
-            d.ocn().Execute(sql::insertUser(
-                name, accounts::hashPassword(accounts::normalise(typedPassword))));
+            d.ocn().Execute(
+                sql::insertUser(name, accounts::hashPassword(accounts::normalise(typedPassword))));
             added = true;
         } catch (const ado::Error& e) {
             // Another running copy registered the same name a moment ago.
@@ -280,8 +296,8 @@ void frmLogin::modifyComm_Click() {
         failedAttempt();
         return;
     }
-    const QString answer = dlg.input(this, QStringLiteral("请输入新密码,如果按取消，则密码将改为空"),
-                                     app::kAppTitle, QString());
+    const QString answer = dlg.input(
+        this, QStringLiteral("请输入新密码,如果按取消，则密码将改为空"), app::kAppTitle, QString());
     const bool changed = app::guarded(this, [&] {
         myClass& d = data();
         if (d.ocn().State() == 0)

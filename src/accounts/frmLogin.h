@@ -39,6 +39,8 @@ public:
 
 protected:
     void reject() override; // Esc
+    // The close box unloads like any window; QDialog would turn it into a reject.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void Form_Load();

@@ -24,9 +24,13 @@ Desktop& Desktop::instance() {
     return *slot();
 }
 
-void Desktop::install(Desktop* desktop) { slot().reset(desktop); }
+void Desktop::install(Desktop* desktop) {
+    slot().reset(desktop);
+}
 
-bool QtDesktop::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool QtDesktop::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
 
 void QtDesktop::setTopMost(QWidget* window, bool on) {
     if (!window)

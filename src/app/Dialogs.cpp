@@ -20,7 +20,9 @@ Dialogs& Dialogs::instance() {
     return *slot();
 }
 
-void Dialogs::install(Dialogs* dialogs) { slot().reset(dialogs); }
+void Dialogs::install(Dialogs* dialogs) {
+    slot().reset(dialogs);
+}
 
 void QtDialogs::message(QWidget* parent, const QString& text, const QString& title, Icon icon) {
     QMessageBox::Icon qi = QMessageBox::NoIcon;

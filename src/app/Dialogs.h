@@ -14,8 +14,7 @@ inline const QString kAppTitle = QStringLiteral("diary pad");
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
-    virtual void message(QWidget* parent, const QString& text, const QString& title,
-                         Icon icon) = 0;
+    virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon) = 0;
     // Yes/No question without icon; true for Yes.
     virtual bool ask(QWidget* parent, const QString& text, const QString& title) = 0;
     // Cancel gives an empty text.

@@ -29,9 +29,15 @@ QString appFolder() {
     return QCoreApplication::applicationDirPath();
 }
 
-void setAppFolder(const QString& folder) { folderOverride() = folder; }
+void setAppFolder(const QString& folder) {
+    folderOverride() = folder;
+}
 
-QDateTime now() { return clockFn() ? clockFn()() : QDateTime::currentDateTime(); }
+QDateTime now() {
+    return clockFn() ? clockFn()() : QDateTime::currentDateTime();
+}
 
-void setClock(std::function<QDateTime()> clock) { clockFn() = std::move(clock); }
+void setClock(std::function<QDateTime()> clock) {
+    clockFn() = std::move(clock);
+}
 } // namespace app

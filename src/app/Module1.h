@@ -6,9 +6,9 @@
 #include <functional>
 
 namespace Module1 {
-inline QString SkinPath;        // skin chosen in this run; empty means 16.jss
-inline QString UserName;        // logged-in user, as stored
-inline qint16 UserPopedom = 0;  // 1 widens every search to all writers
+inline QString SkinPath;       // skin chosen in this run; empty means 16.jss
+inline QString UserName;       // logged-in user, as stored
+inline qint16 UserPopedom = 0; // 1 widens every search to all writers
 inline bool ResizeEnabled = false;
 
 // Back to the start values (a new run, or a test).

@@ -22,6 +22,9 @@ std::vector<Entry>& forms() {
     static std::vector<Entry> f;
     return f;
 }
+// Set once the end has been reported, so one emptiness ends the run once.
+bool endReported = false;
+
 std::function<void()>& onAllUnloaded() {
     static std::function<void()> fn = [] { QCoreApplication::quit(); };
     return fn;
@@ -37,13 +40,18 @@ void forget(QWidget* form) {
 void scheduleEndCheck() {
     QTimer::singleShot(0, [] {
         forget(nullptr);
-        if (forms().empty() && onAllUnloaded())
+        if (!forms().empty() || endReported)
+            return;
+        endReported = true;
+        if (onAllUnloaded())
             onAllUnloaded()();
     });
 }
 } // namespace
 
-void registerForm(FormId id, FormFactory factory) { factories()[id] = std::move(factory); }
+void registerForm(FormId id, FormFactory factory) {
+    factories()[id] = std::move(factory);
+}
 
 QWidget* load(FormId id) {
     auto it = factories().find(id);
@@ -54,6 +62,7 @@ QWidget* load(FormId id) {
         return nullptr;
     w->setAttribute(Qt::WA_DeleteOnClose);
     forms().push_back({id, w});
+    endReported = false;
     QObject::connect(w, &QObject::destroyed, [w] {
         forget(w);
         scheduleEndCheck();
@@ -65,7 +74,6 @@ void show(QWidget* form) {
     if (!form)
         return;
     form->show();
-    form->raise();
     form->activateWindow();
 }
 
@@ -96,6 +104,8 @@ int loadedCount() {
     return int(forms().size());
 }
 
-void setOnAllUnloaded(std::function<void()> handler) { onAllUnloaded() = std::move(handler); }
+void setOnAllUnloaded(std::function<void()> handler) {
+    onAllUnloaded() = std::move(handler);
+}
 
 } // namespace app

@@ -109,11 +109,15 @@ QString dataSource(const QString& connectionString) {
 
 } // namespace
 
-QString translate(const QString& sql) { return translateOnce(sql); }
+QString translate(const QString& sql) {
+    return translateOnce(sql);
+}
 
 // ---- Connection ----
 
-Connection::~Connection() { Close(); }
+Connection::~Connection() {
+    Close();
+}
 
 void Connection::fail(int rc, const QString& what) const {
     QString msg = what;
@@ -138,8 +142,7 @@ void Connection::Open() {
     if (!QFileInfo::exists(path_))
         throw Error(QStringLiteral("file not found"), SQLITE_CANTOPEN, path_);
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE,
-                                   nullptr);
+    const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     db_ = db;
     if (rc != SQLITE_OK) {
         QString msg = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
@@ -162,6 +165,8 @@ void Connection::Open() {
             sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         }
         sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+        // Deleted and replaced text is overwritten, not left in free space of the file.
+        sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
         sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
     } catch (...) {
         sqlite3_close(db_);
@@ -201,7 +206,9 @@ long long Connection::Execute(const QString& sql) {
 
 // ---- Recordset ----
 
-Recordset::~Recordset() { Close(); }
+Recordset::~Recordset() {
+    Close();
+}
 
 void Recordset::Close() {
     if (conn_)
@@ -218,8 +225,7 @@ void Recordset::Close() {
 
 void Recordset::Open(const QString& sql, Connection& connection) {
     if (conn_)
-        throw Error(QStringLiteral("record set is already open"), SQLITE_MISUSE,
-                    connection.file());
+        throw Error(QStringLiteral("record set is already open"), SQLITE_MISUSE, connection.file());
     if (!connection.handle())
         throw Error(QStringLiteral("connection is closed"), SQLITE_MISUSE, connection.file());
     static const QRegularExpression selectStar(
@@ -235,8 +241,7 @@ void Recordset::Open(const QString& sql, Connection& connection) {
     }
     const QByteArray utf8 = query.toUtf8();
     Stmt st;
-    int rc = sqlite3_prepare_v2(connection.db_, utf8.constData(), int(utf8.size()), &st.s,
-                                nullptr);
+    int rc = sqlite3_prepare_v2(connection.db_, utf8.constData(), int(utf8.size()), &st.s, nullptr);
     if (rc != SQLITE_OK)
         connection.fail(rc, QString());
     std::vector<std::int64_t> keys;
@@ -268,11 +273,15 @@ void Recordset::Open(const QString& sql, Connection& connection) {
     moveTo(keys_.empty() ? 0 : 1);
 }
 
-bool Recordset::bof() const { return !conn_ || keys_.empty() || pos_ <= 0; }
+bool Recordset::bof() const {
+    return !conn_ || keys_.empty() || pos_ <= 0;
+}
 bool Recordset::eof() const {
     return !conn_ || keys_.empty() || pos_ > std::int64_t(keys_.size());
 }
-int Recordset::RecordCount() const { return conn_ ? int(keys_.size()) : -1; }
+int Recordset::RecordCount() const {
+    return conn_ ? int(keys_.size()) : -1;
+}
 int Recordset::AbsolutePosition() const {
     if (bof())
         return adPosBOF;
@@ -315,9 +324,8 @@ void Recordset::readCurrent() {
         values_ = rows_[std::size_t(key)];
         return;
     }
-    const QByteArray sql = (QStringLiteral("select * from ") + table_ +
-                            QStringLiteral(" where rowid=?"))
-                               .toUtf8();
+    const QByteArray sql =
+        (QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?")).toUtf8();
     Stmt st;
     int rc = sqlite3_prepare_v2(conn_->db_, sql.constData(), int(sql.size()), &st.s, nullptr);
     if (rc != SQLITE_OK)
@@ -350,8 +358,7 @@ void createDatabase(const QString& path) {
         throw Error(QStringLiteral("file already exists"), SQLITE_CANTOPEN, path);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                             nullptr);
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
         const QString msg = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
         sqlite3_close(db);

@@ -54,7 +54,9 @@ bool Desktop::openUrl(const QUrl& url) {
     return true;
 }
 
-void Desktop::setTopMost(QWidget* w, bool on) { topMost.emplace_back(w, on); }
+void Desktop::setTopMost(QWidget* w, bool on) {
+    topMost.emplace_back(w, on);
+}
 
 bool Desktop::startMove(QWidget* w) {
     moves.push_back(w);

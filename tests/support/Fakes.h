@@ -10,7 +10,13 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <vector>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace fake {
 
@@ -25,9 +31,9 @@ struct Box {
 class Dialogs : public app::Dialogs {
 public:
     std::vector<Box> boxes;
-    std::deque<bool> askAnswers;        // empty queue answers Yes
-    std::deque<QString> inputAnswers;   // empty queue answers Cancel (empty text)
-    std::deque<QString> fileAnswers;    // empty queue answers Cancel
+    std::deque<bool> askAnswers;           // empty queue answers Yes
+    std::deque<QString> inputAnswers;      // empty queue answers Cancel (empty text)
+    std::deque<QString> fileAnswers;       // empty queue answers Cancel
     std::function<void(const Box&)> onBox; // runs while the box is "open"
 
     void message(QWidget*, const QString& text, const QString& title, app::Icon icon) override;

@@ -43,7 +43,9 @@ void TempApp::TearDown() {
     Module1::reset();
 }
 
-QString TempApp::dbPath() const { return dir.filePath(QStringLiteral("data/data.mdb")); }
+QString TempApp::dbPath() const {
+    return dir.filePath(QStringLiteral("data/data.mdb"));
+}
 
 void TempApp::exec(const QString& sql) {
     sqlite3* db = nullptr;

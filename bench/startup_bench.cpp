@@ -1,0 +1,132 @@
+// Process start to login window shown (against an empty Qt window), and one login check.
+#include "accounts/Password.h"
+#include "accounts/frmLogin.h"
+#include "app/FormRegistry.h"
+#include "app/Locale.h"
+#include "app/Module1.h"
+#include "app/Navigation.h"
+#include "data/ado.h"
+#include "data/statements.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+double monoMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Prints the moment the first window is exposed, then leaves.
+class ShownProbe : public QObject {
+public:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Expose && o->isWindowType()) {
+            std::printf("%.3f\n", monoMs());
+            std::fflush(stdout);
+            std::_Exit(0);
+        }
+        return false;
+    }
+};
+
+int child(const QString& kind, int argc, char** argv) {
+    QApplication qapp(argc, argv);
+    ShownProbe probe;
+    qapp.installEventFilter(&probe);
+    if (kind == QLatin1String("empty")) {
+        auto* w = new QWidget;
+        w->show();
+    } else {
+        QApplication::setQuitOnLastWindowClosed(false);
+        app::installChinese(qapp);
+        app::registerForms();
+        app::show(app::load(app::FormId::Login));
+    }
+    return QApplication::exec();
+}
+
+double startOnce(const QString& self, const QString& kind) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    const double t0 = monoMs();
+    p.start(self, {QStringLiteral("--child"), kind});
+    p.waitForFinished(30000);
+    return QString::fromLatin1(p.readAllStandardOutput()).trimmed().toDouble() - t0;
+}
+
+void row(const char* figure, double value, const char* unit, const char* target,
+         const QString& reference) {
+    std::printf("%s\t%.2f\t%s\t%s\t%s\n", figure, value, unit, target,
+                reference.toUtf8().constData());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && QByteArray(argv[1]) == "--child")
+        return child(QString::fromLatin1(argv[2]), argc, argv);
+
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication qapp(argc, argv);
+    const QString self = QCoreApplication::applicationFilePath();
+    const int runs = 20;
+    std::vector<double> app, empty;
+    for (int i = 0; i < runs; ++i) {
+        empty.push_back(startOnce(self, QStringLiteral("empty")));
+        app.push_back(startOnce(self, QStringLiteral("login")));
+    }
+    const double a = median(app), e = median(empty);
+    row("start to login window (median of 20)", a, "ms", "< 150",
+        QStringLiteral("empty Qt window %1 ms, ratio %2").arg(e, 0, 'f', 2).arg(a / e, 0, 'f', 2));
+
+    // One login check: the press of 确定 for a user with a hashed password.
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("data"));
+    ado::createDatabase(dir.filePath(QStringLiteral("data/data.mdb")));
+    app::setAppFolder(dir.path());
+    {
+        ado::Connection c;
+        c.ConnectionString =
+            QStringLiteral("data source=") + dir.filePath(QStringLiteral("data/data.mdb"));
+        c.Open();
+        c.Execute(
+            sql::insertUser(QStringLiteral("ann"), accounts::hashPassword(QStringLiteral("pw"))));
+    }
+    QApplication::setQuitOnLastWindowClosed(false);
+    app::registerForms();
+    app::setOnAllUnloaded({});
+    std::vector<double> checks;
+    for (int i = 0; i < runs; ++i) {
+        auto* login = qobject_cast<frmLogin*>(app::load(app::FormId::Login));
+        login->txtUserName->setText(QStringLiteral("ann"));
+        login->txtPassword->setText(QStringLiteral("pw"));
+        QElapsedTimer t;
+        t.start();
+        login->cmdOK_Click();
+        checks.push_back(double(t.nsecsElapsed()) / 1e6);
+        app::unload(app::loaded(app::FormId::Write));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    row("login check (median of 20)", median(checks), "ms", "< 150", QStringLiteral("-"));
+    frmLogin::resetRun();
+    return 0;
+}

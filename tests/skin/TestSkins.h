@@ -1,0 +1,19 @@
+#pragma once
+// Small complete skins written into a temporary folder for the skin tests.
+#include "skin/SkinFile.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QSize>
+#include <QString>
+
+namespace testskin {
+
+QByteArray png(QSize size, QColor colour);
+QByteArray bmp(QSize size, QColor colour);
+// Every key of a complete skin; picture sizes can be changed per key afterwards.
+skin::PropertyBag completeBag();
+// Writes the bag as a skin file and returns its path.
+QString write(const QString& path, const skin::PropertyBag& bag);
+
+} // namespace testskin
