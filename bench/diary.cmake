@@ -2,5 +2,4 @@
 foreach(name diary_save diary_search)
   add_executable(bench_${name} ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp)
   target_link_libraries(bench_${name} PRIVATE dv_app SQLite::SQLite3)
-  set_target_properties(bench_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endforeach()
