@@ -64,6 +64,25 @@ QString allEntries() {
     return QStringLiteral("select * from JR_content");
 }
 
+namespace {
+// B_time is stored as 'Y-M-D H:MM:SS' with no leading zeros in the date.
+QString onDay(const QDate& day) {
+    const QString d = QString::number(day.year()) + QLatin1Char('-') +
+                      QString::number(day.month()) + QLatin1Char('-') + QString::number(day.day());
+    return QStringLiteral("(B_time LIKE '") + d + QStringLiteral(" %' or B_time='") + d +
+           QStringLiteral("')");
+}
+} // namespace
+
+QString entriesOnDay(const QString& user, const QDate& day) {
+    return QStringLiteral("select * from JR_content where B_writer='") + quote(user) +
+           QStringLiteral("' and ") + onDay(day);
+}
+
+QString allEntriesOnDay(const QDate& day) {
+    return QStringLiteral("select * from JR_content where ") + onDay(day);
+}
+
 QString deleteEntry(qint32 id) {
     return QStringLiteral("delete*from JR_content where ID=") + QString::number(id);
 }

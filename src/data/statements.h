@@ -1,5 +1,6 @@
 #pragma once
 // Every statement the application sends, built from fixed fragments and values.
+#include <QDate>
 #include <QString>
 
 namespace sql {
@@ -25,5 +26,10 @@ QString allEntries();                                              // 11
 QString deleteEntry(qint32 id);                                    // 12
 QString updateEntry(const QString& title, const QString& weather, const QString& content,
                     const QString& writer, qint32 id); // 13
+
+// 6 and 7 for a whole date: B_time begins with that day ("2024-3-1 ..."), so the 1st does not
+// also find the 10th to the 19th.
+QString entriesOnDay(const QString& user, const QDate& day);
+QString allEntriesOnDay(const QDate& day);
 
 } // namespace sql

@@ -1,25 +1,160 @@
 #include "diary/frmWrite.h"
 
+#include "app/DbGuard.h"
+#include "app/Desktop.h"
+#include "app/Dialogs.h"
 #include "app/Module1.h"
 #include "app/Navigation.h"
+#include "data/statements.h"
+#include "diary/FormUtil.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
+#include <QTimer>
 
-frmWrite::frmWrite(QWidget* parent) : QWidget(parent) {
+using app::Twips;
+using diary::place;
+
+frmWrite::frmWrite(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmWrite"));
     setWindowTitle(QStringLiteral("编写日记窗口"));
-    auto* lay = new QVBoxLayout(this);
-    Label5 = new QLabel(Module1::UserName, this);
-    Label5->setObjectName(QStringLiteral("Label5"));
-    reLoginComm = new QPushButton(QStringLiteral("重新登录"), this);
-    reLoginComm->setObjectName(QStringLiteral("reLoginComm"));
-    lay->addWidget(Label5);
-    lay->addWidget(reLoginComm);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(236, 233, 216));
+    setPalette(pal);
+    resize(Twips::toPxX(10755), Twips::toPxY(8670));
+
+    B_Content_text = place(new QPlainTextEdit(this), "B_Content_text", 90, 2190, 10575, 6375);
+    B_Content_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    B_Content_text->setTabChangesFocus(true);
+    B_Title_text = place(new diary::ClickLineEdit(QStringLiteral("标题"), this), "B_Title_text",
+                         1080, 720, 3375, 375);
+    B_Writer_text = place(new QLineEdit(this), "B_Writer_text", 5280, 720, 1455, 375);
+    diary::setLocked(B_Writer_text, true);
+    Label1 = place(new QLabel(QStringLiteral("标题："), this), "Label1", 120, 840, 1215, 495);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label2 = place(new QLabel(QStringLiteral("作者："), this), "Label2", 4680, 840, 615, 375);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label3 = place(new QLabel(QStringLiteral("天气："), this), "Label3", 7200, 840, 735, 375);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    B_Weather_Combo = place(new QComboBox(this), "B_Weather_Combo", 8160, 720, 1215, 300);
+    B_Weather_Combo->setEditable(true);
+    // What is typed is what is stored: no completion, no growing list.
+    B_Weather_Combo->setCompleter(nullptr);
+    B_Weather_Combo->setInsertPolicy(QComboBox::NoInsert);
+    B_Weather_Combo->addItems({QStringLiteral("阴天"), QStringLiteral("多云"), QStringLiteral("雨"),
+                               QStringLiteral("雪")});
+    B_Weather_Combo->setCurrentIndex(-1);
+    B_Weather_Combo->setEditText(QStringLiteral("晴"));
+    Label4 = place(new QLabel(QStringLiteral("日记内容："), this), "Label4", 120, 1800, 975, 255);
+    saveComm =
+        place(new QPushButton(QStringLiteral("保存日记"), this), "saveComm", 3480, 1440, 1215, 495);
+    findNoteComm = place(new QPushButton(QStringLiteral("浏览日记"), this), "findNoteComm", 4800,
+                         1440, 1215, 495);
+    helpComm =
+        place(new QPushButton(QStringLiteral("关于"), this), "helpComm", 6120, 1440, 1215, 495);
+    Label5 = place(new QLabel(this), "Label5", 7200, 1080, 2775, 255);
+    hfComm = place(new QPushButton(QStringLiteral("换肤"), this), "hfComm", 2160, 1440, 1215, 495);
+    reLoginComm = place(new QPushButton(QStringLiteral("重新登录"), this), "reLoginComm", 7440,
+                        1440, 1215, 495);
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+
+    Label1->setBuddy(B_Title_text);
+    Label2->setBuddy(B_Writer_text);
+    Label3->setBuddy(B_Weather_Combo);
+    Label4->setBuddy(B_Content_text);
+    B_Title_text->setAccessibleName(QStringLiteral("标题"));
+    B_Writer_text->setAccessibleName(QStringLiteral("作者"));
+    B_Weather_Combo->setAccessibleName(QStringLiteral("天气"));
+    B_Content_text->setAccessibleName(QStringLiteral("日记内容"));
+    Label5->setAccessibleName(QStringLiteral("今天的日期"));
+
+    QWidget* order[] = {B_Content_text, B_Title_text, B_Writer_text, B_Weather_Combo, saveComm,
+                        findNoteComm,   helpComm,     hfComm,        reLoginComm};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    connect(saveComm, &QPushButton::clicked, this, &frmWrite::saveComm_Click);
+    connect(findNoteComm, &QPushButton::clicked, this, &frmWrite::findNoteComm_Click);
+    connect(helpComm, &QPushButton::clicked, this, &frmWrite::helpComm_Click);
+    connect(hfComm, &QPushButton::clicked, this, &frmWrite::hfComm_Click);
     connect(reLoginComm, &QPushButton::clicked, this, &frmWrite::reLoginComm_Click);
+    connect(B_Title_text, &diary::ClickLineEdit::clicked, this, &frmWrite::B_Title_text_Click);
+    connect(Timer1, &QTimer::timeout, this, &frmWrite::Timer1_Timer);
+
+    Form_Load();
+}
+
+void frmWrite::Form_Load() {
+    diary::centreOnScreen(this);
+    applyCurrentSkin();
+    showToday();
+    B_Writer_text->setText(Module1::UserName);
+    B_Content_text->setFocus();
+    Timer1->start();
+}
+
+void frmWrite::applyCurrentSkin() {}
+
+void frmWrite::showToday() {
+    Label5->setText(QLocale().toString(app::now().date(), QLocale::ShortFormat));
+}
+
+void frmWrite::Timer1_Timer() {
+    showToday();
+}
+
+void frmWrite::B_Title_text_Click() {
+    diary::selectLine(B_Title_text);
+}
+
+void frmWrite::saveComm_Click() {
+    auto& dlg = app::Dialogs::instance();
+    const QString content = diary::plainText(B_Content_text);
+    if (content.isEmpty()) {
+        dlg.message(this, QStringLiteral("请先编写日记内容"), app::kAppTitle, app::Icon::None);
+        return;
+    }
+    const QString statement = sql::insertEntry(B_Title_text->text(), B_Weather_Combo->currentText(),
+                                               content, B_Writer_text->text());
+    const bool saved = app::guarded(this, [&] {
+        if (myAddRs.ocn().State() == 0)
+            myAddRs.OpenData();
+        if (myAddRs.hasRs() && myAddRs.rs().State() == 1) {
+            myAddRs.rs().Close();
+            myAddRs.releaseRs();
+        }
+        myAddRs.ocn().Execute(statement);
+    });
+    // Closed either way: a failed attempt starts the next one on a fresh connection.
+    myAddRs.releaseOcn();
+    if (!saved)
+        return;
+    dlg.message(this, QStringLiteral("添加完成！"), QStringLiteral("警告"), app::Icon::Exclamation);
+    app::go(this, app::FormId::Look);
+}
+
+void frmWrite::findNoteComm_Click() {
+    app::go(this, app::FormId::Look);
 }
 
 void frmWrite::reLoginComm_Click() {
     app::go(this, app::FormId::Login);
 }
+
+void frmWrite::helpComm_Click() {
+    app::Dialogs::instance().message(
+        this,
+        QStringLiteral("DayVault 日记本\n\n为每一位用户保管自己的日记。\n"
+                       "关闭本窗口后将打开使用手册。"),
+        QStringLiteral("关于"), app::Icon::Information);
+    app::Desktop::instance().openUrl(app::manualUrl());
+}
+
+// The skin choice arrives with the skinned windows.
+void frmWrite::hfComm_Click() {}

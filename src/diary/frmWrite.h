@@ -1,15 +1,52 @@
 #pragma once
+// The writing window: a new entry with title, weather and text, saved for the logged-in user.
+#include "data/myClass.h"
+#include "diary/FormUtil.h"
+
 #include <QWidget>
 
+class QComboBox;
 class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
-// The writing window (first cut: who is logged in, and the way back).
 class frmWrite : public QWidget {
     Q_OBJECT
 public:
     explicit frmWrite(QWidget* parent = nullptr);
+
+    QPlainTextEdit* B_Content_text = nullptr;
+    diary::ClickLineEdit* B_Title_text = nullptr;
+    QLineEdit* B_Writer_text = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QComboBox* B_Weather_Combo = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* saveComm = nullptr;
+    QPushButton* findNoteComm = nullptr;
+    QPushButton* helpComm = nullptr;
     QLabel* Label5 = nullptr;
+    QPushButton* hfComm = nullptr;
     QPushButton* reLoginComm = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // Used by the save only; its connection is closed and released after each save.
+    myClass myAddRs;
+
+    void saveComm_Click();
+    void findNoteComm_Click();
+    void helpComm_Click();
+    void hfComm_Click();
     void reLoginComm_Click();
+    void B_Title_text_Click();
+    void Timer1_Timer();
+
+private:
+    void Form_Load();
+    // Points the caption bar and borders at the current skin; they are not there yet.
+    void applyCurrentSkin();
+    void showToday();
 };

@@ -1,0 +1,86 @@
+#pragma once
+// What the diary benchmarks share: figures, medians, a silent set of boxes, a scratch folder.
+#include "app/Dialogs.h"
+#include "app/FormRegistry.h"
+#include "app/Locale.h"
+#include "app/Module1.h"
+#include "app/Navigation.h"
+#include "data/ado.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+inline double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// One line: FIGURE, value, unit, target, reference (a dash where none applies).
+inline void figure(const QString& name, double value, const char* unit,
+                   const QString& target = QStringLiteral("-"),
+                   const QString& reference = QStringLiteral("-")) {
+    std::printf("%s\t%.4g\t%s\t%s\t%s\n", name.toUtf8().constData(), value, unit,
+                target.toUtf8().constData(), reference.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Boxes answer at once: OK, Yes. A hook sees each message as it is shown.
+class QuietDialogs : public app::Dialogs {
+public:
+    std::function<void(const QString&)> onMessage;
+    void message(QWidget*, const QString& text, const QString&, app::Icon) override {
+        if (onMessage)
+            onMessage(text);
+    }
+    bool ask(QWidget*, const QString&, const QString&) override { return true; }
+    QString input(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString openFile(QWidget*, const QString&) override { return {}; }
+};
+
+inline void settle() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+// A running application over a fresh, empty database in a temporary folder.
+struct Session {
+    QTemporaryDir dir;
+    QuietDialogs* dialogs = new QuietDialogs;
+
+    Session() {
+        QDir(dir.path()).mkpath(QStringLiteral("data"));
+        ado::createDatabase(dbPath());
+        app::setAppFolder(dir.path());
+        app::Dialogs::install(dialogs);
+        app::setOnAllUnloaded([] {});
+        app::registerForms();
+    }
+    QString dbPath() const { return dir.filePath(QStringLiteral("data/data.mdb")); }
+};
+
+// Offscreen unless told otherwise, so the benchmark runs without a display.
+inline void useOffscreenByDefault() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+}
+
+} // namespace bench

@@ -1,0 +1,83 @@
+#pragma once
+// The browsing window: searches the entries, shows one at a time, steps through the result,
+// edits and deletes the entry shown.
+#include "data/myClass.h"
+#include "diary/FormUtil.h"
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+class frmLook : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmLook(QWidget* parent = nullptr);
+
+    QGroupBox* Frame1 = nullptr;
+    QRadioButton* optQueryType[4] = {}; // indexes 0, 2 and 3; there is no 1
+    diary::ClickLineEdit* txtQuerytime = nullptr;
+    QPushButton* findDateCommd = nullptr;
+    diary::ClickLineEdit* txtQuerytitle = nullptr;
+    QPushButton* queryComm = nullptr;
+    QLabel* Label1 = nullptr;
+    diary::ClickLineEdit* txt_title = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* txt_writer = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* txt_weather = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* txt_time = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPlainTextEdit* txt_content = nullptr;
+    QPushButton* writeNoteComm = nullptr;
+    QPushButton* modifyComm = nullptr;
+    QPushButton* saveComm = nullptr;
+    QPushButton* DelComm = nullptr;
+    QPushButton* helpComm = nullptr;
+    QPushButton* MovefirstComm = nullptr;
+    QPushButton* commPrevious = nullptr;
+    QPushButton* commNext = nullptr;
+    QPushButton* MovelastComm = nullptr;
+
+    myClass myrs;
+    qint32 B_id = 0; // ID of the entry in the boxes; 0 until one is shown
+
+    enum class QueryResult { Stopped, Rows, NoRow, Failed };
+    // The search of the frame's selected kind and texts; shows the first entry found.
+    QueryResult RunEntryQuery();
+    // Copies the current row into the boxes and B_id; the row must exist.
+    void ShowCurrentEntry();
+
+    void queryComm_Click();
+    void findDateCommd_Click();
+    void txtQuerytime_Click();
+    void txtQuerytitle_Click();
+    void txt_title_Click();
+    void MovefirstComm_Click();
+    void commPrevious_Click();
+    void commNext_Click();
+    void MovelastComm_Click();
+    void modifyComm_Click();
+    void saveComm_Click();
+    void DelComm_Click();
+    void writeNoteComm_Click();
+    void helpComm_Click();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void Form_Load();
+    void Form_Unload();
+    // Points the caption bar and borders at the current skin; they are not there yet.
+    void applyCurrentSkin();
+    // The guard shared by the four steps: a result set from a search is open.
+    bool resultOpen();
+    void showPosition();
+};

@@ -1,0 +1,194 @@
+// "查询" of each kind for each permission, the date picker, and what the window shows after.
+#include "DiaryApp.h"
+
+#include "diary/frmMonth.h"
+
+#include <QCalendarWidget>
+#include <QTableView>
+#include <QTest>
+
+using Search = DiaryApp;
+
+TEST_F(Search, PermissionOneAloneWidensEveryKindToAllWriters) {
+    addEntry(QStringLiteral("a 标题"), QStringLiteral("alice"), QStringLiteral("2024-3-1 8:00:00"));
+    addEntry(QStringLiteral("b 标题"), QStringLiteral("bob"), QStringLiteral("2024-3-1 9:00:00"));
+    addEntry(QStringLiteral("a2"), QStringLiteral("Alice"), QStringLiteral("2024-3-2 8:00:00"));
+    addEntry(QStringLiteral("b2"), QStringLiteral("bob"), QStringLiteral("2024-3-2 9:00:00"));
+    for (qint16 popedom : {0, 2, -1, 1}) {
+        SCOPED_TRACE(popedom);
+        logIn(QStringLiteral("alice"), popedom);
+        const bool all = popedom == 1;
+        frmLook* look = openLook();
+        search(look, 2);
+        EXPECT_EQ(rows(look).join(QLatin1Char(',')),
+                  all ? QStringLiteral("a 标题/alice,a2/Alice,b 标题/bob,b2/bob")
+                      : QStringLiteral("a 标题/alice,a2/Alice"));
+        search(look, 3, QStringLiteral("标题"));
+        EXPECT_EQ(rows(look).join(QLatin1Char(',')),
+                  all ? QStringLiteral("a 标题/alice,b 标题/bob") : QStringLiteral("a 标题/alice"));
+        search(look, 0, QStringLiteral("2024-3-2"));
+        EXPECT_EQ(rows(look).join(QLatin1Char(',')),
+                  all ? QStringLiteral("a2/Alice,b2/bob") : QStringLiteral("a2/Alice"));
+        app::unload(look);
+    }
+    EXPECT_TRUE(dialogs->boxes.empty());
+}
+
+TEST_F(Search, AWholeDateFindsThatDayOnlyAndOtherTextIsFoundAnywhere) {
+    for (const char* t :
+         {"2024-3-1 0:00:00", "2024-3-1 23:59:59", "2024-3-1", "2024-3-10 8:00:00",
+          "2024-3-11 8:00:00", "2024-3-19 8:00:00", "2024-11-1 8:00:00", "2014-3-1 8:00:00"})
+        addEntry(QString::fromLatin1(t), QStringLiteral("alice"), QString::fromLatin1(t));
+    const std::pair<const char*, int> cases[] = {
+        {"2024-3-1", 3},  {"2024-03-01", 3}, {" 2024-3-01  ", 3}, {"2024-3-10", 1},
+        {"2024-11-1", 1}, {"2024-3-1 0", 1}, {"3-1", 7},          {"2024-2-30", 0},
+    };
+    frmLook* look = openLook();
+    for (const auto& [typed, n] : cases) {
+        SCOPED_TRACE(typed);
+        search(look, 0, QString::fromLatin1(typed));
+        EXPECT_EQ(found(look), n);
+        EXPECT_EQ(takeTexts().size(), n ? 0 : 1);
+        EXPECT_EQ(look->txtQuerytime->text(), QString::fromLatin1(typed));
+    }
+}
+
+TEST_F(Search, QuotesAndPatternCharactersNeverBreakTheStatement) {
+    for (const char* t : {"It's mine", "Bob''s", "标题 here", "50% off", "a_b", "axb"})
+        addEntry(QString::fromUtf8(t));
+    const std::pair<QString, int> cases[] = {
+        {QStringLiteral("'s"), 2},          {QStringLiteral("''"), 1},
+        {QStringLiteral("50%"), 1},         {QStringLiteral("a_b"), 2},
+        {QStringLiteral("%"), 6},           {QStringLiteral("标题"), 1},
+        {QStringLiteral("' or 1=1 --"), 0}, {QStringLiteral("'); delete from JR_content; --"), 0},
+    };
+    frmLook* look = openLook();
+    for (const auto& [typed, n] : cases) {
+        SCOPED_TRACE(typed.toStdString());
+        search(look, 3, typed);
+        EXPECT_EQ(found(look), n);
+        for (const QString& text : takeTexts())
+            EXPECT_EQ(text, QStringLiteral("没有查找满足条件的数据！"));
+    }
+    EXPECT_EQ(count(QStringLiteral("select count(*) from JR_content")), 6);
+}
+
+TEST_F(Search, EmptyBoxesStopAndNoRowKeepsTheEntryShown) {
+    const int id = addEntry(QStringLiteral("shown"));
+    frmLook* look = openLook();
+    search(look, 2);
+    for (int kind : {0, 3}) {
+        search(look, kind, QString());
+        EXPECT_EQ(dialogs->last().text,
+                  kind ? QStringLiteral("请输入标题!!") : QStringLiteral("请输入查询日期"));
+        EXPECT_EQ(dialogs->last().title, QStringLiteral("diary pad"));
+        EXPECT_EQ(look->Label6->text(), QStringLiteral("共有记录数：1"));
+    }
+    EXPECT_EQ(takeTexts().size(), 2);
+    search(look, 3, QStringLiteral("nothing like it"));
+    EXPECT_EQ(look->Label6->text(), QStringLiteral("没有找到记录数"));
+    EXPECT_EQ(dialogs->last().text, QStringLiteral("没有查找满足条件的数据！"));
+    EXPECT_EQ(dialogs->last().title, QStringLiteral("提示"));
+    EXPECT_EQ(dialogs->last().icon, app::Icon::Exclamation);
+    EXPECT_EQ(look->txt_title->text(), QStringLiteral("shown"));
+    EXPECT_EQ(look->B_id, id);
+    EXPECT_TRUE(look->modifyComm->isEnabled() && look->DelComm->isEnabled());
+}
+
+TEST_F(Search, FoundRowsSetTheButtonsButLeavePreviousAndTheLocks) {
+    addEntry(QStringLiteral("e1"));
+    addEntry(QStringLiteral("e2"));
+    frmLook* look = openLook();
+    search(look, 2);
+    click(look->MovelastComm);
+    click(look->commNext);
+    click(look->commNext);      // ">" off
+    click(look->MovefirstComm); // "<" off
+    click(look->modifyComm);
+    click(look->queryComm);
+    EXPECT_FALSE(look->commPrevious->isEnabled());
+    EXPECT_TRUE(look->commNext->isEnabled() && look->modifyComm->isEnabled() &&
+                look->DelComm->isEnabled());
+    EXPECT_FALSE(look->saveComm->isEnabled());
+    EXPECT_FALSE(look->txt_title->isReadOnly());
+}
+
+TEST_F(Search, ClickingOrTypingIntoABoxChoosesItsKind) {
+    addEntry(QStringLiteral("today"), QStringLiteral("alice"), QStringLiteral("2024-3-7 8:00:00"));
+    frmLook* look = openLook();
+    click(look->txtQuerytime);
+    EXPECT_TRUE(look->optQueryType[0]->isChecked());
+    click(look->txtQuerytitle);
+    EXPECT_TRUE(look->optQueryType[3]->isChecked());
+    EXPECT_EQ(look->txtQuerytitle->text(), QStringLiteral("标题"));
+    // From the keyboard: editing the date and Enter searches by date.
+    look->txtQuerytime->setFocus();
+    QTest::keyClick(look->txtQuerytime, Qt::Key_Backspace);
+    type(look->txtQuerytime, QStringLiteral("7"));
+    EXPECT_TRUE(look->optQueryType[0]->isChecked());
+    QTest::keyClick(look->txtQuerytime, Qt::Key_Return);
+    EXPECT_EQ(look->txt_title->text(), QStringLiteral("today"));
+}
+
+namespace {
+frmMonth* picker() {
+    return qobject_cast<frmMonth*>(app::loaded(app::FormId::Month));
+}
+
+// Clicks `day` of the month shown (neighbouring months fill the first and last rows).
+void clickDay(QCalendarWidget* cal, int day) {
+    auto* view = cal->findChild<QTableView*>(QStringLiteral("qt_calendar_calendarview"));
+    QAbstractItemModel* m = view->model();
+    for (int i = 1; i < m->rowCount(); ++i) {
+        const int r = day <= 15 ? i : m->rowCount() - i;
+        for (int c = 1; c < m->columnCount(); ++c)
+            if (m->index(r, c).data().toString() == QString::number(day))
+                return QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                                         view->visualRect(m->index(r, c)).center());
+    }
+    FAIL() << "day " << day << " not shown";
+}
+} // namespace
+
+TEST_F(Search, ThePickerOpensOnTheBoxDateAndWritesTheClickedDate) {
+    frmLook* look = openLook();
+    const std::pair<const char*, QDate> opens[] = {{"2023-01-09", QDate(2023, 1, 9)},
+                                                   {"", QDate(2024, 3, 7)},
+                                                   {"2024-2-30", QDate(2024, 3, 7)},
+                                                   {"next week", QDate(2024, 3, 7)}};
+    for (const auto& [typed, shown] : opens) {
+        SCOPED_TRACE(typed);
+        look->txtQuerytime->setText(QString::fromLatin1(typed));
+        click(look->findDateCommd);
+        ASSERT_NE(picker(), nullptr);
+        EXPECT_FALSE(picker()->isModal());
+        EXPECT_EQ(picker()->MonthView1->selectedDate(), shown);
+    }
+    EXPECT_TRUE(look->optQueryType[0]->isChecked());
+    // Still one picker; closing it without a click changes nothing.
+    picker()->close();
+    settle();
+    EXPECT_EQ(picker(), nullptr);
+    EXPECT_EQ(look->txtQuerytime->text(), QStringLiteral("next week"));
+
+    look->txtQuerytime->setText(QStringLiteral("2024-03-20"));
+    click(look->optQueryType[3]);
+    click(look->findDateCommd);
+    click(look->optQueryType[3]);
+    clickDay(picker()->MonthView1, 5);
+    EXPECT_EQ(look->txtQuerytime->text(), QStringLiteral("2024-3-5"));
+    settle();
+    EXPECT_EQ(picker(), nullptr);
+    EXPECT_TRUE(look->optQueryType[3]->isChecked()); // no search, kind unchanged
+    EXPECT_FALSE(look->myrs.hasRs());
+
+    // A pick after the browser has closed goes nowhere.
+    click(look->findDateCommd);
+    frmMonth* m = picker();
+    click(look->writeNoteComm);
+    settle();
+    clickDay(m->MonthView1, 28);
+    settle();
+    EXPECT_EQ(app::loaded(app::FormId::Look), nullptr);
+    EXPECT_EQ(app::loadedCount(), 1);
+}
