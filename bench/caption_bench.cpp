@@ -5,6 +5,8 @@
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
 
+#include "Report.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -22,12 +24,6 @@ struct Stats {
 Stats stats(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 95 / 100)]};
-}
-
-void row(const char* figure, double value, const char* unit, const char* target,
-         const QString& reference) {
-    std::printf("%s\t%.3f\t%s\t%s\t%s\n", figure, value, unit, target,
-                reference.toUtf8().constData());
 }
 
 // Widths of 1920 and just below it, so every step really changes the size.
@@ -89,14 +85,14 @@ int main(int argc, char** argv) {
     const int uncachedReads = skin::SkinCache::fileReads() - reads;
     skin::SkinCache::setEnabled(true);
 
-    const QString n = QString::number(steps);
-    row("caption bar + 3 borders, resize step at 1920 px, skin cache on (median)", cached.median,
-        "ms", "< 2", QStringLiteral("p95 %1 ms over %2 steps").arg(cached.p95, 0, 'f', 3).arg(n));
-    row("caption bar + 3 borders, resize step at 1920 px, skin cache off (median)", uncached.median,
-        "ms", "-", QStringLiteral("p95 %1 ms over %2 steps").arg(uncached.p95, 0, 'f', 3).arg(n));
-    row("resize step, cache off / cache on", uncached.median / cached.median, "x", "-",
-        QStringLiteral("-"));
-    row("skin file reads per resize step, cache on", double(cachedReads) / steps, "reads", "0",
-        QStringLiteral("cache off %1").arg(double(uncachedReads) / steps, 0, 'f', 2));
+    bench::report(QStringLiteral("caption bar + 3 borders, resize step at 1920 px, skin cache on "
+                                 "(median of %1, p95 %2 ms)")
+                      .arg(steps)
+                      .arg(cached.p95, 0, 'f', 3),
+                  cached.median, "ms", QStringLiteral("< 2"),
+                  {QStringLiteral("skin cache off"), uncached.median});
+    bench::report(QStringLiteral("skin file reads per resize step, cache on"),
+                  double(cachedReads) / steps, "reads", QStringLiteral("0"),
+                  {QStringLiteral("skin cache off"), double(uncachedReads) / steps});
     return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// What the diary benchmarks share: figures, medians, a silent set of boxes, a scratch folder.
+// What the diary benchmarks share: a silent set of boxes and a scratch folder.
+#include "Report.h"
 #include "app/Dialogs.h"
 #include "app/FormRegistry.h"
 #include "app/Locale.h"
@@ -22,23 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 inline double msSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-inline double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// One line: FIGURE, value, unit, target, reference (a dash where none applies).
-inline void figure(const QString& name, double value, const char* unit,
-                   const QString& target = QStringLiteral("-"),
-                   const QString& reference = QStringLiteral("-")) {
-    std::printf("%s\t%.4g\t%s\t%s\t%s\n", name.toUtf8().constData(), value, unit,
-                target.toUtf8().constData(), reference.toUtf8().constData());
-    std::fflush(stdout);
 }
 
 // Boxes answer at once: OK, Yes. A hook sees each message as it is shown.

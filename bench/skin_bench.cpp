@@ -4,6 +4,8 @@
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
 
+#include "Report.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QWidget>
@@ -12,17 +14,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-void row(const char* figure, double value, const char* unit, const char* target,
-         const QString& reference) {
-    std::printf("%s\t%.2f\t%s\t%s\t%s\n", figure, value, unit, target,
-                reference.toUtf8().constData());
-}
 
 // Reading the file and decoding every piece, as a fresh skin costs.
 double decodeOnce(const QString& path) {
@@ -58,8 +49,8 @@ int main(int argc, char** argv) {
     std::vector<double> decode;
     for (int i = 0; i < runs; ++i)
         decode.push_back(decodeOnce(path));
-    row("skin file read and decoded (16.jss, median of 200)", median(decode), "us", "-",
-        QStringLiteral("-"));
+    bench::report(QStringLiteral("skin file read and decoded (16.jss, median of 200)"),
+                  bench::median(decode), "us");
 
     QWidget window;
     window.resize(600, 400);
@@ -86,9 +77,10 @@ int main(int argc, char** argv) {
         warm.push_back(resizeOnce(window, borders, i));
     const int warmReads = skin::SkinCache::fileReads() - reads;
 
-    row("window resize, three borders repainted, cached (median of 200)", median(warm), "us", "-",
-        QStringLiteral("uncached %1 us").arg(median(cold), 0, 'f', 2));
-    row("skin file reads during 200 resizes, cached", warmReads, "reads", "0",
-        QStringLiteral("uncached %1").arg(coldReads));
+    bench::report(QStringLiteral("window resize, three borders repainted, cached (median of 200)"),
+                  bench::median(warm), "us", QStringLiteral("-"),
+                  {QStringLiteral("uncached"), bench::median(cold)});
+    bench::report(QStringLiteral("skin file reads during 200 resizes, cached"), warmReads, "reads",
+                  QStringLiteral("0"), {QStringLiteral("uncached"), double(coldReads)});
     return 0;
 }

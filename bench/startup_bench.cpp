@@ -1,4 +1,5 @@
 // Process start to login window shown (against an empty Qt window), and one login check.
+#include "Report.h"
 #include "accounts/Password.h"
 #include "accounts/frmLogin.h"
 #include "app/FormRegistry.h"
@@ -26,11 +27,6 @@ double monoMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // Prints the moment the first window is exposed, then leaves.
@@ -73,12 +69,6 @@ double startOnce(const QString& self, const QString& kind) {
     return QString::fromLatin1(p.readAllStandardOutput()).trimmed().toDouble() - t0;
 }
 
-void row(const char* figure, double value, const char* unit, const char* target,
-         const QString& reference) {
-    std::printf("%s\t%.2f\t%s\t%s\t%s\n", figure, value, unit, target,
-                reference.toUtf8().constData());
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -94,9 +84,9 @@ int main(int argc, char** argv) {
         empty.push_back(startOnce(self, QStringLiteral("empty")));
         app.push_back(startOnce(self, QStringLiteral("login")));
     }
-    const double a = median(app), e = median(empty);
-    row("start to login window (median of 20)", a, "ms", "< 150",
-        QStringLiteral("empty Qt window %1 ms, ratio %2").arg(e, 0, 'f', 2).arg(a / e, 0, 'f', 2));
+    const double a = bench::median(app), e = bench::median(empty);
+    bench::report(QStringLiteral("start to login window (median of 20)"), a, "ms",
+                  QStringLiteral("< 150"), {QStringLiteral("empty Qt window"), e});
 
     // One login check: the press of 确定 for a user with a hashed password.
     QTemporaryDir dir;
@@ -126,7 +116,8 @@ int main(int argc, char** argv) {
         app::unload(app::loaded(app::FormId::Write));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    row("login check (median of 20)", median(checks), "ms", "< 150", QStringLiteral("-"));
+    bench::report(QStringLiteral("login check (median of 20)"), bench::median(checks), "ms",
+                  QStringLiteral("< 150"));
     frmLogin::resetRun();
     return 0;
 }

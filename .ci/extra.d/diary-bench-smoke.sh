@@ -5,6 +5,6 @@ cd "$(dirname "$0")/../.."
 for run in "build/bin/bench_diary_save 5 5" "build/bin/bench_diary_search 20000"; do
   out=$($run 2>/dev/null)
   echo "$out"
-  # Every line: figure, value, unit, target, reference.
-  echo "$out" | awk -F'\t' 'NF != 5 { bad = 1 } END { exit bad || NR == 0 }'
+  # Every line: figure, value, unit, target, ratio, reference.
+  echo "$out" | awk -F'\t' 'NF != 6 { bad = 1 } END { exit bad || NR == 0 }'
 done
