@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build stage run check bench screenshots format clean
+.PHONY: deps configure build stage run check bench package test-package screenshots format clean
 
 deps:
 	@bash scripts/install-deps
@@ -26,6 +26,14 @@ check: build
 
 bench: stage
 	@bash scripts/bench $(BUILD)
+
+# A .deb of the installed program (build/dayvault_<version>_<arch>.deb).
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs the .deb into a fresh Debian 12 chroot and saves an entry as a non-root user.
+test-package: package
+	bash scripts/test-package $(BUILD)/dayvault_*.deb
 
 screenshots: stage
 	@bash scripts/screenshots $(BUILD)
