@@ -24,7 +24,6 @@ int roundEven(double v) {
 } // namespace
 
 SkinnedForm::SkinnedForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
-    // Created before the form's own controls, so the bar and the borders lie beneath them.
     JSCAPTION1 = new JSCAPTION(this);
     JSCAPTION1->setObjectName(QStringLiteral("JSCAPTION1"));
     JSCAPTION1->ReadProperties(
@@ -58,6 +57,11 @@ QFont SkinnedForm::captionFont() {
 }
 
 void SkinnedForm::applyCurrentSkin() {
+    // The frame lies over the form's controls: a window made smaller than designed keeps
+    // its buttons and borders in reach.
+    for (QWidget* piece : {static_cast<QWidget*>(JSCAPTION1), static_cast<QWidget*>(JSBORDER1),
+                           static_cast<QWidget*>(JSBORDER2), static_cast<QWidget*>(JSBORDER3)})
+        piece->raise();
     if (!Module1::SkinPath.isEmpty())
         applySkin(Module1::SkinPath, true);
     else

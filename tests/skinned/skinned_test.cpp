@@ -46,6 +46,12 @@ TEST_F(SkinnedApp, BothWindowsWearTheDefaultSkinAroundTheirDesignedControls) {
             EXPECT_TRUE(inside.contains(c->geometry())) << nameOf(c).toStdString();
         }
         EXPECT_GE(controls, 10);
+
+        // Narrower than designed, the controls run under the frame, not over it.
+        form->resize(400, 300);
+        EXPECT_EQ(form->childAt(397, 150), form->JSBORDER2);
+        EXPECT_EQ(form->childAt(200, 297), form->JSBORDER3);
+        EXPECT_EQ(form->childAt(2, 280), form->JSBORDER1);
     }
 }
 
