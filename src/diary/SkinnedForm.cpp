@@ -95,13 +95,17 @@ void SkinnedForm::Form_Resize() {
     for (JSBORDER* b : {JSBORDER1, JSBORDER2, JSBORDER3})
         b->setVisible(!maximised);
     ApplyWindowShape();
-    if (JSCAPTION1->Style2() != 2)
+    if (JSCAPTION1->Style2() != 2) {
+        setMinimumSize(0, 0);
         return;
+    }
     // Each resize comes back through here, and finds the size it set.
     if (Twips::fromPxX(width()) <= kMinWidth)
         resize(Twips::toPxX(kMinWidth), height());
     if (Twips::fromPxY(height()) <= kMinHeight)
         resize(width(), Twips::toPxY(kMinHeight));
+    // Sizing by a border stops at the minimum too, so the edge across stays where it is.
+    setMinimumSize(Twips::toPxX(kMinWidth), Twips::toPxY(kMinHeight));
 }
 
 QPolygon SkinnedForm::windowOutline(int widthTwips, int heightTwips, double perPixelX,

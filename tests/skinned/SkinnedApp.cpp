@@ -12,10 +12,11 @@
 namespace {
 QtMessageHandler previousHandler = nullptr;
 
-// The offscreen platform cannot shape windows and says so each time; the shape is read
-// back from the widget instead.
+// The offscreen platform can neither shape windows nor pass on a minimum size, and says so
+// each time; both are read back from the widget instead.
 void quietAboutMasks(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (text.contains(QStringLiteral("does not support setting window masks")))
+    if (text.contains(QStringLiteral("does not support setting window masks")) ||
+        text.contains(QStringLiteral("does not support propagateSizeHints")))
         return;
     if (previousHandler)
         previousHandler(type, context, text);
@@ -65,6 +66,18 @@ std::vector<diary::SkinnedForm*> SkinnedApp::openBoth() {
     for (QWidget* w : forms)
         EXPECT_TRUE(QTest::qWaitForWindowExposed(w));
     return forms;
+}
+
+void SkinnedApp::eachAlone(const std::function<void(diary::SkinnedForm*)>& test) {
+    for (app::FormId id : {app::FormId::Write, app::FormId::Look}) {
+        auto* form = qobject_cast<diary::SkinnedForm*>(app::load(id));
+        app::show(form);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+        SCOPED_TRACE(form->objectName().toStdString());
+        test(form);
+        app::unload(form);
+        settle();
+    }
 }
 
 QString SkinnedApp::skinOf(diary::SkinnedForm* form) const {

@@ -6,6 +6,7 @@
 #include "diary/SkinnedForm.h"
 
 #include <QColor>
+#include <functional>
 
 class SkinnedApp : public DiaryApp {
 protected:
@@ -23,6 +24,9 @@ protected:
 
     // Both skinned windows, each freshly loaded and shown.
     std::vector<diary::SkinnedForm*> openBoth();
+    // Each skinned window on its own, loaded, shown, then unloaded: the pointer of a test
+    // belongs to the window it is over.
+    void eachAlone(const std::function<void(diary::SkinnedForm*)>& test);
     // Which of the two skins the window's controls wear: "16", "other", or "mixed".
     QString skinOf(diary::SkinnedForm* form) const;
 
