@@ -17,7 +17,7 @@ namespace diary {
 using app::Twips;
 
 namespace {
-// Halves to even, as the outline has always been rounded.
+// Halves to even.
 int roundEven(double v) {
     return int(std::nearbyint(v));
 }
