@@ -36,7 +36,7 @@ QPushButton* button(const QString& text, QWidget* parent, const char* name, int 
 }
 } // namespace
 
-frmLook::frmLook(QWidget* parent) : QWidget(parent, Qt::Window) {
+frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
     setObjectName(QStringLiteral("frmLook"));
     setWindowTitle(QStringLiteral("浏览日记"));
     resize(Twips::toPxX(11970), Twips::toPxY(9525));
@@ -74,6 +74,7 @@ frmLook::frmLook(QWidget* parent) : QWidget(parent, Qt::Window) {
                         11720, 4575);
     txt_content->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txt_content->setTabChangesFocus(true);
+    growWithWindow(txt_content);
     for (QLineEdit* box : {static_cast<QLineEdit*>(txt_title), txt_writer, txt_weather, txt_time})
         diary::setLocked(box, true);
     diary::setLocked(txt_content, true);
@@ -148,8 +149,6 @@ void frmLook::Form_Load() {
     applyCurrentSkin();
     txt_title->setFocus();
 }
-
-void frmLook::applyCurrentSkin() {}
 
 void frmLook::closeEvent(QCloseEvent* e) {
     Form_Unload();

@@ -3,8 +3,7 @@
 // edits and deletes the entry shown.
 #include "data/myClass.h"
 #include "diary/FormUtil.h"
-
-#include <QWidget>
+#include "diary/SkinnedForm.h"
 
 class QGroupBox;
 class QLabel;
@@ -13,7 +12,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
-class frmLook : public QWidget {
+class frmLook : public diary::SkinnedForm {
     Q_OBJECT
 public:
     explicit frmLook(QWidget* parent = nullptr);
@@ -75,8 +74,6 @@ protected:
 private:
     void Form_Load();
     void Form_Unload();
-    // Points the caption bar and borders at the current skin; they are not there yet.
-    void applyCurrentSkin();
     // The guard shared by the four steps: a result set from a search is open.
     bool resultOpen();
     void showPosition();

@@ -7,8 +7,10 @@
 #include "app/Navigation.h"
 #include "data/statements.h"
 #include "diary/FormUtil.h"
+#include "skin/SkinCache.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -18,7 +20,7 @@
 using app::Twips;
 using diary::place;
 
-frmWrite::frmWrite(QWidget* parent) : QWidget(parent, Qt::Window) {
+frmWrite::frmWrite(QWidget* parent) : diary::SkinnedForm(parent) {
     setObjectName(QStringLiteral("frmWrite"));
     setWindowTitle(QStringLiteral("编写日记窗口"));
     setAutoFillBackground(true);
@@ -30,6 +32,7 @@ frmWrite::frmWrite(QWidget* parent) : QWidget(parent, Qt::Window) {
     B_Content_text = place(new QPlainTextEdit(this), "B_Content_text", 90, 2190, 10575, 6375);
     B_Content_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     B_Content_text->setTabChangesFocus(true);
+    growWithWindow(B_Content_text);
     B_Title_text = place(new diary::ClickLineEdit(QStringLiteral("标题"), this), "B_Title_text",
                          1080, 720, 3375, 375);
     B_Writer_text = place(new QLineEdit(this), "B_Writer_text", 5280, 720, 1455, 375);
@@ -99,8 +102,6 @@ void frmWrite::Form_Load() {
     Timer1->start();
 }
 
-void frmWrite::applyCurrentSkin() {}
-
 void frmWrite::showToday() {
     Label5->setText(QLocale().toString(app::now().date(), QLocale::ShortFormat));
 }
@@ -156,5 +157,22 @@ void frmWrite::helpComm_Click() {
     app::Desktop::instance().openUrl(app::manualUrl());
 }
 
-// The skin choice arrives with the skinned windows.
-void frmWrite::hfComm_Click() {}
+void frmWrite::hfComm_Click() {
+    const QString path =
+        app::Dialogs::instance().openFile(this, QStringLiteral("皮肤(*.jss)|*.jss"));
+    if (path.isEmpty())
+        return;
+    // A file that is no skin would leave the window without caption bar and borders, so
+    // without its close button, for the rest of the run; the current skin stays instead.
+    const auto chosen = skin::SkinCache::load(path);
+    if (chosen->isEmpty() || !chosen->picture(QStringLiteral("TOPLEFT"))) {
+        app::Dialogs::instance().message(
+            this,
+            QStringLiteral("无法使用这个皮肤文件：\n%1\n窗口保持原来的皮肤。")
+                .arg(QDir::toNativeSeparators(path)),
+            app::kAppTitle, app::Icon::Exclamation);
+        return;
+    }
+    applySkin(path, true);
+    Module1::SkinPath = path;
+}

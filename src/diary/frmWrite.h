@@ -2,8 +2,7 @@
 // The writing window: a new entry with title, weather and text, saved for the logged-in user.
 #include "data/myClass.h"
 #include "diary/FormUtil.h"
-
-#include <QWidget>
+#include "diary/SkinnedForm.h"
 
 class QComboBox;
 class QLabel;
@@ -12,7 +11,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 
-class frmWrite : public QWidget {
+class frmWrite : public diary::SkinnedForm {
     Q_OBJECT
 public:
     explicit frmWrite(QWidget* parent = nullptr);
@@ -46,7 +45,5 @@ public:
 
 private:
     void Form_Load();
-    // Points the caption bar and borders at the current skin; they are not there yet.
-    void applyCurrentSkin();
     void showToday();
 };

@@ -1,17 +1,27 @@
-// dayvault-screenshots APPDIR OUTDIR: shows each window of the list below with the skins
-// staged in APPDIR and saves it as OUTDIR/<name>.png. To add a window, add one entry to
-// shots(): a file name and a function that builds the window (shown and grabbed afterwards).
+// dayvault-screenshots APPDIR OUTDIR: shows each window of the list below as a user sees it,
+// with the skins staged in APPDIR and a small diary of its own, and saves it as
+// OUTDIR/<name>.png. To add a window, add one entry to shots(): a file name and a function
+// that builds the window (shown and grabbed afterwards).
+#include "app/FormRegistry.h"
+#include "app/Locale.h"
 #include "app/Module1.h"
+#include "app/Navigation.h"
 #include "caption/JSCAPTION.h"
-#include "skin/JSBORDER.h"
+#include "data/ado.h"
+#include "data/statements.h"
+#include "diary/frmLook.h"
+#include "diary/frmWrite.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QIcon>
-#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
-#include <QVBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QWindow>
 #include <cstdio>
 #include <functional>
@@ -27,10 +37,6 @@ struct Shot {
     // Runs after the window is shown, before it is grabbed (pointer positions and such).
     std::function<void(QWidget*)> prepare = {};
 };
-
-QString skinFile(const QString& name) {
-    return QDir(app::appFolder()).filePath(name);
-}
 
 QIcon diaryIcon() {
     QPixmap pm(32, 32);
@@ -49,54 +55,79 @@ QIcon diaryIcon() {
     return QIcon(pm);
 }
 
-// A frameless window dressed as the skinned windows are: the caption bar and three borders.
-QWidget* skinnedWindow(const QString& skin, const QString& title) {
-    auto* w = new QWidget(nullptr, Qt::FramelessWindowHint);
-    w->setWindowTitle(title);
-    w->setWindowIcon(diaryIcon());
-    w->setGeometry(40, 40, 560, 340);
-    auto* caption = new JSCAPTION(w);
-    caption->setObjectName(u"JSCAPTION1"_s);
-    QFont songTi(u"宋体"_s);
-    songTi.setPointSize(9);
-    caption->ReadProperties({{u"Font"_s, songTi}, {u"BackColor"_s, 0x00DC7E5Au}});
-    JSBORDER* borders[3];
-    for (int i = 0; i < 3; ++i) {
-        borders[i] = new JSBORDER(w);
-        borders[i]->setObjectName(u"JSBORDER%1"_s.arg(i + 1));
-        borders[i]->setBORDERTYPE(i + 1);
+// A diary of two entries by 张三, in a folder of its own next to copies of the skins.
+bool makeDiary(const QString& from, const QString& folder) {
+    QDir(folder).mkpath(u"data"_s);
+    for (const QString& skin : {u"16.jss"_s, u"silver.jss"_s})
+        if (!QFile::copy(QDir(from).filePath(skin), QDir(folder).filePath(skin)))
+            return false;
+    const QString db = QDir(folder).filePath(u"data/data.mdb"_s);
+    try {
+        ado::createDatabase(db);
+        ado::Connection c;
+        c.ConnectionString = u"data source="_s + db;
+        c.Open();
+        const auto add = [&c](const QString& title, const QString& weather, const QString& content,
+                              const QString& time) {
+            c.Execute(u"insert into JR_content(B_title,B_weather,B_content,B_writer,B_time) "
+                      u"values('%1','%2','%3','张三','%4')"_s.arg(
+                          sql::quote(title), sql::quote(weather), sql::quote(content), time));
+        };
+        add(u"春游"_s, u"晴"_s,
+            u"今天和同学去西湖春游。\n湖边的柳树发了新芽，风一吹，满眼都是绿色。\n"
+            u"中午在断桥边吃了自带的午饭，下午划船到三潭印月。"_s,
+            u"2024-3-2 18:20:05"_s);
+        add(u"读书笔记"_s, u"多云"_s, u"《平凡的世界》第一部读完了。"_s, u"2024-3-5 21:47:30"_s);
+        c.Close();
+    } catch (const ado::Error&) {
+        return false;
     }
-    caption->setPath(skin);
-    for (JSBORDER* b : borders)
-        b->setPath(skin);
-    caption->REDRAW();
+    return true;
+}
 
-    auto* body = new QLabel(u"窗口的其余部分由各窗体自己布置。\n"
-                            u"标题栏和三条边框都从皮肤文件绘制。"_s,
-                            w);
-    body->setObjectName(u"body"_s);
-    body->setAlignment(Qt::AlignCenter);
-    body->setGeometry(40, 90, 480, 120);
+QWidget* loadForm(app::FormId id) {
+    QWidget* w = app::load(id);
+    w->setWindowIcon(diaryIcon());
     return w;
+}
+
+void hoverClose(QWidget* w) {
+    auto* bar = w->findChild<JSCAPTION*>(u"JSCAPTION1"_s);
+    const QPoint c = bar->buttonRect(JSCAPTION::CloseButton).center();
+    bar->UserControl_MouseMove(0, 0, float(c.x()), float(c.y()));
 }
 
 QList<Shot> shots() {
     return {
-        {u"caption-default"_s, [] { return skinnedWindow(skinFile(u"16.jss"_s), u"写日记"_s); }},
-        {u"caption-hover-close"_s, [] { return skinnedWindow(skinFile(u"16.jss"_s), u"写日记"_s); },
-         [](QWidget* w) {
-             auto* bar = w->findChild<JSCAPTION*>(u"JSCAPTION1"_s);
-             const QPoint c = bar->buttonRect(JSCAPTION::CloseButton).center();
-             bar->UserControl_MouseMove(0, 0, float(c.x()), float(c.y()));
-         }},
-        {u"caption-ontop-silver"_s,
+        {u"login"_s,
          [] {
-             QWidget* w = skinnedWindow(skinFile(u"silver.jss"_s), u"浏览日记"_s);
-             auto* bar = w->findChild<JSCAPTION*>(u"JSCAPTION1"_s);
-             bar->setSHOWONTOP(true);
-             bar->setPath(bar->Path());
+             QWidget* w = loadForm(app::FormId::Login);
+             w->findChild<QLineEdit*>(u"txtUserName"_s)->setText(u"张三"_s);
              return w;
          }},
+        {u"write-default"_s,
+         [] {
+             auto* w = static_cast<frmWrite*>(loadForm(app::FormId::Write));
+             w->B_Title_text->setText(u"周末"_s);
+             w->B_Content_text->setPlainText(u"上午去图书馆还书，借了两本新书。\n"
+                                             u"下午整理房间，把冬天的衣服收了起来。"_s);
+             return w;
+         }},
+        {u"write-silver"_s,
+         [] {
+             Module1::SkinPath = QDir(app::appFolder()).filePath(u"silver.jss"_s);
+             QWidget* w = loadForm(app::FormId::Write);
+             Module1::SkinPath.clear();
+             return w;
+         },
+         hoverClose},
+        {u"look-entry"_s,
+         [] {
+             auto* w = static_cast<frmLook*>(loadForm(app::FormId::Look));
+             w->queryComm->click();
+             return w;
+         }},
+        {u"month"_s, [] { return loadForm(app::FormId::Month); }},
     };
 }
 
@@ -120,7 +151,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: dayvault-screenshots APPDIR OUTDIR\n");
         return 2;
     }
-    app::setAppFolder(QString::fromLocal8Bit(argv[1]));
+    QApplication::setQuitOnLastWindowClosed(false);
+    app::installChinese(app);
+    app::registerForms();
+    app::setOnAllUnloaded([] {});
+    QTemporaryDir folder;
+    if (!folder.isValid() || !makeDiary(QString::fromLocal8Bit(argv[1]), folder.path())) {
+        std::fprintf(stderr, "cannot set up a diary from %s\n", argv[1]);
+        return 1;
+    }
+    app::setAppFolder(folder.path());
+    // The same pictures on every run: a fixed day, a fixed user.
+    app::setClock([] { return QDateTime(QDate(2024, 3, 7), QTime(10, 30)); });
+    Module1::UserName = u"张三"_s;
+
     const QDir out(QString::fromLocal8Bit(argv[2]));
     if (!QDir().mkpath(out.path())) {
         std::fprintf(stderr, "cannot create %s\n", argv[2]);
@@ -128,19 +172,24 @@ int main(int argc, char** argv) {
     }
     int failed = 0;
     for (const Shot& shot : shots()) {
-        std::unique_ptr<QWidget> w(shot.make());
-        w->show();
-        if (!settle(w.get(), 3000))
+        QWidget* w = shot.make();
+        app::show(w);
+        if (!settle(w, 3000))
             std::fprintf(stderr, "%s: window not exposed\n", qPrintable(shot.file));
         if (shot.prepare)
-            shot.prepare(w.get());
-        settle(w.get(), 200);
+            shot.prepare(w);
+        settle(w, 200);
         const QString path = out.filePath(shot.file + u".png"_s);
         if (w->grab().save(path)) {
             std::printf("%s\n", qPrintable(path));
         } else {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             ++failed;
+        }
+        app::unload(w);
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QApplication::processEvents();
         }
     }
     return failed ? 1 : 0;
