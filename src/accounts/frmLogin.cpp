@@ -186,8 +186,9 @@ void frmLogin::cmdOK_Click() {
         if (!accounts::isHash(stored)) {
             // A password kept as text by a database made elsewhere: keep its hash instead.
             try {
-                d.ocn().Execute(sql::updatePassword(accounts::hashPassword(password),
-                                                    accounts::normalise(storedName)));
+                // The row just read, by its stored name: normalised again, " bob" would be "bob".
+                d.ocn().Execute(
+                    sql::updatePassword(accounts::hashPassword(password), sql::quote(storedName)));
                 // Push the page that held the text out of the log and into the file.
                 d.ocn().Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
             } catch (const ado::Error&) {
@@ -201,7 +202,9 @@ void frmLogin::cmdOK_Click() {
         failedAttempt();
         return;
     }
-    Module1::UserName = accounts::normalise(storedName);
+    // The stored name as it is. "' ann" is kept as " ann", a user of its own; normalising it
+    // once more would log its owner in as "ann", with the diary of "ann".
+    Module1::UserName = storedName;
     Module1::UserPopedom = toPopedom(popedom);
     app::go(this, app::FormId::Write);
 }

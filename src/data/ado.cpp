@@ -40,6 +40,8 @@ QString Error::userText() const {
     default:
         if (message_.contains(QStringLiteral("no such table")))
             what = QStringLiteral("数据库中缺少数据表");
+        else if (message_.contains(QStringLiteral("pattern too complex")))
+            what = QStringLiteral("查询内容太长，请缩短后再试"); // the engine's LIKE limit
         else
             what = QStringLiteral("数据库无法执行该操作");
     }

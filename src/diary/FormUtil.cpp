@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QTextDocument>
 #include <QWidget>
+#include <limits>
 
 namespace diary {
 
@@ -31,6 +32,10 @@ void setLocked(QPlainTextEdit* box, bool locked) {
     // Read-only alone drops the keyboard caret; a locked box still lets one select by keys.
     if (locked)
         box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
+void takeAnyLength(QLineEdit* box) {
+    box->setMaxLength(std::numeric_limits<int>::max());
 }
 
 QString plainText(const QPlainTextEdit* box) {

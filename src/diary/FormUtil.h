@@ -25,6 +25,10 @@ void centreOnScreen(QWidget* window);
 void setLocked(QLineEdit* box, bool locked);
 void setLocked(QPlainTextEdit* box, bool locked);
 
+// Lifts Qt's 32767-character limit of a line box whose text is stored: a longer text shown
+// in it and saved back would otherwise lose its end without a word.
+void takeAnyLength(QLineEdit* box);
+
 // The text exactly as it stands (toPlainText() would turn no-break spaces into blanks).
 QString plainText(const QPlainTextEdit* box);
 

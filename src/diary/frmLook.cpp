@@ -77,6 +77,9 @@ frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
     growWithWindow(txt_content);
     for (QLineEdit* box : {static_cast<QLineEdit*>(txt_title), txt_writer, txt_weather, txt_time})
         diary::setLocked(box, true);
+    // Written back by "保存": they must hold the stored texts whole.
+    for (QLineEdit* box : {static_cast<QLineEdit*>(txt_title), txt_writer, txt_weather})
+        diary::takeAnyLength(box);
     diary::setLocked(txt_content, true);
 
     writeNoteComm = button(QStringLiteral("写日记"), this, "writeNoteComm", 7080, 2760, 855, 375);

@@ -51,6 +51,8 @@ frmWrite::frmWrite(QWidget* parent) : diary::SkinnedForm(parent) {
     B_Weather_Combo->addItems({QStringLiteral("阴天"), QStringLiteral("多云"), QStringLiteral("雨"),
                                QStringLiteral("雪")});
     B_Weather_Combo->setCurrentIndex(-1);
+    diary::takeAnyLength(B_Title_text);
+    diary::takeAnyLength(B_Weather_Combo->lineEdit());
     B_Weather_Combo->setEditText(QStringLiteral("晴"));
     Label4 = place(new QLabel(QStringLiteral("日记内容："), this), "Label4", 120, 1800, 975, 255);
     saveComm =
