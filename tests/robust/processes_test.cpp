@@ -54,7 +54,10 @@ TEST_F(Processes, KilledWhileSavingLosesNoAcknowledgedEntry) {
         const QString tag = s("k%1").arg(run);
         std::unique_ptr<QProcess> p(startChild(dir.path(), {s("save"), s("100000"), tag}));
         ASSERT_TRUE(p->waitForStarted());
-        QThread::msleep(20 + rng.bounded(180));
+        // Start-up time varies with the machine's load: count from the first acknowledged save,
+        // so the kill lands among the saves rather than before them.
+        p->waitForReadyRead(30000);
+        QThread::msleep(rng.bounded(60));
         ::kill(pid_t(p->processId()), SIGKILL);
         p->waitForFinished();
         const QByteArray out = p->readAllStandardOutput();
