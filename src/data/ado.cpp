@@ -2,10 +2,13 @@
 
 #include "data/schema.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ado {
 
@@ -13,10 +16,15 @@ Error::Error(const QString& message, int code, const QString& file)
     : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
 
 QString Error::userText() const {
+    // The engine keeps its log files beside the database and cannot work without them.
+    const QFileInfo info(file_);
+    const bool folderShut =
+        !file_.isEmpty() && info.exists() && !QFileInfo(info.absolutePath()).isWritable();
+    const QString shut = QStringLiteral("数据库文件所在的文件夹不可写，无法使用数据库");
     QString what;
     switch (code_ & 0xff) {
     case SQLITE_CANTOPEN:
-        what = QStringLiteral("无法打开数据库文件（文件不存在或没有访问权限）");
+        what = folderShut ? shut : QStringLiteral("无法打开数据库文件（文件不存在或没有访问权限）");
         break;
     case SQLITE_NOTADB:
         what = QStringLiteral("文件不是有效的数据库");
@@ -25,7 +33,8 @@ QString Error::userText() const {
         what = QStringLiteral("数据库文件已损坏");
         break;
     case SQLITE_READONLY:
-        what = QStringLiteral("数据库文件是只读的，无法保存更改");
+        what = folderShut && info.isWritable() ? shut
+                                               : QStringLiteral("数据库文件是只读的，无法保存更改");
         break;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -131,26 +140,66 @@ void Connection::fail(int rc, const QString& what) const {
     }
     if (msg.isEmpty())
         msg = QString::fromUtf8(sqlite3_errstr(rc));
+    switch (rc & 0xff) {
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        stale_ = true; // a fresh open sees the file as it is now
+        break;
+    default:
+        break;
+    }
     throw Error(msg, rc, path_);
 }
 
 void Connection::Open() {
-    if (db_)
+    if (opened_)
         throw Error(QStringLiteral("connection is already open"), SQLITE_MISUSE, path_);
     path_ = dataSource(ConnectionString);
     if (path_.isEmpty())
         throw Error(QStringLiteral("no data source in the connection string"), SQLITE_CANTOPEN,
                     path_);
+    openHandle();
+    opened_ = true;
+}
+
+namespace {
+// The engine gives its log files the mode of the database when it makes them. Made while
+// the database was read-only, they would refuse every write long after the database is
+// writable again; ours are given its mode back.
+void matchLogPermissions(const QByteArray& database) {
+    struct stat db {};
+    if (::stat(database.constData(), &db) != 0 || ::access(database.constData(), W_OK) != 0)
+        return;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QByteArray log = database + suffix;
+        struct stat st {};
+        if (::stat(log.constData(), &st) == 0 && st.st_uid == ::geteuid() &&
+            ::access(log.constData(), W_OK) != 0)
+            ::chmod(log.constData(), db.st_mode & 0666);
+    }
+}
+} // namespace
+
+void Connection::openHandle() {
     if (!QFileInfo::exists(path_))
         throw Error(QStringLiteral("file not found"), SQLITE_CANTOPEN, path_);
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const QByteArray name = QFile::encodeName(path_);
+    matchLogPermissions(name);
+    const int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     db_ = db;
     if (rc != SQLITE_OK) {
         QString msg = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
-        sqlite3_close(db);
-        db_ = nullptr;
+        dropHandle();
         throw Error(msg.isEmpty() ? QString::fromUtf8(sqlite3_errstr(rc)) : msg, rc, path_);
+    }
+    struct stat info {};
+    if (::stat(name.constData(), &info) == 0) {
+        dev_ = info.st_dev;
+        ino_ = info.st_ino;
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, 5000);
@@ -171,29 +220,50 @@ void Connection::Open() {
         sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
         sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
     } catch (...) {
-        sqlite3_close(db_);
-        db_ = nullptr;
+        dropHandle();
         throw;
     }
+    stale_ = false;
+}
+
+void Connection::dropHandle() {
+    if (db_)
+        sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool Connection::sameFile() const {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path_).constData(), &st) == 0 && st.st_dev == dev_ &&
+           st.st_ino == ino_;
+}
+
+sqlite3* Connection::usable() {
+    if (!opened_)
+        throw Error(QStringLiteral("connection is closed"), SQLITE_MISUSE, path_);
+    // Without this an edit would go to a file that is no longer the diary.
+    if (db_ && !stale_ && sameFile())
+        return db_;
+    dropHandle();
+    openHandle();
+    return db_;
 }
 
 void Connection::Close() {
     // Closing a connection closes the record sets still open on it.
-    while (!open_.empty())
-        open_.back()->Close();
-    if (db_) {
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
-    }
+    while (!sets_.empty())
+        sets_.back()->Close();
+    dropHandle();
+    opened_ = false;
+    stale_ = false;
 }
 
 long long Connection::Execute(const QString& sql) {
-    if (!db_)
-        throw Error(QStringLiteral("connection is closed"), SQLITE_MISUSE, path_);
+    sqlite3* db = usable();
     const QByteArray text = translate(sql).toUtf8();
     Stmt st;
     const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db_, text.constData(), int(text.size()), &st.s, &tail);
+    int rc = sqlite3_prepare_v2(db, text.constData(), int(text.size()), &st.s, &tail);
     if (rc != SQLITE_OK)
         fail(rc, QString());
     // One statement per call: anything after it would be a sign of a broken quote.
@@ -203,7 +273,7 @@ long long Connection::Execute(const QString& sql) {
     }
     if (rc != SQLITE_DONE)
         fail(rc, QString());
-    return sqlite3_changes64(db_);
+    return sqlite3_changes64(db);
 }
 
 // ---- Recordset ----
@@ -214,7 +284,7 @@ Recordset::~Recordset() {
 
 void Recordset::Close() {
     if (conn_)
-        std::erase(conn_->open_, this);
+        std::erase(conn_->sets_, this);
     conn_ = nullptr;
     keys_.clear();
     keys_.shrink_to_fit();
@@ -228,8 +298,7 @@ void Recordset::Close() {
 void Recordset::Open(const QString& sql, Connection& connection) {
     if (conn_)
         throw Error(QStringLiteral("record set is already open"), SQLITE_MISUSE, connection.file());
-    if (!connection.handle())
-        throw Error(QStringLiteral("connection is closed"), SQLITE_MISUSE, connection.file());
+    sqlite3* db = connection.usable();
     static const QRegularExpression selectStar(
         QStringLiteral("^\\s*select\\s*\\*\\s*from\\s+([A-Za-z_][A-Za-z0-9_]*)(.*)$"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
@@ -243,7 +312,7 @@ void Recordset::Open(const QString& sql, Connection& connection) {
     }
     const QByteArray utf8 = query.toUtf8();
     Stmt st;
-    int rc = sqlite3_prepare_v2(connection.db_, utf8.constData(), int(utf8.size()), &st.s, nullptr);
+    int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &st.s, nullptr);
     if (rc != SQLITE_OK)
         connection.fail(rc, QString());
     std::vector<std::int64_t> keys;
@@ -271,7 +340,7 @@ void Recordset::Open(const QString& sql, Connection& connection) {
     rows_ = std::move(rows);
     names_ = names;
     conn_ = &connection;
-    connection.open_.push_back(this);
+    connection.sets_.push_back(this);
     moveTo(keys_.empty() ? 0 : 1);
 }
 
@@ -329,7 +398,7 @@ void Recordset::readCurrent() {
     const QByteArray sql =
         (QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?")).toUtf8();
     Stmt st;
-    int rc = sqlite3_prepare_v2(conn_->db_, sql.constData(), int(sql.size()), &st.s, nullptr);
+    int rc = sqlite3_prepare_v2(conn_->usable(), sql.constData(), int(sql.size()), &st.s, nullptr);
     if (rc != SQLITE_OK)
         conn_->fail(rc, QString());
     sqlite3_bind_int64(st.s, 1, key);

@@ -41,19 +41,32 @@ public:
     // Opens the file named by "data source=" read-write; never creates it.
     void Open();
     void Close();
-    int State() const { return db_ ? 1 : 0; }
+    // Open from Open() to Close(). The engine's handle behind it is opened again when the
+    // file was replaced or removed, or after a failure that a fresh open may cure (a file
+    // made writable again, say), so a window goes on working once the cause is gone.
+    int State() const { return opened_ ? 1 : 0; }
     // Runs one change statement; returns the number of rows changed.
     long long Execute(const QString& sql);
 
     QString file() const { return path_; }
-    sqlite3* handle() const { return db_; }
     [[noreturn]] void fail(int rc, const QString& what) const;
 
 private:
     friend class Recordset;
+    void openHandle();
+    void dropHandle();
+    bool sameFile() const;
+    // The handle to run a statement on; throws when the connection is closed or the file
+    // cannot be opened now.
+    sqlite3* usable();
+
     sqlite3* db_ = nullptr;
     QString path_;
-    std::vector<Recordset*> open_;
+    bool opened_ = false;
+    mutable bool stale_ = false;
+    unsigned long long dev_ = 0;
+    unsigned long long ino_ = 0;
+    std::vector<Recordset*> sets_;
 };
 
 // Positions reported by AbsolutePosition() off the rows, as ADO does.

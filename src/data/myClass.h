@@ -12,6 +12,8 @@ public:
     ado::Recordset& rs();
     void releaseOcn() { ocn_.reset(); } // closes it first
     void releaseRs() { rs_.reset(); }
+    // Closes the record set held so far and keeps `next` in its place.
+    void replaceRs(std::unique_ptr<ado::Recordset> next) { rs_ = std::move(next); }
     bool hasOcn() const { return bool(ocn_); }
     bool hasRs() const { return bool(rs_); }
 

@@ -227,11 +227,11 @@ frmLook::QueryResult frmLook::RunEntryQuery() {
     const bool ran = app::guarded(this, [&] {
         if (myrs.ocn().State() == 0)
             myrs.OpenData();
-        if (myrs.hasRs() && myrs.rs().State() == 1) {
-            myrs.rs().Close();
-            myrs.releaseRs();
-        }
-        myrs.rs().Open(statement, myrs.ocn());
+        // The new result is complete before the old one goes: a search that fails on the
+        // database leaves the window, its result and an edit in progress as they were.
+        auto next = std::make_unique<ado::Recordset>();
+        next->Open(statement, myrs.ocn());
+        myrs.replaceRs(std::move(next));
         found = !myrs.rs().eof();
         if (found) {
             Label6->setText(kCount + QString::number(myrs.rs().RecordCount()));
