@@ -32,13 +32,6 @@ const QList<Piece>& pieces() {
     return list;
 }
 
-QSize sizeOf(const QString& key) {
-    for (const Piece& p : pieces())
-        if (key == QLatin1String(p.key))
-            return p.size;
-    return {};
-}
-
 QColor colourOf(const QString& key) {
     for (const Piece& p : pieces())
         if (key == QLatin1String(p.key))
@@ -132,8 +125,7 @@ QString CaptionFixture::atButton(JSCAPTION::Button b) const {
 }
 
 void CaptionFixture::moveTo(QPoint p) {
-    // Qt drops a move to where the pointer already is, and the last test may have left it
-    // right there; a step through the bottom row (outside the button band) comes first.
+    // Qt drops a move to where the pointer already is; step through the row below the band.
     QTest::mouseMove(bar, QPoint(p.x(), bar->height() - 1));
     QTest::mouseMove(bar, p);
 }

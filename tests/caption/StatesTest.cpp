@@ -13,53 +13,46 @@ using Entry = JSCAPTION::Entry;
 
 class CaptionStates : public CaptionFixture {
 protected:
-    // Pixels of the bar's top-left corner that are not the left end piece: printed text.
-    int inkInCorner() const {
+    // Pixels left of the buttons that belong to no piece: printed text.
+    int ink(int top, int bottom) const {
         const QImage img = bar->surface().toImage();
-        int ink = 0;
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 10; ++x)
-                ink += capskin::keyOf(img.pixelColor(x, y)) != u"TOPLEFT"_s;
-        return ink;
-    }
-    int inkInRows(int top, int bottom) const {
-        const QImage img = bar->surface().toImage();
-        const QImage clean = reference.toImage();
-        int ink = 0;
+        int n = 0;
         for (int y = top; y < bottom && y < img.height(); ++y)
             for (int x = 0; x < 150; ++x)
-                ink += img.pixel(x, y) != clean.pixel(x, y);
-        return ink;
+                n += capskin::keyOf(img.pixelColor(x, y)).isEmpty();
+        return n;
     }
-    QPixmap reference;
+    void makeMaximisedWindow() {
+        window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+        window->setGeometry(50, 40, 400, 300);
+        window->setWindowState(Qt::WindowMaximized);
+        bar = new JSCAPTION(window.get());
+        bar->ReadProperties({});
+        Module1::ResizeEnabled = true;
+        bar->setPath(skinPath);
+    }
 };
 
-// Work areas as left, top, right, bottom; where the window ends up, in pixels.
 TEST_F(CaptionStates, WorkAreaPlacementFollowsWhereTheTaskbarLeavesRoom) {
     struct Case {
-        int L, T, R, B;
-        QRect expected;
-        QRect twips; // Left, Top, Width, Height after maximising
+        QRect area, expected;
     };
     const Case cases[] = {
-        {0, 0, 1024, 738, {0, 0, 1024, 738}, {0, 0, 15360, 11070}},
-        {60, 0, 1024, 768, {60, 0, 964, 768}, {900, 0, 14460, 11520}},
-        {0, 30, 1024, 768, {0, 30, 1024, 738}, {0, 450, 15360, 11070}},
+        {{0, 0, 1024, 738}, {0, 0, 1024, 738}},
+        {{60, 0, 964, 768}, {60, 0, 964, 768}},
+        {{0, 30, 1024, 738}, {0, 30, 1024, 738}},
         // Room at the left and at the top: sized where it stands.
-        {60, 30, 1024, 768, {50, 40, 964, 738}, {750, 600, 14460, 11070}},
+        {{60, 30, 964, 738}, {50, 40, 964, 738}},
     };
     makeWindow();
     for (Entry entry : {Entry::Click, Entry::DoubleClick}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << c.L << "," << c.T << "," << c.R << "," << c.B);
-            desktop->area = QRect(QPoint(c.L, c.T), QPoint(c.R - 1, c.B - 1));
+            SCOPED_TRACE(testing::Message()
+                         << int(entry) << " " << c.area.x() << "," << c.area.y());
+            desktop->area = c.area;
             bar->MaximizeToWorkArea(entry);
             EXPECT_EQ(window->geometry(), c.expected);
-            EXPECT_EQ(app::Twips::fromPxX(window->x()), c.twips.x());
-            EXPECT_EQ(app::Twips::fromPxY(window->y()), c.twips.y());
-            EXPECT_EQ(app::Twips::fromPxX(window->width()), c.twips.width());
-            EXPECT_EQ(app::Twips::fromPxY(window->height()), c.twips.height());
-            EXPECT_EQ(bar->RestoreRect(), QRect(750, 600, 6000, 4500));
+            EXPECT_EQ(bar->RestoreRect(), QRect(750, 600, 6000, 4500)); // twips
             bar->RestoreFromMaximized(entry);
             EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
         }
@@ -103,13 +96,7 @@ TEST_F(CaptionStates, MinimisingAMaximisedWindowKeepsItMaximisedWhenShownAgain) 
 }
 
 TEST_F(CaptionStates, WindowOpenedMaximisedIsTakenOverByTheBar) {
-    window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
-    window->setGeometry(50, 40, 400, 300);
-    window->setWindowState(Qt::WindowMaximized);
-    bar = new JSCAPTION(window.get());
-    bar->ReadProperties({});
-    Module1::ResizeEnabled = true;
-    bar->setPath(skinPath);
+    makeMaximisedWindow();
     EXPECT_FALSE(window->isMaximized());
     EXPECT_EQ(bar->MaxState(), 1);
     EXPECT_EQ(bar->Style2(), 1);
@@ -123,20 +110,29 @@ TEST_F(CaptionStates, WindowOpenedMaximisedIsTakenOverByTheBar) {
     EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
 }
 
+TEST_F(CaptionStates, FailedQueryAtStartUpIsSilent) {
+    desktop->area.reset();
+    makeMaximisedWindow();
+    EXPECT_EQ(bar->MaxState(), 1);
+    EXPECT_EQ(bar->Style2(), 1);
+    EXPECT_FALSE(window->isMaximized());
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_EQ(ink(0, 30), 0);
+}
+
 TEST_F(CaptionStates, FailedWorkAreaQueryIsPrintedOnTheBarFromAGesture) {
     makeWindow();
-    reference = bar->surface();
     desktop->area.reset();
     bar->MaximizeToWorkArea(Entry::Click);
     EXPECT_EQ(bar->MaxState(), 1); // already changed, no retry
     EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    const int lineHeight = QFontMetrics(bar->Font()).height();
-    EXPECT_GT(inkInRows(0, lineHeight), 20);
-    EXPECT_EQ(inkInRows(lineHeight, 2 * lineHeight), 0);
+    const int line = QFontMetrics(bar->Font()).height();
+    EXPECT_GT(ink(0, line), 20);
+    EXPECT_EQ(ink(line, 2 * line), 0);
     // The next failure prints one line further down.
     bar->MaximizeToWorkArea(Entry::DoubleClick);
-    EXPECT_GT(inkInRows(lineHeight, 2 * lineHeight), 20);
-
+    EXPECT_GT(ink(line, 2 * line), 20);
     // A restore click queries too, and leaves the window as it is when that fails.
     bar->RestoreFromMaximized(Entry::Click);
     EXPECT_EQ(bar->MaxState(), 0);
@@ -149,23 +145,7 @@ TEST_F(CaptionStates, RestoreByDoubleClickNeedsNoWorkArea) {
     desktop->area.reset();
     bar->RestoreFromMaximized(Entry::DoubleClick);
     EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    EXPECT_EQ(inkInCorner(), 0);
-}
-
-TEST_F(CaptionStates, FailedQueryAtStartUpIsSilent) {
-    desktop->area.reset();
-    window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
-    window->setGeometry(50, 40, 400, 300);
-    window->setWindowState(Qt::WindowMaximized);
-    bar = new JSCAPTION(window.get());
-    bar->ReadProperties({});
-    bar->setPath(skinPath);
-    EXPECT_EQ(bar->MaxState(), 1);
-    EXPECT_EQ(bar->Style2(), 1);
-    EXPECT_FALSE(window->isMaximized());
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    EXPECT_EQ(inkInCorner(), 0);
+    EXPECT_EQ(ink(0, 30), 0);
 }
 
 TEST_F(CaptionStates, ResizeFlagFollowsTheStateAndStyleOfTheBarThatResizedLast) {
