@@ -28,18 +28,24 @@ protected:
     QPoint blank() const { return {310, capskin::kFromTop + 5}; }
 };
 
-// Hover, leave, press, release and click of each button, with the images read back.
+// Hover, leave, press and a release outside (no click) of each button, images read back.
 TEST_F(CaptionMouse, EachButtonLightsUpPressesAndReturnsToNormal) {
     struct Case {
         B::Button button;
-        const char *normal, *hover, *pressed;
+        bool maximised;
+        const char *normal, *hover, *pressed, *released;
     };
-    const Case cases[] = {{B::CloseButton, "CLOSE", "CLOSE3", "CLOSE2"},
-                          {B::MaxButton, "MAX", "MAX3", "MAX2"},
-                          {B::MinButton, "MIN", "MIN3", "MIN2"}};
+    const Case cases[] = {{B::CloseButton, false, "CLOSE", "CLOSE3", "CLOSE2", "CLOSE"},
+                          {B::MaxButton, false, "MAX", "MAX3", "MAX2", "MAX"},
+                          {B::MinButton, false, "MIN", "MIN3", "MIN2", "MIN"},
+                          // Until the restore's resize redraws the bar, a release shows MAX.
+                          {B::MaxButton, true, "RES1", "RES2", "RES3", "MAX"}};
     makeWindow();
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.normal);
+        SCOPED_TRACE(c.hover);
+        if (c.maximised)
+            bar->MaximizeToWorkArea(JSCAPTION::Entry::Click);
+        EXPECT_EQ(atButton(c.button), QLatin1String(c.normal));
         moveTo(c.button);
         EXPECT_EQ(atButton(c.button), QLatin1String(c.hover));
         EXPECT_TRUE(bar->OverButton());
@@ -52,12 +58,11 @@ TEST_F(CaptionMouse, EachButtonLightsUpPressesAndReturnsToNormal) {
         press(centre(c.button));
         EXPECT_EQ(atButton(c.button), QLatin1String(c.pressed));
         EXPECT_TRUE(desktop->moves.empty());
-        // Releasing outside the bar gives the normal image and no click.
         release(QPoint(-5, -5));
-        EXPECT_EQ(atButton(c.button), QLatin1String(c.normal));
+        EXPECT_EQ(atButton(c.button), QLatin1String(c.released));
         EXPECT_TRUE(bar->OverButton());
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(bar->MaxState(), 0);
+        EXPECT_EQ(bar->MaxState(), int(c.maximised));
     }
 }
 
@@ -85,80 +90,59 @@ TEST_F(CaptionMouse, HoverBandIsStrictAndMovesOutsideItChangeNothing) {
     EXPECT_EQ(bar->HotButton(), int(B::MaxButton));
 }
 
-TEST_F(CaptionMouse, ClicksCloseMinimiseMaximiseAndRestore) {
+// Which buttons light up and act, and whether a double-click maximises, by Style and ControlBox.
+TEST_F(CaptionMouse, StyleAndControlBoxDecideWhatActs) {
+    struct Case {
+        int style;
+        bool controlBox;
+        bool maxActs, doubleClickActs, closeActs;
+    };
+    const Case cases[] = {{1, true, true, true, true},
+                          {3, true, false, false, true},
+                          {4, true, true, true, false},
+                          {1, false, false, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.style << c.controlBox);
+        makeWindow({{u"Style"_s, c.style}, {u"ControlBox"_s, c.controlBox}});
+        desktop->moves.clear();
+        moveTo(B::MaxButton);
+        EXPECT_EQ(bar->OverButton(), c.maxActs);
+        click(centre(B::MaxButton));
+        EXPECT_EQ(bar->MaxState(), int(c.maxActs));
+        EXPECT_EQ(window->geometry().topLeft(), c.maxActs ? QPoint(0, 0) : QPoint(50, 40));
+        // A press on an inert button drags the window.
+        EXPECT_EQ(desktop->moves.size(), c.maxActs ? 0u : 1u);
+        if (c.maxActs)
+            click(centre(B::MaxButton));
+        ASSERT_EQ(bar->MaxState(), 0);
+
+        doubleClick(blank());
+        EXPECT_EQ(bar->MaxState(), int(c.doubleClickActs));
+        if (c.doubleClickActs)
+            doubleClick(blank());
+        ASSERT_EQ(bar->MaxState(), 0);
+
+        // Straight from a lit button onto close: an inert close runs nobody's action.
+        moveTo(B::MinButton);
+        moveTo(B::CloseButton);
+        EXPECT_EQ(bar->OverButton(), c.closeActs);
+        click(centre(B::CloseButton));
+        TempApp::settle();
+        EXPECT_FALSE(window->isMinimized());
+        EXPECT_EQ(window->isVisible(), !c.closeActs);
+    }
+}
+
+TEST_F(CaptionMouse, ClicksMinimiseAndMaximise) {
     makeWindow();
     click(centre(B::MaxButton));
-    EXPECT_EQ(bar->MaxState(), 1);
     EXPECT_EQ(window->geometry(), QRect(0, 0, 1920, 1040));
-    EXPECT_EQ(bar->Style2(), 1);
-    EXPECT_FALSE(Module1::ResizeEnabled);
-    // The resize that followed shows the restore image.
     EXPECT_EQ(atButton(B::MaxButton), u"RES1"_s);
-    moveTo(B::MaxButton);
-    EXPECT_EQ(atButton(B::MaxButton), u"RES2"_s);
-    press(centre(B::MaxButton));
-    EXPECT_EQ(atButton(B::MaxButton), u"RES3"_s);
-    release(QPoint(-5, -5));
-    EXPECT_EQ(atButton(B::MaxButton), u"MAX"_s); // until the restore's resize redraws the bar
-
     click(centre(B::MaxButton));
-    EXPECT_EQ(bar->MaxState(), 0);
     EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    EXPECT_EQ(bar->Style2(), 2);
-    EXPECT_TRUE(Module1::ResizeEnabled);
-
     click(centre(B::MinButton));
     EXPECT_TRUE(window->isMinimized());
     EXPECT_EQ(bar->Style2(), 0);
-
-    window->setWindowState(Qt::WindowNoState);
-    click(centre(B::CloseButton));
-    TempApp::settle();
-    EXPECT_FALSE(window->isVisible());
-}
-
-TEST_F(CaptionMouse, Style4DrawsCloseButLeavesItInert) {
-    makeWindow({{u"Style"_s, 4}});
-    moveTo(B::MaxButton);
-    // Straight from the lit maximise onto the inert close: neither stays lit nor acts.
-    moveTo(B::CloseButton);
-    EXPECT_EQ(atButton(B::CloseButton), u"CLOSE"_s);
-    EXPECT_EQ(atButton(B::MaxButton), u"MAX"_s);
-    EXPECT_FALSE(bar->OverButton());
-    click(centre(B::CloseButton));
-    TempApp::settle();
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(bar->MaxState(), 0);
-    // Maximise and double-click still work.
-    click(centre(B::MaxButton));
-    EXPECT_EQ(bar->MaxState(), 1);
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
-}
-
-TEST_F(CaptionMouse, Style3LeavesMaximiseInertAndIgnoresDoubleClicks) {
-    makeWindow({{u"Style"_s, 3}});
-    moveTo(B::MaxButton);
-    EXPECT_EQ(atButton(B::MaxButton), u"MAX"_s);
-    click(centre(B::MaxButton));
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
-    EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    moveTo(B::MinButton);
-    EXPECT_EQ(atButton(B::MinButton), u"MIN3"_s);
-}
-
-TEST_F(CaptionMouse, WithoutControlBoxNothingReactsButDragAndDoubleClickRemain) {
-    makeWindow({{u"ControlBox"_s, false}});
-    const QPoint where = bar->buttonRect(B::CloseButton).center();
-    moveTo(where);
-    EXPECT_FALSE(bar->OverButton());
-    press(where);
-    release(where);
-    ASSERT_EQ(desktop->moves.size(), 1u);
-    EXPECT_EQ(desktop->moves[0], window.get());
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 1);
 }
 
 TEST_F(CaptionMouse, OnTopButtonTogglesTheBandAndItsImageButHasNoHover) {
@@ -180,17 +164,8 @@ TEST_F(CaptionMouse, OnTopButtonTogglesTheBandAndItsImageButHasNoHover) {
     EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
 }
 
-TEST_F(CaptionMouse, DoubleClickOnTheBarMaximisesAndRestores) {
+TEST_F(CaptionMouse, DoubleClickNeitherOnALitButtonNorWithStyle0) {
     makeWindow();
-    Module1::ResizeEnabled = true;
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 1);
-    EXPECT_EQ(window->geometry(), QRect(0, 0, 1920, 1040));
-    EXPECT_FALSE(Module1::ResizeEnabled);
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
-    EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    // Not while a button is lit, and never with Style 0.
     moveTo(B::MinButton);
     doubleClick(centre(B::MinButton));
     EXPECT_EQ(bar->MaxState(), 0);

@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QSignalSpy>
+#include <QTest>
 
 using namespace Qt::StringLiterals;
 
@@ -28,24 +29,39 @@ TEST_F(CaptionSettings, LoadingClearsTheResizeFlagAndTakesTheWindowOutOfTheTopBa
     EXPECT_EQ(desktop->topMost.front(), std::make_pair(window.get(), false));
 }
 
-TEST_F(CaptionSettings, SavedSettingsReadBackExceptStyle2) {
+TEST_F(CaptionSettings, SettersReportAndOnlyPathAndFontRepaintAndAllButStyle2IsSaved) {
     makeWindow({}, false);
     EXPECT_EQ(bar->WriteProperties().keys(), QStringList{u"Path"_s}); // defaults left out
-
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QSignalSpy spy(bar, &JSCAPTION::PropertyChanged);
+    const qint64 before = bar->surface().cacheKey();
     bar->setControlBox(false);
     bar->setMovable(false);
     bar->setShowIcon(false);
     bar->setSHOWONTOP(true);
-    bar->setStyle(4);
+    bar->setStyle(0);
     bar->setStyle2(1);
+    EXPECT_EQ(bar->surface().cacheKey(), before);
+    EXPECT_EQ(atButton(JSCAPTION::MaxButton), u"MAX"_s);
+    bar->setPath(skinPath);
+    EXPECT_EQ(atButton(JSCAPTION::MaxButton), u"TOPMID"_s); // Style 0 draws no maximise
+    const qint64 afterPath = bar->surface().cacheKey();
+    bar->setFont(songTi9());
+    EXPECT_NE(bar->surface().cacheKey(), afterPath);
     bar->setONTOP(true);
     bar->setForeColor(0x000000FFu);
     bar->setBackColor(0x8000000Fu);
-    bar->setFont(songTi9());
+    QStringList names;
+    for (const auto& args : spy)
+        names << args.at(0).toString();
+    EXPECT_EQ(names, (QStringList{u"ControlBox"_s, u"Movable"_s, u"ShowIcon"_s, u"SHOWONTOP"_s,
+                                  u"Style"_s, u"Style2"_s, u"Path"_s, u"Font"_s, u"ONTOP"_s,
+                                  u"ForeColor"_s, u"BackColor"_s}));
+
     const QVariantMap saved = bar->WriteProperties();
     EXPECT_EQ(saved.size(), 10);
     EXPECT_FALSE(saved.contains(u"Style2"_s));
-
     QWidget other;
     JSCAPTION copy(&other);
     copy.ReadProperties(saved);
@@ -71,46 +87,6 @@ TEST_F(CaptionSettings, UnusableStoredValuesFallBackToTheirDefaults) {
     EXPECT_EQ(bar->ForeColor(), 0x00FFFFFFu);
     EXPECT_EQ(bar->BackColor(), 0x80000012u);
     EXPECT_EQ(bar->Font(), window->font());
-}
-
-TEST_F(CaptionSettings, EverySetterReportsItsOwnName) {
-    makeWindow({}, false);
-    QSignalSpy spy(bar, &JSCAPTION::PropertyChanged);
-    bar->setControlBox(false);
-    bar->setMovable(false);
-    bar->setONTOP(true);
-    bar->setPath(skinPath);
-    bar->setShowIcon(false);
-    bar->setSHOWONTOP(true);
-    bar->setStyle(3);
-    bar->setStyle2(2);
-    bar->setFont(songTi9());
-    bar->setBackColor(1);
-    bar->setForeColor(2);
-    QStringList names;
-    for (const auto& args : spy)
-        names << args.at(0).toString();
-    EXPECT_EQ(names, (QStringList{u"ControlBox"_s, u"Movable"_s, u"ONTOP"_s, u"Path"_s,
-                                  u"ShowIcon"_s, u"SHOWONTOP"_s, u"Style"_s, u"Style2"_s, u"Font"_s,
-                                  u"BackColor"_s, u"ForeColor"_s}));
-}
-
-TEST_F(CaptionSettings, OnlyPathAndFontRepaintAtOnce) {
-    makeWindow();
-    const qint64 before = bar->surface().cacheKey();
-    bar->setControlBox(false);
-    bar->setShowIcon(false);
-    bar->setSHOWONTOP(true);
-    bar->setStyle(0);
-    bar->setStyle2(1);
-    EXPECT_EQ(bar->surface().cacheKey(), before);
-    EXPECT_EQ(atButton(JSCAPTION::MaxButton), u"MAX"_s);
-
-    bar->setPath(skinPath);
-    EXPECT_EQ(atButton(JSCAPTION::MaxButton), u"TOPMID"_s); // Style 0 draws no maximise
-    const qint64 afterPath = bar->surface().cacheKey();
-    bar->setFont(songTi9());
-    EXPECT_NE(bar->surface().cacheKey(), afterPath);
 }
 
 TEST_F(CaptionSettings, ScreenReadersFindAndPressTheButtons) {
