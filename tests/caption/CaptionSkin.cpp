@@ -32,13 +32,6 @@ const QList<Piece>& pieces() {
     return list;
 }
 
-QColor colourOf(const QString& key) {
-    for (const Piece& p : pieces())
-        if (key == QLatin1String(p.key))
-            return p.colour;
-    return {};
-}
-
 QString keyOf(const QColor& c) {
     for (const Piece& p : pieces())
         if (p.colour.rgb() == c.rgb())
@@ -83,7 +76,6 @@ void CaptionFixture::SetUp() {
 
 void CaptionFixture::TearDown() {
     window.reset();
-    bar = nullptr;
     app::Twips::setFactors(0, 0);
     TempApp::TearDown();
 }

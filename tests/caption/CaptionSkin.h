@@ -18,9 +18,8 @@ struct Piece {
     QSize size;
     QColor colour;
 };
-// Button widths differ so positions show mistakes.
+// TOPLEFT first; button widths differ so positions show mistakes.
 const QList<Piece>& pieces();
-QColor colourOf(const QString& key);
 QString keyOf(const QColor& c); // "" for none
 
 inline constexpr qint16 kXOffset = 5, kXOffset2 = 4, kYOffset = 6, kFromRight = 3, kFromTop = 5,
