@@ -12,14 +12,12 @@ namespace capskin {
 const QList<Piece>& pieces() {
     static const QList<Piece> list = [] {
         const QList<std::pair<const char*, QSize>> sizes = {
-            {"TOPLEFT", {10, 30}}, {"TOPMID", {7, 30}},   {"TOPRIGHT", {12, 30}},
-            {"CLOSE", {16, 14}},   {"CLOSE2", {16, 14}},  {"CLOSE3", {16, 14}},
-            {"MAX", {15, 14}},     {"MAX2", {15, 14}},    {"MAX3", {15, 14}},
-            {"RES1", {17, 14}},    {"RES2", {17, 14}},    {"RES3", {17, 14}},
-            {"MIN", {13, 14}},     {"MIN2", {13, 14}},    {"MIN3", {13, 14}},
-            {"ONTOP1", {11, 14}},  {"ONTOP3", {11, 14}},  {"LEFTTOP", {4, 20}},
-            {"LEFTMID", {4, 5}},   {"RIGHTTOP", {5, 20}}, {"RIGHTMID", {5, 5}},
-            {"LEFTBOT", {8, 4}},   {"RIGHTBOT", {8, 4}},  {"BOTTOM", {6, 4}},
+            {"TOPLEFT", {10, 30}}, {"TOPMID", {7, 30}},  {"TOPRIGHT", {12, 30}},
+            {"CLOSE", {16, 14}},   {"CLOSE2", {16, 14}}, {"CLOSE3", {16, 14}},
+            {"MAX", {15, 14}},     {"MAX2", {15, 14}},   {"MAX3", {15, 14}},
+            {"RES1", {17, 14}},    {"RES2", {17, 14}},   {"RES3", {17, 14}},
+            {"MIN", {13, 14}},     {"MIN2", {13, 14}},   {"MIN3", {13, 14}},
+            {"ONTOP1", {11, 14}},  {"ONTOP3", {11, 14}},
         };
         QList<Piece> out;
         int i = 0;
