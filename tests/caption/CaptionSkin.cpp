@@ -12,14 +12,12 @@ namespace capskin {
 const QList<Piece>& pieces() {
     static const QList<Piece> list = [] {
         const QList<std::pair<const char*, QSize>> sizes = {
-            {"TOPLEFT", {10, 30}}, {"TOPMID", {7, 30}},   {"TOPRIGHT", {12, 30}},
-            {"CLOSE", {16, 14}},   {"CLOSE2", {16, 14}},  {"CLOSE3", {16, 14}},
-            {"MAX", {15, 14}},     {"MAX2", {15, 14}},    {"MAX3", {15, 14}},
-            {"RES1", {17, 14}},    {"RES2", {17, 14}},    {"RES3", {17, 14}},
-            {"MIN", {13, 14}},     {"MIN2", {13, 14}},    {"MIN3", {13, 14}},
-            {"ONTOP1", {11, 14}},  {"ONTOP3", {11, 14}},  {"LEFTTOP", {4, 20}},
-            {"LEFTMID", {4, 5}},   {"RIGHTTOP", {5, 20}}, {"RIGHTMID", {5, 5}},
-            {"LEFTBOT", {8, 4}},   {"RIGHTBOT", {8, 4}},  {"BOTTOM", {6, 4}},
+            {"TOPLEFT", {10, 30}}, {"TOPMID", {7, 30}},  {"TOPRIGHT", {12, 30}},
+            {"CLOSE", {16, 14}},   {"CLOSE2", {16, 14}}, {"CLOSE3", {16, 14}},
+            {"MAX", {15, 14}},     {"MAX2", {15, 14}},   {"MAX3", {15, 14}},
+            {"RES1", {17, 14}},    {"RES2", {17, 14}},   {"RES3", {17, 14}},
+            {"MIN", {13, 14}},     {"MIN2", {13, 14}},   {"MIN3", {13, 14}},
+            {"ONTOP1", {11, 14}},  {"ONTOP3", {11, 14}},
         };
         QList<Piece> out;
         int i = 0;
@@ -30,20 +28,6 @@ const QList<Piece>& pieces() {
         return out;
     }();
     return list;
-}
-
-QSize sizeOf(const QString& key) {
-    for (const Piece& p : pieces())
-        if (key == QLatin1String(p.key))
-            return p.size;
-    return {};
-}
-
-QColor colourOf(const QString& key) {
-    for (const Piece& p : pieces())
-        if (key == QLatin1String(p.key))
-            return p.colour;
-    return {};
 }
 
 QString keyOf(const QColor& c) {
@@ -90,7 +74,6 @@ void CaptionFixture::SetUp() {
 
 void CaptionFixture::TearDown() {
     window.reset();
-    bar = nullptr;
     app::Twips::setFactors(0, 0);
     TempApp::TearDown();
 }
@@ -132,8 +115,7 @@ QString CaptionFixture::atButton(JSCAPTION::Button b) const {
 }
 
 void CaptionFixture::moveTo(QPoint p) {
-    // Qt drops a move to where the pointer already is, and the last test may have left it
-    // right there; a step through the bottom row (outside the button band) comes first.
+    // Qt drops a move to where the pointer already is; step through the row below the band.
     QTest::mouseMove(bar, QPoint(p.x(), bar->height() - 1));
     QTest::mouseMove(bar, p);
 }

@@ -1,6 +1,5 @@
 #pragma once
-// A caption-bar test skin of solid-colour pieces with known sizes and colours, so a test can
-// tell from one pixel which piece lies there; plus a fixture with a frameless test window.
+// A test skin of solid-colour pieces, so one pixel tells which piece lies there.
 #include "caption/JSCAPTION.h"
 #include "skin/SkinFile.h"
 #include "support/TempApp.h"
@@ -19,12 +18,9 @@ struct Piece {
     QSize size;
     QColor colour;
 };
-// Every picture of the test skin. Button widths differ so positions show mistakes.
+// TOPLEFT first; button widths differ so positions show mistakes.
 const QList<Piece>& pieces();
-QSize sizeOf(const QString& key);
-QColor colourOf(const QString& key);
-// Which piece has this colour ("" for none).
-QString keyOf(const QColor& c);
+QString keyOf(const QColor& c); // "" for none
 
 inline constexpr qint16 kXOffset = 5, kXOffset2 = 4, kYOffset = 6, kFromRight = 3, kFromTop = 5,
                         kIconSpace = 2;
@@ -37,19 +33,16 @@ QByteArray png(QSize size, const QColor& colour);
 
 } // namespace capskin
 
-// A shown 400 x 300 frameless window at (50, 40) carrying JSCAPTION1 with stored defaults and
-// the test skin; 15 twips per pixel; fake desktop and dialogs.
+// A 400 x 300 frameless window at (50, 40) carrying the bar with the test skin; 15 twips/px.
 class CaptionFixture : public TempApp {
 protected:
     void SetUp() override;
     void TearDown() override;
 
     QString writeSkin(const skin::PropertyBag& b, const QString& name = QStringLiteral("t.jss"));
-    // Creates the window; `settings` are the bar's stored settings.
     void makeWindow(const QVariantMap& settings = {}, bool show = true);
-    // The piece drawn at (x, y) of the bar's backing image.
+    // The piece drawn at (x, y) of the bar's backing image, or at a button's centre.
     QString at(int x, int y) const;
-    // The piece drawn at the middle of a button's place.
     QString atButton(JSCAPTION::Button b) const;
     QPoint centre(JSCAPTION::Button b) const;
     void moveTo(QPoint p);

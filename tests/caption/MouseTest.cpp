@@ -1,8 +1,6 @@
 // The caption bar under real mouse events: button images, clicks, dragging, double-click.
 #include "CaptionSkin.h"
 
-#include "app/Module1.h"
-
 #include <QLabel>
 #include <QTest>
 
@@ -11,7 +9,6 @@ using B = JSCAPTION;
 
 class CaptionMouse : public CaptionFixture {
 protected:
-    // A real pointer gets there before it presses.
     void press(QPoint p) {
         moveTo(p);
         QTest::mousePress(bar, Qt::LeftButton, {}, p);
@@ -29,18 +26,24 @@ protected:
     QPoint blank() const { return {310, capskin::kFromTop + 5}; }
 };
 
-// Hover, leave, press, release and click of each button, with the images read back.
+// Hover, leave, press and a release outside (no click) of each button, images read back.
 TEST_F(CaptionMouse, EachButtonLightsUpPressesAndReturnsToNormal) {
     struct Case {
         B::Button button;
-        const char *normal, *hover, *pressed;
+        bool maximised;
+        const char *normal, *hover, *pressed, *released;
     };
-    const Case cases[] = {{B::CloseButton, "CLOSE", "CLOSE3", "CLOSE2"},
-                          {B::MaxButton, "MAX", "MAX3", "MAX2"},
-                          {B::MinButton, "MIN", "MIN3", "MIN2"}};
+    const Case cases[] = {{B::CloseButton, false, "CLOSE", "CLOSE3", "CLOSE2", "CLOSE"},
+                          {B::MaxButton, false, "MAX", "MAX3", "MAX2", "MAX"},
+                          {B::MinButton, false, "MIN", "MIN3", "MIN2", "MIN"},
+                          // Until the restore's resize redraws the bar, a release shows MAX.
+                          {B::MaxButton, true, "RES1", "RES2", "RES3", "MAX"}};
     makeWindow();
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.normal);
+        SCOPED_TRACE(c.hover);
+        if (c.maximised)
+            bar->MaximizeToWorkArea(JSCAPTION::Entry::Click);
+        EXPECT_EQ(atButton(c.button), QLatin1String(c.normal));
         moveTo(c.button);
         EXPECT_EQ(atButton(c.button), QLatin1String(c.hover));
         EXPECT_TRUE(bar->OverButton());
@@ -53,12 +56,11 @@ TEST_F(CaptionMouse, EachButtonLightsUpPressesAndReturnsToNormal) {
         press(centre(c.button));
         EXPECT_EQ(atButton(c.button), QLatin1String(c.pressed));
         EXPECT_TRUE(desktop->moves.empty());
-        // Releasing outside the bar gives the normal image and no click.
         release(QPoint(-5, -5));
-        EXPECT_EQ(atButton(c.button), QLatin1String(c.normal));
+        EXPECT_EQ(atButton(c.button), QLatin1String(c.released));
         EXPECT_TRUE(bar->OverButton());
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(bar->MaxState(), 0);
+        EXPECT_EQ(bar->MaxState(), int(c.maximised));
     }
 }
 
@@ -86,95 +88,58 @@ TEST_F(CaptionMouse, HoverBandIsStrictAndMovesOutsideItChangeNothing) {
     EXPECT_EQ(bar->HotButton(), int(B::MaxButton));
 }
 
-TEST_F(CaptionMouse, ClicksCloseMinimiseMaximiseAndRestore) {
-    makeWindow();
-    click(centre(B::MaxButton));
-    EXPECT_EQ(bar->MaxState(), 1);
-    EXPECT_EQ(window->geometry(), QRect(0, 0, 1920, 1040));
-    EXPECT_EQ(bar->Style2(), 1);
-    EXPECT_FALSE(Module1::ResizeEnabled);
-    // The resize that followed shows the restore image.
-    EXPECT_EQ(atButton(B::MaxButton), u"RES1"_s);
-    moveTo(B::MaxButton);
-    EXPECT_EQ(atButton(B::MaxButton), u"RES2"_s);
-    press(centre(B::MaxButton));
-    EXPECT_EQ(atButton(B::MaxButton), u"RES3"_s);
-    release(QPoint(-5, -5));
-    EXPECT_EQ(atButton(B::MaxButton), u"MAX"_s); // until the restore's resize redraws the bar
+// Which buttons light up and act, and whether a double-click maximises, by Style and ControlBox.
+TEST_F(CaptionMouse, StyleAndControlBoxDecideWhatActs) {
+    struct Case {
+        int style;
+        bool controlBox;
+        bool maxActs, doubleClickActs, minActs, closeActs;
+    };
+    const Case cases[] = {{1, true, true, true, true, true},
+                          {0, true, false, false, false, true},
+                          {3, true, false, false, true, true},
+                          {4, true, true, true, true, false},
+                          {1, false, false, true, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.style << c.controlBox);
+        makeWindow({{u"Style"_s, c.style}, {u"ControlBox"_s, c.controlBox}});
+        desktop->moves.clear();
+        moveTo(B::MaxButton);
+        EXPECT_EQ(bar->OverButton(), c.maxActs);
+        click(centre(B::MaxButton));
+        EXPECT_EQ(bar->MaxState(), int(c.maxActs));
+        EXPECT_EQ(window->geometry(),
+                  c.maxActs ? QRect(0, 0, 1920, 1040) : QRect(50, 40, 400, 300));
+        // A press on an inert button drags the window.
+        EXPECT_EQ(desktop->moves.size(), c.maxActs ? 0u : 1u);
+        if (c.maxActs)
+            click(centre(B::MaxButton));
+        ASSERT_EQ(bar->MaxState(), 0);
 
-    click(centre(B::MaxButton));
-    EXPECT_EQ(bar->MaxState(), 0);
-    EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    EXPECT_EQ(bar->Style2(), 2);
-    EXPECT_TRUE(Module1::ResizeEnabled);
+        doubleClick(blank());
+        EXPECT_EQ(bar->MaxState(), int(c.doubleClickActs));
+        if (c.doubleClickActs)
+            doubleClick(blank());
+        ASSERT_EQ(bar->MaxState(), 0);
 
-    click(centre(B::MinButton));
-    EXPECT_TRUE(window->isMinimized());
-    EXPECT_EQ(bar->Style2(), 0);
+        click(centre(B::MinButton));
+        EXPECT_EQ(window->isMinimized(), c.minActs);
+        window->setWindowState(Qt::WindowNoState);
 
-    window->setWindowState(Qt::WindowNoState);
-    click(centre(B::CloseButton));
-    TempApp::settle();
-    EXPECT_FALSE(window->isVisible());
-}
-
-TEST_F(CaptionMouse, Style4DrawsCloseButLeavesItInert) {
-    makeWindow({{u"Style"_s, 4}});
-    moveTo(B::CloseButton);
-    EXPECT_EQ(atButton(B::CloseButton), u"CLOSE"_s);
-    EXPECT_FALSE(bar->OverButton());
-    click(centre(B::CloseButton));
-    TempApp::settle();
-    EXPECT_TRUE(window->isVisible());
-    // Maximise and double-click still work.
-    click(centre(B::MaxButton));
-    EXPECT_EQ(bar->MaxState(), 1);
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
-}
-
-TEST_F(CaptionMouse, Style3LeavesMaximiseInertAndIgnoresDoubleClicks) {
-    makeWindow({{u"Style"_s, 3}});
-    EXPECT_EQ(atButton(B::MaxButton), u"MAX"_s);
-    moveTo(B::MaxButton);
-    EXPECT_EQ(atButton(B::MaxButton), u"MAX"_s);
-    click(centre(B::MaxButton));
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
-    EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    moveTo(B::MinButton);
-    EXPECT_EQ(atButton(B::MinButton), u"MIN3"_s);
-}
-
-TEST_F(CaptionMouse, AnInertButtonNeverRunsTheActionOfTheButtonLitBeforeIt) {
-    makeWindow({{u"Style"_s, 4}});
-    moveTo(B::MaxButton);   // lit
-    moveTo(B::CloseButton); // straight onto the inert close button
-    EXPECT_FALSE(bar->OverButton());
-    EXPECT_EQ(atButton(B::MaxButton), u"MAX"_s);
-    click(centre(B::CloseButton));
-    EXPECT_EQ(bar->MaxState(), 0);
-    TempApp::settle();
-    EXPECT_TRUE(window->isVisible());
-}
-
-TEST_F(CaptionMouse, WithoutControlBoxNothingReactsButDragAndDoubleClickRemain) {
-    makeWindow({{u"ControlBox"_s, false}});
-    const QPoint where = bar->buttonRect(B::CloseButton).center();
-    moveTo(where);
-    EXPECT_FALSE(bar->OverButton());
-    press(where);
-    release(where);
-    ASSERT_EQ(desktop->moves.size(), 1u);
-    EXPECT_EQ(desktop->moves[0], window.get());
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 1);
+        // Straight from a lit button onto close: an inert close runs nobody's action.
+        moveTo(B::MinButton);
+        moveTo(B::CloseButton);
+        EXPECT_EQ(bar->OverButton(), c.closeActs);
+        click(centre(B::CloseButton));
+        TempApp::settle();
+        EXPECT_FALSE(window->isMinimized());
+        EXPECT_EQ(window->isVisible(), !c.closeActs);
+    }
 }
 
 TEST_F(CaptionMouse, OnTopButtonTogglesTheBandAndItsImageButHasNoHover) {
     makeWindow({{u"SHOWONTOP"_s, true}});
     desktop->topMost.clear();
-    EXPECT_EQ(atButton(B::OnTopButton), u"ONTOP1"_s);
     moveTo(B::OnTopButton);
     EXPECT_EQ(atButton(B::OnTopButton), u"ONTOP1"_s);
     EXPECT_EQ(bar->HotButton(), int(B::OnTopButton));
@@ -190,73 +155,57 @@ TEST_F(CaptionMouse, OnTopButtonTogglesTheBandAndItsImageButHasNoHover) {
     EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
 }
 
-TEST_F(CaptionMouse, DoubleClickOnTheBarMaximisesAndRestores) {
+TEST_F(CaptionMouse, DoubleClickOnALitButtonDoesNotMaximise) {
     makeWindow();
-    Module1::ResizeEnabled = true;
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 1);
-    EXPECT_EQ(window->geometry(), QRect(0, 0, 1920, 1040));
-    EXPECT_FALSE(Module1::ResizeEnabled);
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
-    EXPECT_EQ(window->geometry(), QRect(50, 40, 400, 300));
-    // Not while a button is lit, and never with Style 0.
     moveTo(B::MinButton);
     doubleClick(centre(B::MinButton));
     EXPECT_EQ(bar->MaxState(), 0);
-    bar->setStyle(0);
-    moveTo(blank());
-    doubleClick(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
 }
 
-TEST_F(CaptionMouse, PressOnTheBarAsksTheWindowSystemToMoveTheWindow) {
+TEST_F(CaptionMouse, PressOnTheBarMovesTheWindowByTheWindowSystemOrByHand) {
     makeWindow();
+    auto drag = [this] {
+        press(blank());
+        QTest::mouseMove(bar, blank() + QPoint(30, 20));
+        release(blank() + QPoint(30, 20));
+    };
     press(blank());
     ASSERT_EQ(desktop->moves.size(), 1u);
     EXPECT_EQ(desktop->moves[0], window.get());
-    // The window system had the press: its release is no click.
     release(blank());
-    EXPECT_EQ(bar->MaxState(), 0);
-
-    bar->setMovable(false);
-    press(blank());
-    release(blank());
-    EXPECT_EQ(desktop->moves.size(), 1u);
-}
-
-TEST_F(CaptionMouse, RefusedMoveIsDoneByHand) {
-    makeWindow();
+    // A refused request is done by hand; afterwards the bar behaves as before.
     desktop->acceptMove = false;
-    press(blank());
-    QTest::mouseMove(bar, blank() + QPoint(30, 20));
-    release(blank() + QPoint(30, 20));
+    drag();
     EXPECT_EQ(window->pos(), QPoint(80, 60));
-    // After the drag the bar behaves as before.
     moveTo(B::CloseButton);
     EXPECT_EQ(atButton(B::CloseButton), u"CLOSE3"_s);
-}
-
-TEST_F(CaptionMouse, AWindowTheBarMaximisedIsNotDragged) {
-    makeWindow();
+    // Neither when not Movable nor on a window the bar maximised.
+    desktop->moves.clear();
+    bar->setMovable(false);
+    drag();
+    EXPECT_EQ(window->pos(), QPoint(80, 60));
+    bar->setMovable(true);
     doubleClick(blank());
     ASSERT_EQ(bar->MaxState(), 1);
-    desktop->acceptMove = false;
-    press(blank());
-    QTest::mouseMove(bar, blank() + QPoint(30, 20));
-    release(blank() + QPoint(30, 20));
+    drag();
     EXPECT_TRUE(desktop->moves.empty());
     EXPECT_EQ(window->pos(), QPoint(0, 0));
 }
 
-TEST_F(CaptionMouse, TitleForwardsItsMouseAsIfAtTheBarsCorner) {
-    makeWindow();
+TEST_F(CaptionMouse, TitleStopsShortOfTheButtonsAndForwardsItsMouseAsIfAtTheBarsCorner) {
+    makeWindow({{u"SHOWONTOP"_s, true}});
+    window->setWindowTitle(u"一个很长很长很长很长很长很长很长很长的窗口标题"_s);
+    window->resize(296, 200); // the smallest normal width of a skinned window
+    bar->REDRAW();
+    for (QLabel* l : {bar->Label1, bar->Label2})
+        EXPECT_LE(l->geometry().right(), bar->buttonRect(B::OnTopButton).left());
+
     moveTo(B::CloseButton);
     ASSERT_TRUE(bar->OverButton());
-    // Moving over the title counts as a move to (1, 1): outside the band, nothing changes.
+    // A move over the title counts as one to (1, 1): outside the band, nothing changes.
     QTest::mouseMove(bar->Label1, QPoint(40, 12));
     EXPECT_TRUE(bar->OverButton());
-    bar->UserControl_MouseMove(0, 0, 200, capskin::kFromTop + 5);
+    bar->UserControl_MouseMove(0, 0, 150, capskin::kFromTop + 5);
     ASSERT_FALSE(bar->OverButton());
     // A press on the title drags the window; a double-click maximises.
     QTest::mousePress(bar->Label1, Qt::LeftButton, {}, QPoint(40, 12));
@@ -264,16 +213,4 @@ TEST_F(CaptionMouse, TitleForwardsItsMouseAsIfAtTheBarsCorner) {
     ASSERT_EQ(desktop->moves.size(), 1u);
     QTest::mouseDClick(bar->Label1, Qt::LeftButton, {}, QPoint(40, 12));
     EXPECT_EQ(bar->MaxState(), 1);
-}
-
-TEST_F(CaptionMouse, OnANarrowWindowTheTitleStopsShortOfTheButtons) {
-    makeWindow({{u"SHOWONTOP"_s, true}});
-    window->setWindowTitle(u"一个很长很长很长很长很长很长很长很长的窗口标题"_s);
-    window->resize(296, 200); // the smallest normal width of a skinned window
-    bar->REDRAW();
-    for (QLabel* l : {bar->Label1, bar->Label2})
-        EXPECT_LE(l->geometry().right(), bar->buttonRect(B::OnTopButton).left());
-    click(centre(B::CloseButton));
-    TempApp::settle();
-    EXPECT_FALSE(window->isVisible());
 }

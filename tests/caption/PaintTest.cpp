@@ -13,7 +13,7 @@ using namespace Qt::StringLiterals;
 using B = JSCAPTION;
 
 namespace {
-// Left edges of the buttons for a bar `w` pixels wide with the test skin (normal state).
+// Left edges of the buttons on a bar `w` pixels wide (normal state).
 struct Row {
     int close, max, min, ontop;
 };
@@ -27,13 +27,15 @@ Row rowFor(int w) {
 
 class CaptionPaint : public CaptionFixture {
 protected:
-    void resizeWindow(int w) {
-        window->resize(w, window->height());
-        ASSERT_EQ(bar->width(), w);
-    }
-    bool isFrame(int x, int y) const {
-        const QString k = at(x, y);
-        return k == u"TOPLEFT"_s || k == u"TOPMID"_s || k == u"TOPRIGHT"_s;
+    // The piece fills `r` exactly: its corners inside, the pixels just beyond them not.
+    void expectPiece(const char* key, QRect r) const {
+        const QString k = QLatin1String(key);
+        EXPECT_EQ(at(r.left(), r.top()), k);
+        EXPECT_EQ(at(r.right(), r.bottom()), k);
+        EXPECT_NE(at(r.left() - 1, r.top()), k);
+        EXPECT_NE(at(r.left(), r.top() - 1), k);
+        EXPECT_NE(at(r.right() + 1, r.bottom()), k);
+        EXPECT_NE(at(r.right(), r.bottom() + 1), k);
     }
 };
 
@@ -41,47 +43,32 @@ TEST_F(CaptionPaint, FrameAndButtonsLieWhereTheSkinPutsThemAtSeveralWidths) {
     makeWindow();
     for (int w : {200, 333, 640}) {
         SCOPED_TRACE(w);
-        resizeWindow(w);
+        window->resize(w, window->height());
+        ASSERT_EQ(bar->width(), w);
         EXPECT_EQ(bar->height(), 30);
-        EXPECT_EQ(at(0, 0), u"TOPLEFT"_s);
-        EXPECT_EQ(at(9, 29), u"TOPLEFT"_s);
+        expectPiece("TOPLEFT", {0, 0, 10, 30});
+        expectPiece("TOPRIGHT", {w - 12, 0, 12, 30});
         EXPECT_EQ(at(10, 0), u"TOPMID"_s);
-        EXPECT_EQ(at(w / 2, 29), u"TOPMID"_s);
-        EXPECT_EQ(at(w - 13, 0), u"TOPMID"_s);
-        EXPECT_EQ(at(w - 12, 0), u"TOPRIGHT"_s);
-        EXPECT_EQ(at(w - 1, 29), u"TOPRIGHT"_s);
-
+        EXPECT_EQ(at(w - 13, 29), u"TOPMID"_s);
         const Row r = rowFor(w);
-        const int top = capskin::kFromTop, bottom = top + 13;
-        EXPECT_EQ(at(r.close, top), u"CLOSE"_s);
-        EXPECT_EQ(at(r.close + 15, bottom), u"CLOSE"_s);
-        EXPECT_TRUE(isFrame(r.close - 1, top));
-        EXPECT_TRUE(isFrame(r.close + 16, top));
-        EXPECT_TRUE(isFrame(r.close, top - 1));
-        EXPECT_TRUE(isFrame(r.close, bottom + 1));
-        EXPECT_EQ(at(r.max, top), u"MAX"_s);
-        EXPECT_EQ(at(r.max + 14, bottom), u"MAX"_s);
-        EXPECT_TRUE(isFrame(r.max + 15, top));
-        EXPECT_EQ(at(r.min, top), u"MIN"_s);
-        EXPECT_EQ(at(r.min + 12, bottom), u"MIN"_s);
-        EXPECT_TRUE(isFrame(r.min - 1, top));
-        EXPECT_EQ(bar->Style2(), 2);
+        expectPiece("CLOSE", {r.close, capskin::kFromTop, 16, 14});
+        expectPiece("MAX", {r.max, capskin::kFromTop, 15, 14});
+        expectPiece("MIN", {r.min, capskin::kFromTop, 13, 14});
     }
 }
 
 TEST_F(CaptionPaint, ButtonsDrawnFollowControlBoxStyleAndShowOnTop) {
     makeWindow();
     const Row r = rowFor(400);
+    const int y = capskin::kFromTop + 3;
     for (bool controlBox : {true, false})
         for (int style : {0, 1, 2, 3, 4})
             for (bool showOnTop : {false, true}) {
-                SCOPED_TRACE(testing::Message() << "ControlBox " << controlBox << " Style " << style
-                                                << " SHOWONTOP " << showOnTop);
+                SCOPED_TRACE(testing::Message() << controlBox << style << showOnTop);
                 bar->setControlBox(controlBox);
                 bar->setStyle(style);
                 bar->setSHOWONTOP(showOnTop);
-                bar->setPath(skinPath); // the settings show from the next skin run
-                const int y = capskin::kFromTop + 3;
+                bar->setPath(skinPath);
                 EXPECT_EQ(at(r.close + 2, y) == u"CLOSE"_s, controlBox);
                 EXPECT_EQ(at(r.max + 2, y) == u"MAX"_s, controlBox && style != 0);
                 EXPECT_EQ(at(r.min + 2, y) == u"MIN"_s, controlBox && style != 0);
@@ -91,17 +78,6 @@ TEST_F(CaptionPaint, ButtonsDrawnFollowControlBoxStyleAndShowOnTop) {
                     EXPECT_EQ(bar->buttonRect(B::OnTopButton).x(), r.ontop);
                 }
             }
-}
-
-TEST_F(CaptionPaint, HeightComesFromTheLeftEndPiece) {
-    makeWindow();
-    EXPECT_EQ(bar->height(), 30);
-    skin::PropertyBag b = capskin::bag();
-    b.writePicture(u"topleft"_s, capskin::png(QSize(10, 24), capskin::colourOf(u"TOPLEFT"_s)));
-    bar->setPath(writeSkin(b, u"short.jss"_s));
-    EXPECT_EQ(bar->height(), 24);
-    // The window's other docked controls start below it.
-    EXPECT_EQ(bar->geometry(), QRect(0, 0, 400, 24));
 }
 
 TEST_F(CaptionPaint, NoReadableSkinMeansNoHeightAndNothingDrawn) {
@@ -121,7 +97,7 @@ TEST_F(CaptionPaint, NoReadableSkinMeansNoHeightAndNothingDrawn) {
         EXPECT_TRUE(bar->buttonRect(B::CloseButton).isEmpty());
     }
     EXPECT_FALSE(QFile::exists(missing));
-    // Mouse over where the buttons were does nothing harmful.
+    // The mouse where the buttons were must not reach a missing piece.
     bar->UserControl_MouseMove(0, 0, 380, 10);
     bar->UserControl_MouseDown(1, 0, 380, 10);
     bar->UserControl_MouseUp(1, 0, 380, 10);
@@ -146,19 +122,16 @@ TEST_F(CaptionPaint, MissingPiecesLeaveTheBarsColourAndTheRestDrawn) {
 }
 
 TEST_F(CaptionPaint, TitleLabelsIconAndWindowColourComeFromTheSkin) {
-    window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+    makeWindow({{u"ShowIcon"_s, false}});
     QPixmap icon(32, 32);
     icon.fill(Qt::red);
     window->setWindowIcon(QIcon(icon));
     window->setWindowTitle(u"浏览日记"_s);
-    window->resize(400, 300);
-    bar = new JSCAPTION(window.get());
-    bar->ReadProperties({});
     bar->setPath(skinPath);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_TRUE(bar->Image1->pixmap().isNull());
+    bar->setShowIcon(true);
+    bar->setPath(skinPath);
     bar->REDRAW();
-
     EXPECT_EQ(bar->Label1->pos(), QPoint(capskin::kXOffset + 17, capskin::kYOffset));
     EXPECT_EQ(bar->Label2->pos(), QPoint(capskin::kXOffset + 16, capskin::kYOffset - 1));
     EXPECT_EQ(bar->Label1->text(), u"浏览日记"_s);
@@ -171,24 +144,9 @@ TEST_F(CaptionPaint, TitleLabelsIconAndWindowColourComeFromTheSkin) {
     ASSERT_FALSE(bar->Image1->pixmap().isNull());
     EXPECT_EQ(bar->Image1->pixmap().toImage().pixelColor(5, 5), QColor(Qt::red));
 
-    // The caption is read anew on every paint.
     window->setWindowTitle(u"写日记"_s);
     bar->REDRAW();
     EXPECT_EQ(bar->Label2->text(), u"写日记"_s);
-}
-
-TEST_F(CaptionPaint, IconStaysAwayWhileShowIconIsOff) {
-    window = std::make_unique<QWidget>();
-    QPixmap icon(16, 16);
-    icon.fill(Qt::blue);
-    window->setWindowIcon(QIcon(icon));
-    bar = new JSCAPTION(window.get());
-    bar->ReadProperties({{u"ShowIcon"_s, false}});
-    bar->setPath(skinPath);
-    EXPECT_TRUE(bar->Image1->pixmap().isNull());
-    bar->setShowIcon(true);
-    bar->setPath(skinPath);
-    EXPECT_FALSE(bar->Image1->pixmap().isNull());
     // Turned off again, the icon box keeps what it had.
     bar->setShowIcon(false);
     window->setWindowIcon(QIcon());
@@ -213,7 +171,6 @@ TEST_F(CaptionPaint, DesignModeDrawsNothingAndTakes400Twips) {
     bar->setAmbientUserMode(false);
     bar->ReadProperties({});
     bar->setPath(skinPath);
-    EXPECT_TRUE(bar->surface().isNull());
     window->resize(320, 200);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -221,7 +178,7 @@ TEST_F(CaptionPaint, DesignModeDrawsNothingAndTakes400Twips) {
     EXPECT_TRUE(bar->surface().isNull());
 }
 
-TEST_F(CaptionPaint, ResizingUsesTheCachedSkinWhileAChangedFileIsReadAtOnce) {
+TEST_F(CaptionPaint, CachedSkinServesResizesWhileAChangedFileIsReadAtOnce) {
     makeWindow();
     const int reads = skin::SkinCache::fileReads();
     for (int w = 300; w <= 700; w += 50)
@@ -230,9 +187,10 @@ TEST_F(CaptionPaint, ResizingUsesTheCachedSkinWhileAChangedFileIsReadAtOnce) {
     EXPECT_EQ(at(700 - 12, 0), u"TOPRIGHT"_s);
 
     skin::PropertyBag b = capskin::bag();
-    b.writePicture(u"TOPLEFT"_s, capskin::png(QSize(10, 22), capskin::colourOf(u"TOPLEFT"_s)));
+    b.writePicture(u"TOPLEFT"_s, capskin::png(QSize(10, 22), capskin::pieces().front().colour));
     writeSkin(b); // the same file, rewritten
     window->resize(650, 300);
     EXPECT_EQ(skin::SkinCache::fileReads(), reads + 1);
-    EXPECT_EQ(bar->height(), 22);
+    // The height comes from the left end piece; docked controls start below it.
+    EXPECT_EQ(bar->geometry(), QRect(0, 0, 650, 22));
 }
