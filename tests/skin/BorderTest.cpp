@@ -19,7 +19,7 @@ namespace {
 const QColor kLeftTop(200, 0, 0), kLeftMid(0, 200, 0), kRightTop(0, 0, 200), kRightMid(200, 200, 0),
     kLeftBot(0, 200, 200), kRightBot(200, 0, 200), kBottom(90, 90, 90);
 
-// A skinned test window: three borders on a 300 x 200 window.
+// Three borders on a 300 x 200 window.
 class BorderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,7 +40,6 @@ protected:
         window->setGeometry(100, 100, 300, 200);
         for (int i = 0; i < 3; ++i) {
             border[i] = new JSBORDER(window.get());
-            border[i]->setObjectName(QStringLiteral("JSBORDER%1").arg(i + 1));
             border[i]->setBORDERTYPE(i + 1);
         }
     }
@@ -57,7 +56,12 @@ protected:
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
-    // A pointer event straight to the control, so positions on its far bounds can be tried.
+    void showSkinnedAndSizable() {
+        skinAll(skinPath);
+        showWindow();
+        Module1::ResizeEnabled = true;
+    }
+    // Straight to the control, so points on and past its far bounds can be tried.
     static void send(JSBORDER* b, QEvent::Type type, QPoint local,
                      Qt::MouseButton button = Qt::NoButton) {
         const Qt::MouseButtons buttons =
@@ -75,46 +79,18 @@ protected:
     JSBORDER* border[3] = {};
 };
 
-TEST_F(BorderTest, ThicknessAndDockingComeFromTheSkin) {
+TEST_F(BorderTest, SkinGivesThicknessAndTiledPiecesDockingGivesLength) {
     skinAll(skinPath);
     showWindow();
     EXPECT_EQ(border[0]->geometry(), QRect(0, 0, 6, 193));
     EXPECT_EQ(border[1]->geometry(), QRect(295, 0, 5, 193));
     EXPECT_EQ(border[2]->geometry(), QRect(0, 193, 300, 7));
-    // The window grows: the docking follows, the thickness stays.
-    window->resize(400, 250);
-    EXPECT_EQ(border[1]->geometry(), QRect(395, 0, 5, 243));
-    EXPECT_EQ(border[2]->geometry(), QRect(0, 243, 400, 7));
-    // Hidden borders take no room.
-    border[2]->hide();
-    EXPECT_EQ(border[0]->height(), 250);
-
-    // A skin without the pieces: zero thickness, nothing drawn.
-    skin::PropertyBag partial;
-    for (const auto& e : bag.entries())
-        if (e.kind == skin::Kind::Picture && e.key != u"LEFTTOP"_qs && e.key != u"BOTTOM"_qs)
-            partial.writePicture(e.key, e.picture);
-    const QString missing = testskin::write(dir.filePath(u"m.jss"_qs), partial);
-    border[2]->show();
-    skinAll(missing);
-    EXPECT_EQ(border[0]->width(), 0);
-    EXPECT_EQ(border[1]->width(), 5);
-    EXPECT_EQ(border[2]->height(), 0);
-    skinAll(dir.filePath(u"absent.jss"_qs));
-    EXPECT_EQ(border[1]->width(), 0);
-}
-
-TEST_F(BorderTest, PaintsPiecesTiledWithTheTopAndCornersOverThem) {
-    skinAll(skinPath);
-    showWindow();
     const QImage left = border[0]->surface().toImage();
     ASSERT_EQ(left.size(), QSize(6, 193));
-    EXPECT_EQ(left.pixelColor(0, 0), kLeftTop);
     EXPECT_EQ(left.pixelColor(5, 19), kLeftTop);
     EXPECT_EQ(left.pixelColor(5, 20), kLeftMid);
     EXPECT_EQ(left.pixelColor(0, 192), kLeftMid);
-    const QImage right = border[1]->surface().toImage();
-    EXPECT_EQ(right.pixelColor(4, 192), kRightMid);
+    EXPECT_EQ(border[1]->surface().toImage().pixelColor(4, 192), kRightMid);
     const QImage bottom = border[2]->surface().toImage();
     ASSERT_EQ(bottom.size(), QSize(300, 7));
     EXPECT_EQ(bottom.pixelColor(0, 0), kLeftBot);
@@ -123,16 +99,32 @@ TEST_F(BorderTest, PaintsPiecesTiledWithTheTopAndCornersOverThem) {
     EXPECT_EQ(bottom.pixelColor(287, 3), kBottom);
     EXPECT_EQ(bottom.pixelColor(288, 0), kRightBot);
     EXPECT_EQ(bottom.pixelColor(299, 6), kRightBot);
-
-    // A border of no type draws only its background and keeps its size.
+    // No type: only the background, size kept.
     auto* none = new JSBORDER(window.get());
     none->setGeometry(50, 50, 9, 9);
     none->setPath(skinPath);
     EXPECT_EQ(none->size(), QSize(9, 9));
     EXPECT_EQ(none->surface().toImage().pixelColor(4, 4), JSBORDER::designColour());
+
+    window->resize(400, 250);
+    EXPECT_EQ(border[1]->geometry(), QRect(395, 0, 5, 243));
+    EXPECT_EQ(border[2]->geometry(), QRect(0, 243, 400, 7));
+    border[2]->hide();
+    EXPECT_EQ(border[0]->height(), 250);
+
+    // Missing pieces: zero thickness.
+    skin::PropertyBag partial;
+    for (const auto& e : bag.entries())
+        if (e.kind == skin::Kind::Picture && e.key != u"LEFTTOP"_qs && e.key != u"BOTTOM"_qs)
+            partial.writePicture(e.key, e.picture);
+    border[2]->show();
+    skinAll(testskin::write(dir.filePath(u"m.jss"_qs), partial));
+    EXPECT_EQ(border[0]->width(), 0);
+    EXPECT_EQ(border[1]->width(), 5);
+    EXPECT_EQ(border[2]->height(), 0);
 }
 
-TEST_F(BorderTest, TypeDoesNotRepaintPathDoesAndRedrawGoesThroughPaint) {
+TEST_F(BorderTest, PropertiesRepaintReportAndPersist) {
     showWindow();
     JSBORDER* b = border[0];
     QSignalSpy changed(b, &JSBORDER::PropertyChanged);
@@ -141,7 +133,6 @@ TEST_F(BorderTest, TypeDoesNotRepaintPathDoesAndRedrawGoesThroughPaint) {
     EXPECT_EQ(b->skinPaints(), before);
     b->setPath(skinPath);
     EXPECT_EQ(b->skinPaints(), before + 1);
-    EXPECT_EQ(b->surface().toImage().pixelColor(0, 0), kLeftTop);
     ASSERT_EQ(changed.count(), 2);
     EXPECT_EQ(changed[0][0].toString(), u"BORDERTYPE"_qs);
     EXPECT_EQ(changed[1][0].toString(), u"Path"_qs);
@@ -150,27 +141,20 @@ TEST_F(BorderTest, TypeDoesNotRepaintPathDoesAndRedrawGoesThroughPaint) {
     const int settled = b->skinPaints();
     EXPECT_FALSE(b->REDRAW().isValid());
     EXPECT_EQ(b->skinPaints(), settled + 1);
-    // A plain repaint of an unchanged border only copies what was drawn.
-    b->repaint();
+    b->repaint(); // unchanged: only copies what was drawn
     EXPECT_EQ(b->skinPaints(), settled + 1);
-}
 
-TEST_F(BorderTest, StoredSettingsUseTheExactKeysAndLoadWithoutSideEffects) {
-    JSBORDER fresh;
-    EXPECT_TRUE(fresh.WriteProperties().isEmpty()); // both at their defaults
+    // Stored settings: exact keys, defaults left out, loading neither docks nor paints.
+    EXPECT_TRUE(JSBORDER().WriteProperties().isEmpty());
     EXPECT_EQ(border[2]->WriteProperties(), (QVariantMap{{u"BORDERTYPE"_qs, 3}}));
-    border[2]->setPath(skinPath);
-    EXPECT_EQ(border[2]->WriteProperties(),
-              (QVariantMap{{u"BORDERTYPE"_qs, 3}, {u"Path"_qs, skinPath}}));
+    EXPECT_EQ(b->WriteProperties(), (QVariantMap{{u"BORDERTYPE"_qs, 1}, {u"Path"_qs, skinPath}}));
 
     auto* loaded = new JSBORDER(window.get());
-    loaded->setGeometry(20, 20, 30, 30);
     loaded->ReadProperties({{u"BORDERTYPE"_qs, 2}, {u"Path"_qs, skinPath}});
     EXPECT_EQ(loaded->BORDERTYPE(), 2);
     EXPECT_EQ(loaded->Path(), skinPath);
     EXPECT_EQ(loaded->skinPaints(), 0);
     EXPECT_EQ(skin::align(loaded), skin::AlignNone);
-    EXPECT_EQ(loaded->geometry(), QRect(20, 20, 30, 30));
     loaded->ReadProperties({});
     EXPECT_EQ(loaded->BORDERTYPE(), 0);
     EXPECT_TRUE(loaded->Path().isEmpty());
@@ -179,25 +163,14 @@ TEST_F(BorderTest, StoredSettingsUseTheExactKeysAndLoadWithoutSideEffects) {
     EXPECT_NE(border[0]->accessibleName(), border[2]->accessibleName());
 }
 
-// Zones, cursors and the sizing a press starts, for each border at and around the bounds.
 TEST_F(BorderTest, ZonesCursorsAndHitTestCodes) {
-    skinAll(skinPath);
-    showWindow();
-    Module1::ResizeEnabled = true;
+    showSkinnedAndSizable();
     auto* none = new JSBORDER(window.get());
     none->setGeometry(100, 100, 6, 50);
     none->show();
-    struct Case {
-        JSBORDER* b;
-        QPoint at;
-        int zone;
-        Qt::CursorShape cursor;
-        int code;
-    };
     const int H = border[0]->height(); // 193
     const int W = border[2]->width();  // 300
-    const Case cases[] = {
-        {border[0], {3, 0}, 1, Qt::SizeHorCursor, 10},
+    const std::tuple<JSBORDER*, QPoint, int, Qt::CursorShape, int> cases[] = {
         {border[0], {3, H - 11}, 1, Qt::SizeHorCursor, 10},
         {border[0], {3, H - 10}, 0, Qt::SizeBDiagCursor, 16},
         {border[0], {3, H}, 0, Qt::SizeBDiagCursor, 16},
@@ -214,85 +187,62 @@ TEST_F(BorderTest, ZonesCursorsAndHitTestCodes) {
         {border[2], {-1, 3}, 1, Qt::SizeVerCursor, 15},
         {none, {3, 45}, 1, Qt::SizeHorCursor, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << c.b->BORDERTYPE() << " at " << c.at.x() << "," << c.at.y());
-        send(c.b, QEvent::MouseMove, c.at);
-        EXPECT_EQ(c.b->zone(), c.zone);
-        EXPECT_EQ(c.b->cursor().shape(), c.cursor);
-        EXPECT_EQ(c.b->hitTestCode(), c.code);
+    for (const auto& [b, at, zone, cursor, code] : cases) {
+        SCOPED_TRACE(testing::Message() << b->BORDERTYPE() << " at " << at.x() << "," << at.y());
+        send(b, QEvent::MouseMove, at);
+        EXPECT_EQ(b->zone(), zone);
+        EXPECT_EQ(b->cursor().shape(), cursor);
+        EXPECT_EQ(b->hitTestCode(), code);
         desktop->resizes.clear();
-        send(c.b, QEvent::MouseButtonPress, c.at, Qt::RightButton); // any button
-        send(c.b, QEvent::MouseButtonRelease, c.at, Qt::RightButton);
-        if (c.code == 0) {
-            EXPECT_TRUE(desktop->resizes.empty());
-        } else {
-            ASSERT_EQ(desktop->resizes.size(), 1u);
-            EXPECT_EQ(desktop->resizes[0].first, window.get());
-            EXPECT_EQ(desktop->resizes[0].second, JSBORDER::edgesFor(c.code));
+        send(b, QEvent::MouseButtonPress, at, Qt::RightButton); // any button
+        send(b, QEvent::MouseButtonRelease, at, Qt::RightButton);
+        ASSERT_EQ(desktop->resizes.size(), code ? 1u : 0u);
+        if (code) {
+            EXPECT_EQ(desktop->resizes[0], std::make_pair(window.get(), JSBORDER::edgesFor(code)));
         }
     }
-    // The right border never starts a lower-left resize, the left one never a lower-right.
-    for (int zone = 0; zone < 3; ++zone) {
-        EXPECT_NE(JSBORDER::hitTestCode(1, zone), 17);
-        EXPECT_NE(JSBORDER::hitTestCode(2, zone), 16);
-        EXPECT_EQ(JSBORDER::hitTestCode(0, zone), 0);
-    }
-
     // A narrow bottom border: a point in both end zones is the lower-left corner.
-    border[2]->setParent(nullptr);
-    std::unique_ptr<JSBORDER> narrow(border[2]);
-    narrow->setBORDERTYPE(3);
-    narrow->resize(15, 7);
-    send(narrow.get(), QEvent::MouseMove, {8, 2});
-    EXPECT_EQ(narrow->zone(), 0);
+    JSBORDER narrow;
+    narrow.setBORDERTYPE(3);
+    narrow.resize(15, 7);
+    send(&narrow, QEvent::MouseMove, {20, 2});
+    ASSERT_EQ(narrow.zone(), 1);
+    send(&narrow, QEvent::MouseMove, {8, 2});
+    EXPECT_EQ(narrow.zone(), 0);
 }
 
-TEST_F(BorderTest, PressUsesTheLastZoneAndStartsAtLowerLeftBeforeAnyMove) {
-    skinAll(skinPath);
-    showWindow();
-    Module1::ResizeEnabled = true;
-    // Real clicks, no move over the borders first.
-    QTest::mousePress(border[0], Qt::LeftButton, {}, QPoint(3, 30));
-    QTest::mouseRelease(border[0], Qt::LeftButton, {}, QPoint(3, 30));
-    QTest::mousePress(border[1], Qt::LeftButton, {}, QPoint(2, 30));
-    QTest::mouseRelease(border[1], Qt::LeftButton, {}, QPoint(2, 30));
-    QTest::mousePress(border[2], Qt::LeftButton, {}, QPoint(150, 3));
-    QTest::mouseRelease(border[2], Qt::LeftButton, {}, QPoint(150, 3));
+TEST_F(BorderTest, PressUsesTheLastZoneAndNothingWhileSizingIsOff) {
+    showSkinnedAndSizable();
+    // Real clicks with no move first.
+    QTest::mouseClick(border[0], Qt::LeftButton, {}, QPoint(3, 30));
+    QTest::mouseClick(border[1], Qt::LeftButton, {}, QPoint(2, 30));
+    QTest::mouseClick(border[2], Qt::LeftButton, {}, QPoint(150, 3));
     ASSERT_EQ(desktop->resizes.size(), 2u); // the right border's zone 0 starts nothing
     EXPECT_EQ(desktop->resizes[0].second, Qt::BottomEdge | Qt::LeftEdge);
     EXPECT_EQ(desktop->resizes[1].second, Qt::BottomEdge | Qt::LeftEdge);
 
-    // The zone of the last move stays, wherever the press lands.
     desktop->resizes.clear();
     QTest::mouseMove(border[2], QPoint(295, 3));
     QTest::mouseMove(border[0], QPoint(3, 3));
     send(border[2], QEvent::MouseButtonPress, {150, 3}, Qt::LeftButton);
     ASSERT_EQ(desktop->resizes.size(), 1u);
     EXPECT_EQ(desktop->resizes[0].second, Qt::BottomEdge | Qt::RightEdge);
-}
 
-TEST_F(BorderTest, NoReactionWhileResizingIsDisabled) {
-    skinAll(skinPath);
-    showWindow();
-    Module1::ResizeEnabled = true;
-    send(border[2], QEvent::MouseMove, {150, 3});
-    ASSERT_EQ(border[2]->cursor().shape(), Qt::SizeVerCursor);
+    // While sizing is off: no tracking, no sizing.
+    desktop->resizes.clear();
     Module1::ResizeEnabled = false;
-    send(border[2], QEvent::MouseMove, {2, 3});
-    EXPECT_EQ(border[2]->zone(), 1);
-    EXPECT_EQ(border[2]->cursor().shape(), Qt::SizeVerCursor); // keeps the last shape
-    send(border[2], QEvent::MouseButtonPress, {2, 3}, Qt::LeftButton);
-    send(border[2], QEvent::MouseButtonRelease, {2, 3}, Qt::LeftButton);
-    QTest::mouseClick(border[0], Qt::LeftButton, {}, QPoint(3, 30));
+    send(border[2], QEvent::MouseMove, {150, 3});
+    EXPECT_EQ(border[2]->zone(), 2);
+    EXPECT_EQ(border[2]->cursor().shape(), Qt::SizeFDiagCursor);
+    send(border[2], QEvent::MouseButtonPress, {150, 3}, Qt::LeftButton);
+    send(border[2], QEvent::MouseButtonRelease, {150, 3}, Qt::LeftButton);
+    QTest::mouseClick(border[0], Qt::LeftButton, {}, QPoint(3, 190));
     EXPECT_TRUE(desktop->resizes.empty());
     EXPECT_EQ(window->geometry(), QRect(100, 100, 300, 200));
 }
 
 TEST_F(BorderTest, SizesTheWindowByHandWhenThePlatformRefuses) {
-    skinAll(skinPath);
-    showWindow();
-    Module1::ResizeEnabled = true;
+    showSkinnedAndSizable();
     desktop->acceptResize = false;
     window->setMinimumSize(120, 80);
     const QRect start = window->geometry();
@@ -315,45 +265,32 @@ TEST_F(BorderTest, SizesTheWindowByHandWhenThePlatformRefuses) {
     EXPECT_EQ(window->geometry().right(), g.right());
     EXPECT_EQ(window->width(), 120);
     EXPECT_EQ(window->height(), g.height());
-    // After the release, moves only track again.
-    send(border[0], QEvent::MouseMove, {3, 40});
+    send(border[0], QEvent::MouseMove, {3, 40}); // released: only tracks
     EXPECT_EQ(window->width(), 120);
 }
 
-// ---- always on top ----
-
-TEST(clsOnTop, GoesThroughTheDesktopForTheWindow) {
-    auto& desktop = fake::installDesktop();
+TEST(clsOnTop, GoesThroughTheDesktopAndNeitherMovesNorResizes) {
+    auto& fakeDesktop = fake::installDesktop();
     QWidget w;
-    auto* child = new QWidget(&w);
     clsOnTop top;
     top.MakeTopMost(&w);
-    top.MakeNormal(child);
+    top.MakeNormal(new QWidget(&w));
     top.MakeTopMost(nullptr);
-    ASSERT_EQ(desktop.topMost.size(), 2u);
-    EXPECT_EQ(desktop.topMost[0], std::make_pair(&w, true));
-    EXPECT_EQ(desktop.topMost[1], std::make_pair(&w, false));
-    app::Desktop::install(nullptr);
-}
+    ASSERT_EQ(fakeDesktop.topMost.size(), 2u);
+    EXPECT_EQ(fakeDesktop.topMost[0], std::make_pair(&w, true));
+    EXPECT_EQ(fakeDesktop.topMost[1], std::make_pair(&w, false));
 
-TEST(clsOnTop, OnTheRealDesktopNeitherMovesNorResizesAndRepeatsHarmlessly) {
     app::Desktop::install(nullptr);
-    QWidget w;
     w.setGeometry(120, 130, 320, 240);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     const QRect g = w.geometry();
-    clsOnTop top;
-    top.MakeTopMost(&w);
-    top.MakeTopMost(&w);
-    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(w.geometry(), g);
-    EXPECT_TRUE(w.isVisible());
-    top.MakeNormal(&w);
-    top.MakeNormal(&w);
-    EXPECT_FALSE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(w.geometry(), g);
-    EXPECT_TRUE(w.isVisible());
+    for (bool on : {true, true, false, false}) {
+        on ? top.MakeTopMost(&w) : top.MakeNormal(&w);
+        EXPECT_EQ(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint), on);
+        EXPECT_EQ(w.geometry(), g);
+        EXPECT_TRUE(w.isVisible());
+    }
 }
 
 } // namespace

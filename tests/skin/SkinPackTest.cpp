@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <array>
 #include <gtest/gtest.h>
 
 using namespace skinpack;
@@ -39,13 +38,9 @@ ToolRun tool(const QStringList& args) {
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
+const QString kSkins = QStringLiteral(DV_SKINS_DIR "/");
 const QStringList kShipped = {QStringLiteral("16"), QStringLiteral("silver")};
 
-QString shipped(const QString& name) {
-    return QStringLiteral(DV_SKINS_DIR "/") + name;
-}
-
-// A complete skin folder made from the test bag.
 void makeFolder(const QString& dir) {
     QDir().mkpath(dir);
     skin::PropertyBag bag = testskin::completeBag();
@@ -64,25 +59,21 @@ TEST(SkinPack, PackListUnpackRoundTripIsByteForByte) {
         const QString a = tmp.filePath(name + u"-a.jss"_qs);
         const QString b = tmp.filePath(name + u"-b.jss"_qs);
         const QString out = tmp.filePath(name + u"-out"_qs);
-        ToolRun r = tool({u"pack"_qs, shipped(name), a});
+        ToolRun r = tool({u"pack"_qs, kSkins + name, a});
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        r = tool({u"list"_qs, a});
-        ASSERT_EQ(r.code, 0);
-        const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines = tool({u"list"_qs, a}).out.split(u'\n', Qt::SkipEmptyParts);
         ASSERT_EQ(lines.size(), 33);
         EXPECT_TRUE(lines[0].startsWith(u"LEFTTOP\tpicture\t"_qs)) << lines[0].toStdString();
         EXPECT_EQ(lines[24], u"XOFFSET\tinteger\t12"_qs);
         EXPECT_TRUE(lines[31].startsWith(u"BackColor\tcolour\t#"_qs));
 
-        r = tool({u"unpack"_qs, a, out});
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        const QStringList pngs = QDir(shipped(name)).entryList({u"*.png"_qs}, QDir::Files);
+        ASSERT_EQ(tool({u"unpack"_qs, a, out}).code, 0);
+        const QStringList pngs = QDir(kSkins + name).entryList({u"*.png"_qs}, QDir::Files);
         ASSERT_EQ(pngs.size(), 24);
         for (const QString& png : pngs)
-            EXPECT_EQ(bytesOf(out + u'/' + png), bytesOf(shipped(name) + u'/' + png))
+            EXPECT_EQ(bytesOf(out + u'/' + png), bytesOf(kSkins + name + u'/' + png))
                 << png.toStdString();
-        r = tool({u"pack"_qs, out, b});
-        ASSERT_EQ(r.code, 0);
+        ASSERT_EQ(tool({u"pack"_qs, out, b}).code, 0);
         EXPECT_EQ(bytesOf(a), bytesOf(b));
     }
 }
@@ -92,54 +83,48 @@ TEST(SkinPack, ShippedSkinsAreCompleteAndFitTogether) {
     for (const QString& name : kShipped) {
         SCOPED_TRACE(name.toStdString());
         QTemporaryDir tmp;
-        ASSERT_TRUE(pack(shipped(name), tmp.filePath(u"s.jss"_qs)).ok);
+        ASSERT_TRUE(pack(kSkins + name, tmp.filePath(u"s.jss"_qs)).ok);
         const skin::PropertyBag bag = skin::ReadSkinFile(tmp.filePath(u"s.jss"_qs));
         ASSERT_EQ(bag.count(), 33);
-        auto size = [&](const char* key) {
-            const auto img = bag.readPicture(QString::fromLatin1(key));
-            EXPECT_TRUE(img) << key;
-            if (img) {
-                EXPECT_FALSE(img->hasAlphaChannel()) << key << " must be opaque";
-            }
-            return img ? img->size() : QSize();
+        auto pic = [&](const QString& key) {
+            const QImage img = bag.readPicture(key).value_or(QImage());
+            EXPECT_FALSE(img.isNull()) << key.toStdString();
+            EXPECT_FALSE(img.hasAlphaChannel()) << key.toStdString() << " must be opaque";
+            return img;
         };
-        const int caption = size("TOPLEFT").height();
+        auto sameSize = [&](const QStringList& keys, auto part) {
+            for (const QString& k : keys)
+                EXPECT_EQ(part(pic(k).size()), part(pic(keys[0]).size())) << k.toStdString();
+            return part(pic(keys[0]).size());
+        };
+        const auto w = [](QSize s) { return s.width(); };
+        const auto h = [](QSize s) { return s.height(); };
+        const auto wh = [](QSize s) { return s; };
+        const int caption = sameSize({u"TOPLEFT"_qs, u"TOPMID"_qs, u"TOPRIGHT"_qs}, h);
         EXPECT_GE(caption, 24);
         EXPECT_LE(caption, 36);
-        EXPECT_EQ(size("TOPMID").height(), caption);
-        EXPECT_EQ(size("TOPRIGHT").height(), caption);
-        const QSize button = size("CLOSE");
-        for (const char* k : {"CLOSE2", "CLOSE3", "MAX", "MAX2", "MAX3", "RES1", "RES2", "RES3",
-                              "MIN", "MIN2", "MIN3", "ONTOP1", "ONTOP3"})
-            EXPECT_EQ(size(k), button) << k;
+        const QStringList buttons = {u"CLOSE"_qs, u"CLOSE2"_qs, u"CLOSE3"_qs, u"MAX"_qs,
+                                     u"MAX2"_qs,  u"MAX3"_qs,   u"RES1"_qs,   u"RES2"_qs,
+                                     u"RES3"_qs,  u"MIN"_qs,    u"MIN2"_qs,   u"MIN3"_qs};
+        const QSize button = sameSize(buttons + QStringList{u"ONTOP1"_qs, u"ONTOP3"_qs}, wh);
         EXPECT_LE(*bag.readInteger(u"FROMTOP"_qs) + button.height(), caption);
-        const int side = size("LEFTTOP").width();
-        EXPECT_GT(side, 0);
-        EXPECT_EQ(size("LEFTMID").width(), side);
-        EXPECT_EQ(size("RIGHTTOP").width(), side);
-        EXPECT_EQ(size("RIGHTMID").width(), side);
-        EXPECT_EQ(size("LEFTBOT").height(), size("BOTTOM").height());
-        EXPECT_EQ(size("RIGHTBOT").height(), size("BOTTOM").height());
-        // The normal, hover and pressed images differ from one another.
-        for (const auto& trio :
-             {std::array{"CLOSE", "CLOSE2", "CLOSE3"}, std::array{"MAX", "MAX2", "MAX3"},
-              std::array{"RES1", "RES2", "RES3"}, std::array{"MIN", "MIN2", "MIN3"}}) {
-            const auto a = bag.readPicture(QString::fromLatin1(trio[0]));
-            const auto b = bag.readPicture(QString::fromLatin1(trio[1]));
-            const auto c = bag.readPicture(QString::fromLatin1(trio[2]));
-            EXPECT_NE(*a, *b);
-            EXPECT_NE(*b, *c);
-            EXPECT_NE(*a, *c);
+        EXPECT_GT(sameSize({u"LEFTTOP"_qs, u"LEFTMID"_qs, u"RIGHTTOP"_qs, u"RIGHTMID"_qs}, w), 0);
+        sameSize({u"BOTTOM"_qs, u"LEFTBOT"_qs, u"RIGHTBOT"_qs}, h);
+        // Normal, hover and pressed images differ from one another.
+        for (qsizetype i = 0; i < buttons.size(); i += 3) {
+            EXPECT_NE(pic(buttons[i]), pic(buttons[i + 1])) << buttons[i].toStdString();
+            EXPECT_NE(pic(buttons[i + 1]), pic(buttons[i + 2])) << buttons[i].toStdString();
+            EXPECT_NE(pic(buttons[i]), pic(buttons[i + 2])) << buttons[i].toStdString();
         }
-        EXPECT_NE(*bag.readPicture(u"ONTOP1"_qs), *bag.readPicture(u"ONTOP3"_qs));
+        EXPECT_NE(pic(u"ONTOP1"_qs), pic(u"ONTOP3"_qs));
     }
 }
 
 TEST(SkinPack, RefusesIncompleteOrWrongFoldersNamingWhatIsWrong) {
     QTemporaryDir tmp;
     const QString dir = tmp.filePath(u"s"_qs);
-    makeFolder(dir);
     const QString out = tmp.filePath(u"o.jss"_qs);
+    makeFolder(dir);
     ASSERT_TRUE(pack(dir, out).ok);
 
     QFile::remove(dir + u"/RES3.png"_qs);
@@ -166,13 +151,12 @@ TEST(SkinPack, RefusesIncompleteOrWrongFoldersNamingWhatIsWrong) {
         EXPECT_TRUE(r.error.contains(u"line"_qs)) << r.error.toStdString();
     }
     // A key of the wrong kind.
-    putFile(dir + u"/skin.ini"_qs, formatIni(testskin::completeBag()).toUtf8());
+    iniWith({});
     putFile(dir + u"/FROMTOP.png"_qs, testskin::png(QSize(2, 2), Qt::red));
     r = pack(dir, out);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.error.contains(u"FROMTOP"_qs));
     QFile::remove(dir + u"/FROMTOP.png"_qs);
-    // A picture that is not one.
     putFile(dir + u"/CLOSE.png"_qs, "nope");
     r = pack(dir, out);
     EXPECT_FALSE(r.ok);
@@ -202,7 +186,7 @@ TEST(SkinPack, UnpackAndListRefuseBadFilesAndUnsafeKeys) {
     EXPECT_TRUE(u.error.contains(u"escape"_qs));
     EXPECT_FALSE(QFile::exists(tmp.filePath(u"escape.png"_qs)));
 
-    // Pictures stored as BMP come back out as BMP.
+    // BMP pictures come back out as BMP; system colours keep their form.
     skin::PropertyBag b2;
     b2.writePicture(u"X"_qs, testskin::bmp(QSize(3, 3), Qt::red));
     b2.writeColour(u"C"_qs, skin::kSystemColour | 15);

@@ -28,17 +28,12 @@ skin::PropertyBag completeBag() {
     int n = 0;
     for (const auto& k : skin::skinKeys()) {
         const QString key = QString::fromLatin1(k.name);
-        switch (k.kind) {
-        case skin::Kind::Picture:
+        if (k.kind == skin::Kind::Picture)
             bag.writePicture(key, png(QSize(4 + n, 6 + n), QColor(10 * n, 100, 200)));
-            break;
-        case skin::Kind::Integer:
+        else if (k.kind == skin::Kind::Integer)
             bag.writeInteger(key, qint16(n));
-            break;
-        case skin::Kind::Colour:
+        else
             bag.writeColour(key, 0x00102030u + quint32(n));
-            break;
-        }
         ++n;
     }
     return bag;

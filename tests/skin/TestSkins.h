@@ -1,11 +1,8 @@
 #pragma once
-// Small complete skins written into a temporary folder for the skin tests.
+// Small complete skins for the skin tests.
 #include "skin/SkinFile.h"
 
-#include <QByteArray>
-#include <QColor>
 #include <QSize>
-#include <QString>
 
 namespace testskin {
 
