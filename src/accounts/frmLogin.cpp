@@ -162,6 +162,15 @@ void frmLogin::failedAttempt() {
     }
 }
 
+// The user's row on the window's connection, opened when closed; each button asks anew.
+void frmLogin::openUserRow(myClass& d, const QString& name) {
+    if (d.ocn().State() == 0)
+        d.OpenData();
+    if (d.rs().State() == 1)
+        d.rs().Close();
+    d.rs().Open(sql::userQuery(name), d.ocn());
+}
+
 void frmLogin::cmdOK_Click() {
     const QString name = accounts::normalise(txtUserName->text());
     const QString password = accounts::normalise(txtPassword->text());
@@ -170,11 +179,7 @@ void frmLogin::cmdOK_Click() {
     QVariant popedom;
     const bool ran = app::guarded(this, [&] {
         myClass& d = data();
-        if (d.ocn().State() == 0)
-            d.OpenData();
-        if (d.rs().State() == 1)
-            d.rs().Close();
-        d.rs().Open(sql::userQuery(name), d.ocn());
+        openUserRow(d, name);
         const bool found = !(d.rs().eof() && d.rs().bof());
         const QString stored =
             found ? d.rs().Fields(QStringLiteral("B_password")).toString() : QString();
@@ -222,11 +227,7 @@ void frmLogin::RegComm_Click() {
     bool added = false;
     app::guarded(this, [&] {
         myClass& d = data();
-        if (d.ocn().State() == 0)
-            d.OpenData();
-        if (d.rs().State() == 1)
-            d.rs().Close();
-        d.rs().Open(sql::userQuery(name), d.ocn());
+        openUserRow(d, name);
         taken = !d.rs().eof();
         if (taken)
             return;
@@ -271,11 +272,7 @@ void frmLogin::modifyComm_Click() {
     enum { Failed, NoUser, WrongPassword, Known } outcome = Failed;
     app::guarded(this, [&] {
         myClass& d = data();
-        if (d.ocn().State() == 0)
-            d.OpenData();
-        if (d.rs().State() == 1)
-            d.rs().Close();
-        d.rs().Open(sql::userQuery(name), d.ocn());
+        openUserRow(d, name);
         if (d.rs().eof() && d.rs().bof()) {
             outcome = NoUser;
             return;

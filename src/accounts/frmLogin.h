@@ -47,4 +47,5 @@ private:
     void selectUserName();
     // One failed attempt: the failure box, the name selected, the count, the third ends it.
     void failedAttempt();
+    static void openUserRow(myClass& d, const QString& name);
 };
