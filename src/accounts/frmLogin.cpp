@@ -1,14 +1,14 @@
 #include "accounts/frmLogin.h"
 
 #include "accounts/Password.h"
-#include "app/DbGuard.h"
-#include "app/Desktop.h"
-#include "app/Dialogs.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "data/myClass.h"
 #include "data/statements.h"
+#include "forms/DbGuard.h"
+#include "shell/Desktop.h"
+#include "shell/Dialogs.h"
+#include "shell/Navigation.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // The caption bar: reading the skin and drawing frame, icon and buttons on a backing pixmap.
 #include "caption/JSCAPTION.h"
 
-#include "app/Module1.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "skin/SkinCache.h"
 #include "skin/SkinFile.h"
 #include "skin/clsBitmap.h"

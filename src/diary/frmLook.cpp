@@ -1,13 +1,13 @@
 #include "diary/frmLook.h"
 
-#include "app/DbGuard.h"
-#include "app/Desktop.h"
-#include "app/Dialogs.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/DateText.h"
+#include "base/Module1.h"
 #include "data/statements.h"
-#include "diary/DateText.h"
-#include "diary/FormUtil.h"
+#include "forms/DbGuard.h"
+#include "forms/FormUtil.h"
+#include "shell/Desktop.h"
+#include "shell/Dialogs.h"
+#include "shell/Navigation.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>

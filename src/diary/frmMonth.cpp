@@ -1,9 +1,9 @@
 #include "diary/frmMonth.h"
 
-#include "app/Module1.h"
-#include "app/Navigation.h"
-#include "app/Twips.h"
-#include "diary/DateText.h"
+#include "base/DateText.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
+#include "shell/Navigation.h"
 
 #include <QCalendarWidget>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "diary/FormUtil.h"
+#include "forms/FormUtil.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

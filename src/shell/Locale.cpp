@@ -1,4 +1,4 @@
-#include "app/Locale.h"
+#include "shell/Locale.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

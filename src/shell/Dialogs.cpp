@@ -1,4 +1,4 @@
-#include "app/Dialogs.h"
+#include "shell/Dialogs.h"
 
 #include <QFileDialog>
 #include <QInputDialog>

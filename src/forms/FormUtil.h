@@ -1,6 +1,6 @@
 #pragma once
 // Small pieces the diary windows share: designed geometry, centring, locked boxes.
-#include "app/Twips.h"
+#include "base/Twips.h"
 
 #include <QLineEdit>
 #include <QString>

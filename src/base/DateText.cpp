@@ -1,4 +1,4 @@
-#include "diary/DateText.h"
+#include "base/DateText.h"
 
 #include <QRegularExpression>
 
