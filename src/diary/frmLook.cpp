@@ -147,7 +147,7 @@ frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
 // ---- load and unload ----
 
 void frmLook::Form_Load() {
-    txtQuerytime->setText(diary::dateText(app::now().date()));
+    txtQuerytime->setText(app::dateText(app::now().date()));
     diary::centreOnScreen(this);
     applyCurrentSkin();
     txt_title->setFocus();
@@ -208,7 +208,7 @@ frmLook::QueryResult frmLook::RunEntryQuery() {
             return QueryResult::Stopped;
         }
         // A whole date finds that day only; "2024-3-1" inside B_time would also hit 10-19 March.
-        if (const auto day = diary::completeDate(d))
+        if (const auto day = app::completeDate(d))
             statement = everyone ? sql::allEntriesOnDay(*day) : sql::entriesOnDay(user, *day);
         else
             statement = everyone ? sql::allEntriesByDate(d) : sql::entriesByDate(user, d);

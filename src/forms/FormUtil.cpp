@@ -44,8 +44,8 @@ QString plainText(const QPlainTextEdit* box) {
     return text;
 }
 
-void selectLine(QLineEdit* box) {
-    box->setFocus(Qt::MouseFocusReason);
+void selectLine(QLineEdit* box, Qt::FocusReason reason) {
+    box->setFocus(reason);
     box->home(false);
     box->end(true);
 }
