@@ -1,6 +1,6 @@
 // One resize step of a skinned window 1920 pixels wide: the caption bar applies its skin and
 // the window repaints with its three borders; with the shared skin cache and without it.
-#include "app/Module1.h"
+#include "base/Module1.h"
 #include "caption/JSCAPTION.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"

@@ -1,12 +1,12 @@
 #pragma once
 // What the diary benchmarks share: a silent set of boxes and a scratch folder.
 #include "Report.h"
-#include "app/Dialogs.h"
 #include "app/FormRegistry.h"
-#include "app/Locale.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/Module1.h"
 #include "data/ado.h"
+#include "shell/Dialogs.h"
+#include "shell/Locale.h"
+#include "shell/Navigation.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // Skin reading and border painting: what a window resize costs with and without the
 // shared cache of decoded skins.
-#include "app/Module1.h"
+#include "base/Module1.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
 

@@ -3,11 +3,11 @@
 #include "accounts/Password.h"
 #include "accounts/frmLogin.h"
 #include "app/FormRegistry.h"
-#include "app/Locale.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/Module1.h"
 #include "data/ado.h"
 #include "data/statements.h"
+#include "shell/Locale.h"
+#include "shell/Navigation.h"
 
 #include <QApplication>
 #include <QDir>

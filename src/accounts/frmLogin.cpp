@@ -1,14 +1,15 @@
 #include "accounts/frmLogin.h"
 
 #include "accounts/Password.h"
-#include "app/DbGuard.h"
-#include "app/Desktop.h"
-#include "app/Dialogs.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "data/myClass.h"
 #include "data/statements.h"
+#include "forms/DbGuard.h"
+#include "forms/FormUtil.h"
+#include "shell/Desktop.h"
+#include "shell/Dialogs.h"
+#include "shell/Navigation.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <memory>
 
 using app::Twips;
+using diary::place;
 
 qint16 frmLogin::FailedLogins = 0;
 
@@ -28,12 +30,6 @@ std::unique_ptr<myClass>& dataSlot() {
 }
 
 const QString kError = QStringLiteral("错误");
-
-template <class W> W* place(W* w, const char* name, int l, int t, int wd, int h) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(Twips::rect(l, t, wd, h));
-    return w;
-}
 
 qint16 toPopedom(const QVariant& v) {
     bool ok = false;
@@ -127,9 +123,7 @@ void frmLogin::Form_Load() {
 }
 
 void frmLogin::selectUserName() {
-    txtUserName->setFocus();
-    txtUserName->home(false);
-    txtUserName->end(true);
+    diary::selectLine(txtUserName, Qt::OtherFocusReason);
 }
 
 void frmLogin::reject() {

@@ -1,10 +1,10 @@
 #include "app/FormRegistry.h"
 
 #include "accounts/frmLogin.h"
-#include "app/Navigation.h"
 #include "diary/frmLook.h"
 #include "diary/frmMonth.h"
 #include "diary/frmWrite.h"
+#include "shell/Navigation.h"
 
 namespace app {
 void registerForms() {

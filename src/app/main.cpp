@@ -1,6 +1,6 @@
 #include "app/FormRegistry.h"
-#include "app/Locale.h"
-#include "app/Navigation.h"
+#include "shell/Locale.h"
+#include "shell/Navigation.h"
 
 #include <QApplication>
 

@@ -1,8 +1,8 @@
 // The caption bar: construction, properties, stored settings and the routing of Qt's events.
 #include "caption/JSCAPTION.h"
 
-#include "app/Module1.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "skin/Dock.h"
 #include "skin/SkinCache.h"
 #include "skin/SkinFile.h"

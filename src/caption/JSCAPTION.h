@@ -130,7 +130,12 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
+    // Reading the skin in three steps, in this order: the pictures, then the measures and
+    // colours (the bar's height follows its top-left piece), then the backing pixmap.
     void ApplySkin();
+    void loadPictures();
+    void readMetrics();
+    void drawBar();
     static void installAccessibility();
     void StartDrag();
     void watchParent();

@@ -1,8 +1,8 @@
 // The caption bar under the mouse: button images, clicks, dragging, double-click.
 #include "caption/JSCAPTION.h"
 
-#include "app/Desktop.h"
-#include "app/Navigation.h"
+#include "shell/Desktop.h"
+#include "shell/Navigation.h"
 #include "skin/clsBitmap.h"
 #include "skin/clsOnTop.h"
 

@@ -1,8 +1,8 @@
 // The caption bar: reading the skin and drawing frame, icon and buttons on a backing pixmap.
 #include "caption/JSCAPTION.h"
 
-#include "app/Module1.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "skin/SkinCache.h"
 #include "skin/SkinFile.h"
 #include "skin/clsBitmap.h"
@@ -40,110 +40,121 @@ void JSCAPTION::UserControl_Resize() {
 
 void JSCAPTION::ApplySkin() {
     if (m_UserMode) {
-        bmpTopLeft = std::make_unique<clsBitmap>();
-        bmpTopMid = std::make_unique<clsBitmap>();
-        bmpTopRight = std::make_unique<clsBitmap>();
-        bmpClose = std::make_unique<clsBitmap>();
-        bmpMaxRes = std::make_unique<clsBitmap>();
-        bmpMin = std::make_unique<clsBitmap>();
-        bmpOnTop = std::make_unique<clsBitmap>();
-        m_PropBag = skin::SkinCache::load(m_Path);
-        const skin::Skin& bag = *m_PropBag;
-        // A key that cannot be read leaves its holder empty.
-        auto load = [&bag](clsBitmap& holder, const QString& key) {
-            if (const auto picture = bag.picture(key))
-                holder.LoadResource(*picture);
-        };
-
-        load(*bmpTopLeft, u"TOPLEFT"_s);
-        load(*bmpTopMid, u"TOPMID"_s);
-        load(*bmpTopRight, u"TOPRIGHT"_s);
-        load(*bmpClose, u"CLOSE"_s);
-
-        if (m_MaxState == 1) {
-            load(*bmpMaxRes, u"RES1"_s);
-            m_Style2 = 1;
-        } else if (parentWindowState() == 1) {
-            m_Style2 = 0;
-        } else if (m_MaxState == 0) {
-            load(*bmpMaxRes, u"MAX"_s);
-            m_Style2 = 2;
-        }
-
-        load(*bmpMin, u"MIN"_s);
-        load(*bmpOnTop, m_KeepOnTop ? u"ONTOP3"_s : u"ONTOP1"_s);
-
-        auto metric = [&bag](qint16& field, const QString& key) {
-            if (const auto v = bag.integer(key))
-                field = *v;
-        };
-        metric(XOFFSET, u"XOFFSET"_s);
-        metric(XOFFSET2, u"XOFFSET2"_s);
-        metric(YOFFSET, u"YOFFSET"_s);
-        metric(FROMRIGHT, u"FROMRIGHT"_s);
-        metric(FROMTOP, u"FROMTOP"_s);
-        metric(ICONSPACE, u"ICONSPACE"_s);
-        if (const auto c = bag.colour(u"FORECOLOR"_s))
-            m_BarForeColor = *c;
-        if (const auto c = bag.colour(u"BackColor"_s))
-            m_BarBackColor = *c;
-        if (const auto c = bag.color(u"PARENTBACKCOLOR"_s)) {
-            QWidget* form = parentForm();
-            if (form != this && form->palette().color(QPalette::Window) != *c) {
-                QPalette p = form->palette();
-                p.setColor(QPalette::Window, *c);
-                form->setPalette(p);
-            }
-        }
-
-        // The skin decides the height; in twips and back, as the window measures it.
-        const int twips = int(std::lround(bmpTopLeft->Height() * app::Twips::perPixelY()));
-        const int h = app::Twips::toPxY(twips);
-        if (h != height() || minimumHeight() != maximumHeight()) {
-            m_sizing = true;
-            setFixedHeight(h);
-            m_sizing = false;
-        }
-
-        const int SW = width();
-        m_CurrentY = 0;
-        if (SW > 0 && height() > 0) {
-            const qreal dpr = devicePixelRatioF();
-            m_Surface = QPixmap(QSize(SW, height()) * dpr);
-            m_Surface.setDevicePixelRatio(dpr);
-            m_Surface.fill(drawable(m_BarBackColor, palette(), kDesignBack));
-            QPainter p(&m_Surface);
-            // One copy per tile covers the same pixels as one per pixel of width.
-            if (const int w = bmpTopMid->Width(); w > 0 && bmpTopMid->hdc())
-                for (int x = 0; x <= SW; x += w)
-                    bmpTopMid->Paint(p, x, 0);
-            bmpTopLeft->Paint(p, 0, 0);
-            bmpTopRight->Paint(p, SW - bmpTopRight->Width(), 0);
-        } else {
-            m_Surface = QPixmap();
-        }
-
-        if (m_ShowIcon) {
-            const QIcon icon = parentForm()->windowIcon();
-            Image1->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(Image1->size()));
-        }
-
-        if (m_ControlBox) {
-            drawButton(CloseButton);
-            if (m_Style != 0) {
-                drawButton(MaxButton);
-                drawButton(MinButton);
-            }
-        }
-        if (m_ShowOnTop)
-            drawButton(OnTopButton);
-
-        bmpTopLeft.reset();
-        bmpTopMid.reset();
-        bmpTopRight.reset();
-        update();
+        loadPictures();
+        readMetrics();
+        drawBar();
     }
     MaximizeToWorkArea(Entry::StartUp);
+}
+
+void JSCAPTION::loadPictures() {
+    bmpTopLeft = std::make_unique<clsBitmap>();
+    bmpTopMid = std::make_unique<clsBitmap>();
+    bmpTopRight = std::make_unique<clsBitmap>();
+    bmpClose = std::make_unique<clsBitmap>();
+    bmpMaxRes = std::make_unique<clsBitmap>();
+    bmpMin = std::make_unique<clsBitmap>();
+    bmpOnTop = std::make_unique<clsBitmap>();
+    m_PropBag = skin::SkinCache::load(m_Path);
+    const skin::Skin& bag = *m_PropBag;
+    // A key that cannot be read leaves its holder empty.
+    auto load = [&bag](clsBitmap& holder, const QString& key) {
+        if (const auto picture = bag.picture(key))
+            holder.LoadResource(*picture);
+    };
+
+    load(*bmpTopLeft, u"TOPLEFT"_s);
+    load(*bmpTopMid, u"TOPMID"_s);
+    load(*bmpTopRight, u"TOPRIGHT"_s);
+    load(*bmpClose, u"CLOSE"_s);
+
+    if (m_MaxState == 1) {
+        load(*bmpMaxRes, u"RES1"_s);
+        m_Style2 = 1;
+    } else if (parentWindowState() == 1) {
+        m_Style2 = 0;
+    } else if (m_MaxState == 0) {
+        load(*bmpMaxRes, u"MAX"_s);
+        m_Style2 = 2;
+    }
+
+    load(*bmpMin, u"MIN"_s);
+    load(*bmpOnTop, m_KeepOnTop ? u"ONTOP3"_s : u"ONTOP1"_s);
+}
+
+void JSCAPTION::readMetrics() {
+    const skin::Skin& bag = *m_PropBag;
+    auto metric = [&bag](qint16& field, const QString& key) {
+        if (const auto v = bag.integer(key))
+            field = *v;
+    };
+    metric(XOFFSET, u"XOFFSET"_s);
+    metric(XOFFSET2, u"XOFFSET2"_s);
+    metric(YOFFSET, u"YOFFSET"_s);
+    metric(FROMRIGHT, u"FROMRIGHT"_s);
+    metric(FROMTOP, u"FROMTOP"_s);
+    metric(ICONSPACE, u"ICONSPACE"_s);
+    if (const auto c = bag.colour(u"FORECOLOR"_s))
+        m_BarForeColor = *c;
+    if (const auto c = bag.colour(u"BackColor"_s))
+        m_BarBackColor = *c;
+    if (const auto c = bag.color(u"PARENTBACKCOLOR"_s)) {
+        QWidget* form = parentForm();
+        if (form != this && form->palette().color(QPalette::Window) != *c) {
+            QPalette p = form->palette();
+            p.setColor(QPalette::Window, *c);
+            form->setPalette(p);
+        }
+    }
+
+    // The skin decides the height; in twips and back, as the window measures it.
+    const int twips = int(std::lround(bmpTopLeft->Height() * app::Twips::perPixelY()));
+    const int h = app::Twips::toPxY(twips);
+    if (h != height() || minimumHeight() != maximumHeight()) {
+        m_sizing = true;
+        setFixedHeight(h);
+        m_sizing = false;
+    }
+}
+
+void JSCAPTION::drawBar() {
+    const int SW = width();
+    m_CurrentY = 0;
+    if (SW > 0 && height() > 0) {
+        const qreal dpr = devicePixelRatioF();
+        m_Surface = QPixmap(QSize(SW, height()) * dpr);
+        m_Surface.setDevicePixelRatio(dpr);
+        m_Surface.fill(drawable(m_BarBackColor, palette(), kDesignBack));
+        QPainter p(&m_Surface);
+        // One copy per tile covers the same pixels as one per pixel of width.
+        if (const int w = bmpTopMid->Width(); w > 0 && bmpTopMid->hdc())
+            for (int x = 0; x <= SW; x += w)
+                bmpTopMid->Paint(p, x, 0);
+        bmpTopLeft->Paint(p, 0, 0);
+        bmpTopRight->Paint(p, SW - bmpTopRight->Width(), 0);
+    } else {
+        m_Surface = QPixmap();
+    }
+
+    if (m_ShowIcon) {
+        const QIcon icon = parentForm()->windowIcon();
+        Image1->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(Image1->size()));
+    }
+
+    if (m_ControlBox) {
+        drawButton(CloseButton);
+        if (m_Style != 0) {
+            drawButton(MaxButton);
+            drawButton(MinButton);
+        }
+    }
+    if (m_ShowOnTop)
+        drawButton(OnTopButton);
+
+    bmpTopLeft.reset();
+    bmpTopMid.reset();
+    bmpTopRight.reset();
+    update();
 }
 
 clsBitmap* JSCAPTION::holder(Button b) const {

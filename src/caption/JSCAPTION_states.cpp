@@ -2,9 +2,9 @@
 // rectangle is handled in twips, as the forms design it.
 #include "caption/JSCAPTION.h"
 
-#include "app/Desktop.h"
-#include "app/Module1.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
+#include "shell/Desktop.h"
 
 #include <cmath>
 

@@ -57,11 +57,9 @@ QString Error::userText() const {
     return QStringLiteral("%1（%2）").arg(what, message_);
 }
 
-namespace {
-
 // Statement texts as the application writes them, in the forms SQLite accepts; a NUL
 // inside a literal becomes char(0), since the statement text itself cannot carry one.
-QString translateOnce(const QString& sql) {
+QString translate(const QString& sql) {
     static const QRegularExpression deleteStar(QStringLiteral("^\\s*delete\\s*\\*\\s*from\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
     QString s = sql;
@@ -81,6 +79,8 @@ QString translateOnce(const QString& sql) {
     }
     return out;
 }
+
+namespace {
 
 struct Stmt {
     sqlite3_stmt* s = nullptr;
@@ -119,10 +119,6 @@ QString dataSource(const QString& connectionString) {
 }
 
 } // namespace
-
-QString translate(const QString& sql) {
-    return translateOnce(sql);
-}
 
 // ---- Connection ----
 

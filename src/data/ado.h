@@ -97,8 +97,6 @@ public:
     // The current row's value of a column, matched without regard to case; null off the
     // rows, for a missing column, and for a row deleted since the search.
     QVariant Fields(const QString& name) const;
-    // Bytes the cursor keeps per row of the result (for the memory benchmark).
-    static constexpr std::size_t bytesPerKey() { return sizeof(std::int64_t); }
 
 private:
     void readCurrent();

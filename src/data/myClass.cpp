@@ -1,6 +1,6 @@
 #include "data/myClass.h"
 
-#include "app/Module1.h"
+#include "base/Module1.h"
 
 ado::Connection& myClass::ocn() {
     if (!ocn_)

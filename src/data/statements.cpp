@@ -1,16 +1,13 @@
 #include "data/statements.h"
 
+#include "base/DateText.h"
+
 namespace sql {
 
 QString quote(const QString& value) {
     QString v = value;
     v.replace(QLatin1Char('\''), QStringLiteral("''"));
     return v;
-}
-
-QString loginQuery(const QString& name, const QString& password) {
-    return QStringLiteral("select*from JR_user where B_user='") + name +
-           QStringLiteral("' and B_password='") + password + QStringLiteral("'");
 }
 
 QString userQuery(const QString& name) {
@@ -67,8 +64,7 @@ QString allEntries() {
 namespace {
 // B_time is stored as 'Y-M-D H:MM:SS' with no leading zeros in the date.
 QString onDay(const QDate& day) {
-    const QString d = QString::number(day.year()) + QLatin1Char('-') +
-                      QString::number(day.month()) + QLatin1Char('-') + QString::number(day.day());
+    const QString d = app::dateText(day);
     return QStringLiteral("(B_time LIKE '") + d + QStringLiteral(" %' or B_time='") + d +
            QStringLiteral("')");
 }

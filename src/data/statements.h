@@ -8,27 +8,26 @@ namespace sql {
 // A text value for a quoted literal: each apostrophe doubled.
 QString quote(const QString& value);
 
-// Statements 1 to 4 take names and passwords already normalised (no apostrophes).
-QString loginQuery(const QString& name, const QString& password);        // 1
-QString userQuery(const QString& name);                                  // 2
-QString insertUser(const QString& name, const QString& password);        // 3
-QString updatePassword(const QString& newPassword, const QString& name); // 4
+// The account statements take names and passwords already normalised (no apostrophes).
+QString userQuery(const QString& name);
+QString insertUser(const QString& name, const QString& password);
+QString updatePassword(const QString& newPassword, const QString& name);
 
-// The rest take texts as typed; they are quoted here.
+// The entry statements take texts as typed; they are quoted here.
 QString insertEntry(const QString& title, const QString& weather, const QString& content,
-                    const QString& writer);                        // 5
-QString entriesByDate(const QString& user, const QString& date);   // 6
-QString allEntriesByDate(const QString& date);                     // 7
-QString entriesByTitle(const QString& user, const QString& title); // 8
-QString allEntriesByTitle(const QString& title);                   // 9
-QString entriesOf(const QString& user);                            // 10
-QString allEntries();                                              // 11
-QString deleteEntry(qint32 id);                                    // 12
+                    const QString& writer);
+QString entriesByDate(const QString& user, const QString& date);
+QString allEntriesByDate(const QString& date);
+QString entriesByTitle(const QString& user, const QString& title);
+QString allEntriesByTitle(const QString& title);
+QString entriesOf(const QString& user);
+QString allEntries();
+QString deleteEntry(qint32 id);
 QString updateEntry(const QString& title, const QString& weather, const QString& content,
-                    const QString& writer, qint32 id); // 13
+                    const QString& writer, qint32 id);
 
-// 6 and 7 for a whole date: B_time begins with that day ("2024-3-1 ..."), so the 1st does not
-// also find the 10th to the 19th.
+// The date searches for a whole date: B_time begins with that day ("2024-3-1 ..."), so the
+// 1st does not also find the 10th to the 19th.
 QString entriesOnDay(const QString& user, const QDate& day);
 QString allEntriesOnDay(const QDate& day);
 

@@ -1,13 +1,13 @@
 #include "diary/frmLook.h"
 
-#include "app/DbGuard.h"
-#include "app/Desktop.h"
-#include "app/Dialogs.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/DateText.h"
+#include "base/Module1.h"
 #include "data/statements.h"
-#include "diary/DateText.h"
-#include "diary/FormUtil.h"
+#include "forms/DbGuard.h"
+#include "forms/FormUtil.h"
+#include "shell/Desktop.h"
+#include "shell/Dialogs.h"
+#include "shell/Navigation.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -147,7 +147,7 @@ frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
 // ---- load and unload ----
 
 void frmLook::Form_Load() {
-    txtQuerytime->setText(diary::dateText(app::now().date()));
+    txtQuerytime->setText(app::dateText(app::now().date()));
     diary::centreOnScreen(this);
     applyCurrentSkin();
     txt_title->setFocus();
@@ -208,7 +208,7 @@ frmLook::QueryResult frmLook::RunEntryQuery() {
             return QueryResult::Stopped;
         }
         // A whole date finds that day only; "2024-3-1" inside B_time would also hit 10-19 March.
-        if (const auto day = diary::completeDate(d))
+        if (const auto day = app::completeDate(d))
             statement = everyone ? sql::allEntriesOnDay(*day) : sql::entriesOnDay(user, *day);
         else
             statement = everyone ? sql::allEntriesByDate(d) : sql::entriesByDate(user, d);

@@ -2,8 +2,8 @@
 // The browsing window: searches the entries, shows one at a time, steps through the result,
 // edits and deletes the entry shown.
 #include "data/myClass.h"
-#include "diary/FormUtil.h"
-#include "diary/SkinnedForm.h"
+#include "forms/FormUtil.h"
+#include "forms/SkinnedForm.h"
 
 class QGroupBox;
 class QLabel;

@@ -1,9 +1,9 @@
 #include "diary/frmMonth.h"
 
-#include "app/Module1.h"
-#include "app/Navigation.h"
-#include "app/Twips.h"
-#include "diary/DateText.h"
+#include "base/DateText.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
+#include "shell/Navigation.h"
 
 #include <QCalendarWidget>
 #include <QLineEdit>
@@ -45,7 +45,7 @@ void frmMonth::Form_Load() {
 void frmMonth::showQueryDate() {
     QDate date = app::now().date();
     if (QLineEdit* box = queryDateBox())
-        if (const auto typed = diary::completeDate(box->text()))
+        if (const auto typed = app::completeDate(box->text()))
             date = *typed;
     if (date < MonthView1->minimumDate() || date > MonthView1->maximumDate())
         date = app::now().date();
@@ -61,6 +61,6 @@ void frmMonth::MonthView1_DateClick() {
     const QDate date = MonthView1->selectedDate();
     // A browsing window closed in the meantime gets nothing; the picker still closes.
     if (QLineEdit* box = queryDateBox())
-        box->setText(diary::dateText(date));
+        box->setText(app::dateText(date));
     app::unload(this);
 }

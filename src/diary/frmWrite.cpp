@@ -1,12 +1,12 @@
 #include "diary/frmWrite.h"
 
-#include "app/DbGuard.h"
-#include "app/Desktop.h"
-#include "app/Dialogs.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/Module1.h"
 #include "data/statements.h"
-#include "diary/FormUtil.h"
+#include "forms/DbGuard.h"
+#include "forms/FormUtil.h"
+#include "shell/Desktop.h"
+#include "shell/Dialogs.h"
+#include "shell/Navigation.h"
 #include "skin/SkinCache.h"
 
 #include <QComboBox>

@@ -1,8 +1,8 @@
 #pragma once
 // The writing window: a new entry with title, weather and text, saved for the logged-in user.
 #include "data/myClass.h"
-#include "diary/FormUtil.h"
-#include "diary/SkinnedForm.h"
+#include "forms/FormUtil.h"
+#include "forms/SkinnedForm.h"
 
 class QComboBox;
 class QLabel;

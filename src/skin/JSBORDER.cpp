@@ -1,7 +1,7 @@
 #include "skin/JSBORDER.h"
 
-#include "app/Desktop.h"
-#include "app/Module1.h"
+#include "base/Module1.h"
+#include "shell/Desktop.h"
 #include "skin/Dock.h"
 #include "skin/SkinCache.h"
 #include "skin/clsBitmap.h"

@@ -90,9 +90,6 @@ void SkinCache::setEnabled(bool on) {
         clear();
 }
 
-bool SkinCache::enabled() {
-    return state().enabled;
-}
 void SkinCache::clear() {
     state().entries.clear();
 }

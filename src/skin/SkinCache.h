@@ -39,7 +39,6 @@ public:
 
     // Off: every load reads and decodes the file again (for measuring).
     static void setEnabled(bool on);
-    static bool enabled();
     static void clear();
     // How many times a skin file has actually been read since the start.
     static int fileReads();

@@ -1,6 +1,6 @@
 #include "skin/clsOnTop.h"
 
-#include "app/Desktop.h"
+#include "shell/Desktop.h"
 
 #include <QWidget>
 

@@ -2,10 +2,10 @@
 // The login window in a temporary application folder, found and driven like a user would.
 #include "accounts/frmLogin.h"
 #include "app/FormRegistry.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "data/myClass.h"
+#include "shell/Navigation.h"
 #include "support/TempApp.h"
 
 #include <QApplication>

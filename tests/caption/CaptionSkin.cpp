@@ -1,6 +1,6 @@
 #include "CaptionSkin.h"
 
-#include "app/Twips.h"
+#include "base/Twips.h"
 #include "skin/SkinCache.h"
 
 #include <QBuffer>

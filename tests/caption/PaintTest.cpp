@@ -1,7 +1,7 @@
 // What the caption bar draws from a skin, and when it reads the skin file.
 #include "CaptionSkin.h"
 
-#include "app/Twips.h"
+#include "base/Twips.h"
 #include "skin/SkinCache.h"
 
 #include <QFile>

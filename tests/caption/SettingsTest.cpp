@@ -1,7 +1,7 @@
 // Stored settings, change reports and the on-top handling of the caption bar.
 #include "CaptionSkin.h"
 
-#include "app/Module1.h"
+#include "base/Module1.h"
 
 #include <QAccessible>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
 // The caption bar's own maximise, restore and minimise, with a fake work area.
 #include "CaptionSkin.h"
 
-#include "app/Module1.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 
 #include <QImage>
 #include <QTest>

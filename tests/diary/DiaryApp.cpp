@@ -1,7 +1,7 @@
 #include "DiaryApp.h"
 
 #include "app/FormRegistry.h"
-#include "app/Module1.h"
+#include "base/Module1.h"
 #include "data/statements.h"
 
 #include <QInputMethodEvent>

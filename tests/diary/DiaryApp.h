@@ -1,9 +1,9 @@
 #pragma once
 // The diary windows over a temporary application folder, with "alice" logged in and the
 // clock standing at 2024-3-7 10:30.
-#include "app/Navigation.h"
 #include "diary/frmLook.h"
 #include "diary/frmWrite.h"
+#include "shell/Navigation.h"
 #include "support/TempApp.h"
 
 #include <QComboBox>

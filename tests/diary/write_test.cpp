@@ -1,7 +1,7 @@
 // The writing window: its start, the date label, the save and where its buttons lead.
 #include "DiaryApp.h"
 
-#include "app/Module1.h"
+#include "base/Module1.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 // A real DayVault process driven from outside: saves entries through the writing window,
 // or searches and steps through the browsing window, and reports every box it shows.
 #include "EntryBody.h"
-#include "app/Dialogs.h"
 #include "app/FormRegistry.h"
-#include "app/Locale.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/Module1.h"
+#include "shell/Dialogs.h"
+#include "shell/Locale.h"
+#include "shell/Navigation.h"
 
 #include <QApplication>
 #include <QComboBox>

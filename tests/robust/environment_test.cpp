@@ -7,7 +7,7 @@
 #include "SkinnedApp.h"
 
 #include "accounts/frmLogin.h"
-#include "app/Module1.h"
+#include "base/Module1.h"
 #include "caption/JSCAPTION.h"
 #include "skin/SkinCache.h"
 

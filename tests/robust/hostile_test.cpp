@@ -5,7 +5,7 @@
 
 #include "accounts/Password.h"
 #include "accounts/frmLogin.h"
-#include "app/Module1.h"
+#include "base/Module1.h"
 #include "data/ado.h"
 #include "data/statements.h"
 

@@ -1,5 +1,5 @@
 #include "TestSkins.h"
-#include "app/Module1.h"
+#include "base/Module1.h"
 #include "skin/Dock.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"

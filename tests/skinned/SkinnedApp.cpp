@@ -1,7 +1,7 @@
 #include "SkinnedApp.h"
 
 #include "TestSkins.h"
-#include "app/Twips.h"
+#include "base/Twips.h"
 #include "caption/JSCAPTION.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"

@@ -3,7 +3,7 @@
 // bar 30 px high, borders 5 px) and other.jss (24 px, 4 px), so a window's caption height and
 // border colour tell which skin it wears.
 #include "DiaryApp.h"
-#include "diary/SkinnedForm.h"
+#include "forms/SkinnedForm.h"
 
 #include <QColor>
 #include <functional>

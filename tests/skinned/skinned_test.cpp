@@ -2,8 +2,8 @@
 // minimum size, maximised state and the growing text boxes.
 #include "SkinnedApp.h"
 
-#include "app/Module1.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "caption/JSCAPTION.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Scripted stand-ins for the modal boxes and the platform calls.
-#include "app/Desktop.h"
-#include "app/Dialogs.h"
+#include "shell/Desktop.h"
+#include "shell/Dialogs.h"
 
 #include <QRect>
 #include <QString>

@@ -1,10 +1,10 @@
 #include "support/TempApp.h"
 
 #include "accounts/Password.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/Module1.h"
 #include "data/ado.h"
 #include "data/statements.h"
+#include "shell/Navigation.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 // Starts Qt offscreen in Chinese, with the scripted dialogs and desktop installed.
-#include "app/Locale.h"
+#include "shell/Locale.h"
 #include "support/Fakes.h"
 
 #include <QApplication>

@@ -3,14 +3,14 @@
 // OUTDIR/<name>.png. To add a window, add one entry to shots(): a file name and a function
 // that builds the window (shown and grabbed afterwards).
 #include "app/FormRegistry.h"
-#include "app/Locale.h"
-#include "app/Module1.h"
-#include "app/Navigation.h"
+#include "base/Module1.h"
 #include "caption/JSCAPTION.h"
 #include "data/ado.h"
 #include "data/statements.h"
 #include "diary/frmLook.h"
 #include "diary/frmWrite.h"
+#include "shell/Locale.h"
+#include "shell/Navigation.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/Navigation.h"
+#include "shell/Navigation.h"
 
 #include <QCoreApplication>
 #include <QPointer>

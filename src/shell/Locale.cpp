@@ -1,4 +1,4 @@
-#include "app/Locale.h"
+#include "shell/Locale.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -11,13 +11,11 @@ void installChinese(QApplication& app) {
     const QLocale zh(QLocale::Chinese, QLocale::China);
     QLocale::setDefault(zh);
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    for (const char* name : {"qtbase_zh_CN"}) {
-        auto* tr = new QTranslator(&app);
-        if (tr->load(QString::fromLatin1(name), dir))
-            app.installTranslator(tr);
-        else
-            delete tr;
-    }
+    auto* tr = new QTranslator(&app);
+    if (tr->load(QStringLiteral("qtbase_zh_CN"), dir))
+        app.installTranslator(tr);
+    else
+        delete tr;
 }
 
 } // namespace app

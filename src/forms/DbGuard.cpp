@@ -1,7 +1,7 @@
-#include "app/DbGuard.h"
+#include "forms/DbGuard.h"
 
-#include "app/Dialogs.h"
 #include "data/ado.h"
+#include "shell/Dialogs.h"
 
 #include <QDir>
 

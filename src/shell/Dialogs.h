@@ -38,7 +38,4 @@ public:
     QString openFile(QWidget* parent, const QString& filter) override;
 };
 
-// Converts "desc|pat|desc|pat" into a Qt name filter list "desc (pat);;...".
-QString toQtFilter(const QString& filter);
-
 } // namespace app

@@ -1,4 +1,4 @@
-#include "diary/FormUtil.h"
+#include "forms/FormUtil.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -44,8 +44,8 @@ QString plainText(const QPlainTextEdit* box) {
     return text;
 }
 
-void selectLine(QLineEdit* box) {
-    box->setFocus(Qt::MouseFocusReason);
+void selectLine(QLineEdit* box, Qt::FocusReason reason) {
+    box->setFocus(reason);
     box->home(false);
     box->end(true);
 }

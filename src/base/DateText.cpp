@@ -1,8 +1,8 @@
-#include "diary/DateText.h"
+#include "base/DateText.h"
 
 #include <QRegularExpression>
 
-namespace diary {
+namespace app {
 
 QString dateText(const QDate& date) {
     return QString::number(date.year()) + QLatin1Char('-') + QString::number(date.month()) +
@@ -20,4 +20,4 @@ std::optional<QDate> completeDate(const QString& text) {
     return d;
 }
 
-} // namespace diary
+} // namespace app

@@ -1,6 +1,6 @@
 #pragma once
 // Small pieces the diary windows share: designed geometry, centring, locked boxes.
-#include "app/Twips.h"
+#include "base/Twips.h"
 
 #include <QLineEdit>
 #include <QString>
@@ -33,7 +33,7 @@ void takeAnyLength(QLineEdit* box);
 QString plainText(const QPlainTextEdit* box);
 
 // Focus, then Home and Shift+End: the line from its start to its end is selected.
-void selectLine(QLineEdit* box);
+void selectLine(QLineEdit* box, Qt::FocusReason reason = Qt::MouseFocusReason);
 
 // A line box that reports a click (a left-button release over it) after its own handling.
 class ClickLineEdit : public QLineEdit {

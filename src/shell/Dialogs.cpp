@@ -1,4 +1,4 @@
-#include "app/Dialogs.h"
+#include "shell/Dialogs.h"
 
 #include <QFileDialog>
 #include <QInputDialog>
@@ -61,10 +61,8 @@ QString QtDialogs::input(QWidget* parent, const QString& prompt, const QString& 
     return ok ? text : QString();
 }
 
-QString QtDialogs::openFile(QWidget* parent, const QString& filter) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(), toQtFilter(filter));
-}
-
+namespace {
+// "desc|pat|desc|pat" as a Qt name filter list "desc (pat);;...".
 QString toQtFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList out;
@@ -76,6 +74,11 @@ QString toQtFilter(const QString& filter) {
         out << desc;
     }
     return out.join(QStringLiteral(";;"));
+}
+} // namespace
+
+QString QtDialogs::openFile(QWidget* parent, const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), toQtFilter(filter));
 }
 
 } // namespace app

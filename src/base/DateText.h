@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-namespace diary {
+namespace app {
 
 QString dateText(const QDate& date);
 
@@ -12,4 +12,4 @@ QString dateText(const QDate& date);
 // nothing for any other text.
 std::optional<QDate> completeDate(const QString& text);
 
-} // namespace diary
+} // namespace app

@@ -1,7 +1,7 @@
-#include "diary/SkinnedForm.h"
+#include "forms/SkinnedForm.h"
 
-#include "app/Module1.h"
-#include "app/Twips.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
 #include "caption/JSCAPTION.h"
 #include "skin/JSBORDER.h"
 

@@ -1,6 +1,6 @@
-#include "app/Desktop.h"
+#include "shell/Desktop.h"
 
-#include "app/Module1.h"
+#include "base/Module1.h"
 
 #include <QDesktopServices>
 #include <QDir>
