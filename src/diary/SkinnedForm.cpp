@@ -3,6 +3,7 @@
 #include "app/Module1.h"
 #include "app/Twips.h"
 #include "caption/JSCAPTION.h"
+#include "diary/FormUtil.h"
 #include "skin/JSBORDER.h"
 
 #include <QDir>
@@ -24,6 +25,7 @@ int roundEven(double v) {
 } // namespace
 
 SkinnedForm::SkinnedForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    readAsWindow(this);
     JSCAPTION1 = new JSCAPTION(this);
     JSCAPTION1->setObjectName(QStringLiteral("JSCAPTION1"));
     JSCAPTION1->ReadProperties(
