@@ -25,7 +25,7 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, int ms = 3000) {
+bool waitFor(const std::function<bool()>& done, int ms = 5000) {
     QElapsedTimer t;
     t.start();
     while (!done()) {
@@ -193,7 +193,7 @@ TEST_F(UnderWm, CaptionMovesTheWindowAndItsButtonsActAtOnceAfterwards) {
     // One click maximises, with no outline and no borders.
     const QColor maxImage = maxButtonOnScreen();
     click(JSCAPTION::MaxButton);
-    ASSERT_TRUE(waitFor([&] { return bar->MaxState() == 1; }, 2000))
+    ASSERT_TRUE(waitFor([&] { return bar->MaxState() == 1; }, 3000))
         << "the click after a move did nothing";
     EXPECT_TRUE(waitFor([&] { return form->geometry() == *platform->workArea(form); }));
     EXPECT_TRUE(waitFor([&] { return onScreen(form->geometry().topLeft()) != Qt::black; }));
@@ -213,7 +213,7 @@ TEST_F(UnderWm, CaptionMovesTheWindowAndItsButtonsActAtOnceAfterwards) {
 
     // Restoring puts the moved window back, outline and all.
     click(JSCAPTION::MaxButton);
-    EXPECT_TRUE(waitFor([&] { return form->geometry() == moved; }, 2000));
+    EXPECT_TRUE(waitFor([&] { return form->geometry() == moved; }));
     EXPECT_TRUE(waitFor([&] { return cutCorners(); }));
 }
 
