@@ -1,14 +1,19 @@
 #include "accounts/Password.h"
 
+#include <cerrno>
 #include <sodium.h>
 #include <stdexcept>
 
 namespace accounts {
 namespace {
+bool failAll = false;
+
 void initSodium() {
     static const bool ok = sodium_init() >= 0;
     if (!ok)
         throw std::runtime_error("libsodium could not be initialised");
+    if (failAll)
+        throw std::runtime_error("out of memory while hashing a password");
 }
 
 // Verified against when no user matched, so a missing name costs as much as a wrong password.
@@ -47,14 +52,22 @@ bool verifyPassword(const QString& password, const QString& stored, bool known) 
     const QByteArray pw = password.toUtf8();
     if (!known || isHash(stored)) {
         const QByteArray h = known ? stored.toLatin1() : QByteArray(kDummyHash);
+        errno = 0;
         const bool match =
             crypto_pwhash_str_verify(h.constData(), pw.constData(), std::size_t(pw.size())) == 0;
+        // Its 64 MiB not to be had is no answer, and must not count as a wrong password.
+        if (!match && errno == ENOMEM)
+            throw std::runtime_error("out of memory while checking a password");
         return known && match;
     }
     // A password kept as text by a database made elsewhere.
     const QByteArray st = stored.toUtf8();
     return st.size() == pw.size() &&
            sodium_memcmp(st.constData(), pw.constData(), std::size_t(pw.size())) == 0;
+}
+
+void failHashingForTests(bool fail) {
+    failAll = fail;
 }
 
 } // namespace accounts

@@ -18,4 +18,7 @@ bool isHash(const QString& stored);
 // with `stored` empty and `known` false.
 bool verifyPassword(const QString& password, const QString& stored, bool known = true);
 
+// Tests: every hash and check throws, as on a machine without the memory they need.
+void failHashingForTests(bool fail);
+
 } // namespace accounts

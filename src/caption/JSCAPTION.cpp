@@ -114,13 +114,11 @@ JSCAPTION::JSCAPTION(QWidget* parent) : QWidget(parent) {
     Label1->setGeometry(app::Twips::rect(1800, 75, 3990, 300));
     Label1->setMouseTracking(true);
     Label1->installEventFilter(this);
-    Label1->setAccessibleName(u"窗口标题"_s);
     Label2 = new QLabel(kTitle, this);
     Label2->setObjectName(u"Label2"_s);
     Label2->setFont(titleFont());
     Label2->setGeometry(app::Twips::rect(1350, 90, 3990, 300));
     Label2->setAttribute(Qt::WA_TransparentForMouseEvents);
-    Label2->setAccessibleName(u"窗口标题"_s);
     Image1 = new QLabel(this);
     Image1->setObjectName(u"Image1"_s);
     Image1->setGeometry(app::Twips::rect(120, 105, 240, 240));
@@ -326,6 +324,16 @@ void JSCAPTION::watchParent() {
     if (m_watchedWindow && m_watchedWindow != parent)
         m_watchedWindow->installEventFilter(this);
     m_wasMinimized = m_watchedWindow && m_watchedWindow->isMinimized();
+    showCaption();
+}
+
+// The title reads the window's caption, also to a screen reader before the first paint.
+void JSCAPTION::showCaption() {
+    if (parentForm() == this)
+        return;
+    const QString caption = parentForm()->windowTitle();
+    Label1->setText(caption);
+    Label2->setText(caption);
 }
 
 bool JSCAPTION::event(QEvent* e) {
@@ -348,6 +356,7 @@ bool JSCAPTION::eventFilter(QObject* watched, QEvent* e) {
             if (me->button() == Qt::LeftButton) {
                 m_pressGlobal = me->globalPosition().toPoint();
                 m_pressed = false; // the title forwards no click
+                forgetTakenPress();
                 Label1_MouseDown();
             }
             return true;
@@ -389,6 +398,7 @@ bool JSCAPTION::eventFilter(QObject* watched, QEvent* e) {
                 UserControl_Resize(); // shown again: Style2 from m_MaxState
             m_wasMinimized = minimized;
         } else if (e->type() == QEvent::WindowTitleChange) {
+            showCaption();
             update();
         }
     }
@@ -423,8 +433,16 @@ void JSCAPTION::mousePressEvent(QMouseEvent* e) {
         return;
     m_pressGlobal = e->globalPosition().toPoint();
     m_pressed = true;
+    forgetTakenPress();
     const QPointF p = e->position();
     UserControl_MouseDown(1, int(e->modifiers() >> 25), float(p.x()), float(p.y()));
+}
+
+// A window manager that took over a move may never send that press's release; a new press
+// starts afresh, so its own release is not swallowed in the old one's place.
+void JSCAPTION::forgetTakenPress() {
+    m_swallowRelease = false;
+    m_handDrag = false;
 }
 
 void JSCAPTION::mouseReleaseEvent(QMouseEvent* e) {

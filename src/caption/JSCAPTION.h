@@ -138,7 +138,9 @@ private:
     void drawBar();
     static void installAccessibility();
     void StartDrag();
+    void forgetTakenPress();
     void watchParent();
+    void showCaption();
     void UserControl_Terminate();
 
     // Skin images into the button holders, drawn at their positions.

@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QLabel>
 #include <QPointer>
 #include <QWindow>
 #include <vector>
@@ -100,21 +101,25 @@ public:
             QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override { return QAccessibleWidget::childCount() + int(m_ids.size()); }
+    int childCount() const override { return int(labels().size() + m_ids.size()); }
     QAccessibleInterface* child(int index) const override {
-        const int own = QAccessibleWidget::childCount();
-        if (index < own)
-            return QAccessibleWidget::child(index);
-        index -= own;
+        const auto own = labels();
+        if (index >= 0 && index < int(own.size()))
+            return own[size_t(index)];
+        index -= int(own.size());
         if (index < 0 || index >= int(m_ids.size()))
             return nullptr;
         return QAccessible::accessibleInterface(m_ids[size_t(index)]);
     }
     int indexOfChild(const QAccessibleInterface* c) const override {
+        const auto own = labels();
+        for (size_t i = 0; i < own.size(); ++i)
+            if (own[i] == c)
+                return int(i);
         for (size_t i = 0; i < m_ids.size(); ++i)
             if (QAccessible::accessibleInterface(m_ids[i]) == c)
-                return QAccessibleWidget::childCount() + int(i);
-        return QAccessibleWidget::indexOfChild(c);
+                return int(own.size() + i);
+        return -1;
     }
     QAccessibleInterface* childAt(int x, int y) const override {
         for (QAccessible::Id id : m_ids) {
@@ -122,10 +127,24 @@ public:
             if (b && !b->state().invisible && b->rect().contains(x, y))
                 return b;
         }
-        return QAccessibleWidget::childAt(x, y);
+        for (QAccessibleInterface* l : labels())
+            if (l->rect().contains(x, y))
+                return l;
+        return nullptr;
     }
 
 private:
+    // The title's shadow repeats the title: it stays out of what a screen reader walks.
+    std::vector<QAccessibleInterface*> labels() const {
+        std::vector<QAccessibleInterface*> out;
+        const auto* bar = static_cast<const JSCAPTION*>(object());
+        for (int i = 0; i < QAccessibleWidget::childCount(); ++i)
+            if (QAccessibleInterface* c = QAccessibleWidget::child(i);
+                c && c->object() != bar->Label2)
+                out.push_back(c);
+        return out;
+    }
+
     std::vector<QAccessible::Id> m_ids;
 };
 

@@ -363,11 +363,12 @@ void frmLook::saveComm_Click() {
         return;
     if (!resultOpen())
         return;
-    const QString statement =
-        sql::updateEntry(txt_title->text(), txt_weather->text(), diary::plainText(txt_content),
-                         txt_writer->text(), B_id);
     long long changed = 0;
-    if (!app::guarded(this, [&] { changed = myrs.ocn().Execute(statement); }))
+    if (!app::guarded(this, [&] {
+            changed = myrs.ocn().Execute(sql::updateEntry(txt_title->text(), txt_weather->text(),
+                                                          diary::plainText(txt_content),
+                                                          txt_writer->text(), B_id));
+        }))
         return;
     const QString number = QString::number(B_id);
     if (changed == 0) {

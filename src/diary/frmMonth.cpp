@@ -3,10 +3,13 @@
 #include "base/DateText.h"
 #include "base/Module1.h"
 #include "base/Twips.h"
+#include "forms/FormUtil.h"
 #include "shell/Navigation.h"
 
 #include <QCalendarWidget>
 #include <QLineEdit>
+#include <QToolButton>
+#include <utility>
 
 using app::Twips;
 
@@ -19,6 +22,7 @@ QLineEdit* queryDateBox() {
 } // namespace
 
 frmMonth::frmMonth(QWidget* parent) : QWidget(parent, Qt::Window) {
+    diary::readAsWindow(this);
     setObjectName(QStringLiteral("frmMonth"));
     setWindowTitle(QStringLiteral("日历"));
     resize(Twips::toPxX(4680), Twips::toPxY(3090));
@@ -31,6 +35,10 @@ frmMonth::frmMonth(QWidget* parent) : QWidget(parent, Qt::Window) {
     const QPoint margin = Twips::rect(240, 360, 0, 0).topLeft();
     resize(size().expandedTo(QSize(r.right() + 1 + margin.x(), r.bottom() + 1 + margin.y())));
     MonthView1->setAccessibleName(QStringLiteral("日历"));
+    for (const auto& [button, name] : {std::pair{"qt_calendar_prevmonth", "上个月"},
+                                       std::pair{"qt_calendar_nextmonth", "下个月"}})
+        if (auto* b = MonthView1->findChild<QToolButton*>(QLatin1StringView(button)))
+            b->setAccessibleName(QString::fromUtf8(name));
     connect(MonthView1, &QCalendarWidget::clicked, this, &frmMonth::MonthView1_DateClick);
     // Enter on a date picks it too, for those who use the keyboard.
     connect(MonthView1, &QCalendarWidget::activated, this, &frmMonth::MonthView1_DateClick);

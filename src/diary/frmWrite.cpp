@@ -77,7 +77,6 @@ frmWrite::frmWrite(QWidget* parent) : diary::SkinnedForm(parent) {
     B_Writer_text->setAccessibleName(QStringLiteral("作者"));
     B_Weather_Combo->setAccessibleName(QStringLiteral("天气"));
     B_Content_text->setAccessibleName(QStringLiteral("日记内容"));
-    Label5->setAccessibleName(QStringLiteral("今天的日期"));
 
     QWidget* order[] = {B_Content_text, B_Title_text, B_Writer_text, B_Weather_Combo, saveComm,
                         findNoteComm,   helpComm,     hfComm,        reLoginComm};
@@ -123,9 +122,11 @@ void frmWrite::saveComm_Click() {
         dlg.message(this, QStringLiteral("请先编写日记内容"), app::kAppTitle, app::Icon::None);
         return;
     }
-    const QString statement = sql::insertEntry(B_Title_text->text(), B_Weather_Combo->currentText(),
-                                               content, B_Writer_text->text());
     const bool saved = app::guarded(this, [&] {
+        // The writer is whoever logged in: the locked box only shows it, and assistive
+        // tools can still write into a read-only box.
+        const QString statement = sql::insertEntry(
+            B_Title_text->text(), B_Weather_Combo->currentText(), content, Module1::UserName);
         if (myAddRs.ocn().State() == 0)
             myAddRs.OpenData();
         if (myAddRs.hasRs() && myAddRs.rs().State() == 1) {

@@ -4,8 +4,15 @@
 #include "shell/Dialogs.h"
 
 #include <QDir>
+#include <new>
 
 namespace app {
+namespace {
+void failed(QWidget* parent, const QString& what) {
+    Dialogs::instance().message(parent, what + QStringLiteral("\n窗口中的内容保持不变。"),
+                                QStringLiteral("错误"), Icon::Critical);
+}
+} // namespace
 
 bool guarded(QWidget* parent, const std::function<void()>& work) {
     try {
@@ -16,6 +23,13 @@ bool guarded(QWidget* parent, const std::function<void()>& work) {
         if (!e.file().isEmpty())
             text += QStringLiteral("\n数据库文件：%1").arg(QDir::toNativeSeparators(e.file()));
         Dialogs::instance().message(parent, text, QStringLiteral("错误"), Icon::Critical);
+        return false;
+    } catch (const std::bad_alloc&) {
+        failed(parent, QStringLiteral("内存不足，操作没有完成。"));
+        return false;
+    } catch (...) {
+        // What an exception says may quote what was typed: the box keeps to its own words.
+        failed(parent, QStringLiteral("操作没有完成：程序内部出错。"));
         return false;
     }
 }

@@ -1,5 +1,6 @@
 #include "forms/FormUtil.h"
 
+#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -48,6 +49,26 @@ void selectLine(QLineEdit* box, Qt::FocusReason reason) {
     box->setFocus(reason);
     box->home(false);
     box->end(true);
+}
+
+namespace {
+const char* const kReadAsWindow = "dvReadAsWindow";
+
+QAccessibleInterface* windowFactory(const QString&, QObject* object) {
+    if (!object || !object->isWidgetType() || !object->property(kReadAsWindow).toBool())
+        return nullptr;
+    // With no accessible name set, a window's name is its caption.
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
+} // namespace
+
+void readAsWindow(QWidget* window) {
+    static const bool installed = [] {
+        QAccessible::installFactory(windowFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    window->setProperty(kReadAsWindow, true);
 }
 
 void ClickLineEdit::mouseReleaseEvent(QMouseEvent* e) {

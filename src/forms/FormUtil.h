@@ -35,6 +35,10 @@ QString plainText(const QPlainTextEdit* box);
 // Focus, then Home and Shift+End: the line from its start to its end is selected.
 void selectLine(QLineEdit* box, Qt::FocusReason reason = Qt::MouseFocusReason);
 
+// A screen reader meets the window as a window named by its caption, not as a nameless
+// panel. Call first in the window's constructor, before anything asks about it.
+void readAsWindow(QWidget* window);
+
 // A line box that reports a click (a left-button release over it) after its own handling.
 class ClickLineEdit : public QLineEdit {
     Q_OBJECT

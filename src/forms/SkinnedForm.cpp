@@ -3,6 +3,7 @@
 #include "base/Module1.h"
 #include "base/Twips.h"
 #include "caption/JSCAPTION.h"
+#include "forms/FormUtil.h"
 #include "skin/JSBORDER.h"
 
 #include <QDir>
@@ -24,6 +25,7 @@ int roundEven(double v) {
 } // namespace
 
 SkinnedForm::SkinnedForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    readAsWindow(this);
     JSCAPTION1 = new JSCAPTION(this);
     JSCAPTION1->setObjectName(QStringLiteral("JSCAPTION1"));
     JSCAPTION1->ReadProperties(

@@ -2,9 +2,12 @@
 
 #include "base/Module1.h"
 
+#include <QCoreApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -47,14 +50,29 @@ void QtDesktop::setTopMost(QWidget* window, bool on) {
         window->show();
 }
 
+namespace {
+// The window manager now owns the press and may never send its release (X11 without
+// XInput 2): Qt is told the button is up, so the moves and the press that follow go to the
+// control under the pointer, not to the one that was pressed.
+bool handedOver(QWindow* w, bool taken) {
+    if (taken) {
+        const QPointF global = QCursor::pos();
+        QCoreApplication::postEvent(
+            w, new QMouseEvent(QEvent::MouseButtonRelease, w->mapFromGlobal(global), global,
+                               Qt::LeftButton, Qt::NoButton, QGuiApplication::keyboardModifiers()));
+    }
+    return taken;
+}
+} // namespace
+
 bool QtDesktop::startMove(QWidget* window) {
     QWindow* w = window ? window->windowHandle() : nullptr;
-    return w && w->startSystemMove();
+    return w && handedOver(w, w->startSystemMove());
 }
 
 bool QtDesktop::startResize(QWidget* window, Qt::Edges edges) {
     QWindow* w = window ? window->windowHandle() : nullptr;
-    return w && w->startSystemResize(edges);
+    return w && handedOver(w, w->startSystemResize(edges));
 }
 
 std::optional<QRect> QtDesktop::workArea(QWidget* window) {
