@@ -164,20 +164,6 @@ TEST_F(CaptionPaint, MinimisedWindowGetsStyle2ZeroAndNoMaximiseImage) {
     EXPECT_EQ(bar->buttonRect(B::MinButton).x(), 400 - 16 - 3 - 2 - 0 - 2 - 13);
 }
 
-TEST_F(CaptionPaint, DesignModeDrawsNothingAndTakes400Twips) {
-    window = std::make_unique<QWidget>();
-    window->resize(300, 200);
-    bar = new JSCAPTION(window.get());
-    bar->setAmbientUserMode(false);
-    bar->ReadProperties({});
-    bar->setPath(skinPath);
-    window->resize(320, 200);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    EXPECT_EQ(bar->height(), app::Twips::toPxY(400));
-    EXPECT_TRUE(bar->surface().isNull());
-}
-
 TEST_F(CaptionPaint, CachedSkinServesResizesWhileAChangedFileIsReadAtOnce) {
     makeWindow();
     const int reads = skin::SkinCache::fileReads();
