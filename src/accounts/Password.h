@@ -10,6 +10,9 @@ QString normalise(const QString& text);
 // Argon2id hash string of a normalised password (interactive limits).
 QString hashPassword(const QString& password);
 
+// Tests hash with the least cost the library allows; `cheap` false restores the real one.
+void setCheapHashesForTests(bool cheap);
+
 // True when `stored` is one of our hash strings rather than a password kept as text.
 bool isHash(const QString& stored);
 

@@ -12,6 +12,12 @@
 
 namespace ado {
 
+static int busyTimeoutMs = 5000;
+
+void setBusyTimeout(int ms) {
+    busyTimeoutMs = ms;
+}
+
 Error::Error(const QString& message, int code, const QString& file)
     : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
 
@@ -198,7 +204,7 @@ void Connection::openHandle() {
         ino_ = info.st_ino;
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
     try {
         // Reading the schema proves the file is a database before anything is written.
         Stmt st;

@@ -118,4 +118,7 @@ QString translate(const QString& sql);
 // Creates a new database file with the diary schema; refuses an existing file.
 void createDatabase(const QString& path);
 
+// How long a connection waits for another program's lock (5 s); tests shorten it.
+void setBusyTimeout(int ms);
+
 } // namespace ado

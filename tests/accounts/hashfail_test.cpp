@@ -1,33 +1,33 @@
 // Password hashing that throws (its memory not to be had): each button says so in a box, the
 // window keeps what was typed, nothing counts as a failed login, and the program goes on.
-#include "LoginFixture.h"
 #include "accounts/Password.h"
 #include "forms/DbGuard.h"
+#include "support/Apps.h"
 
 #include <new>
 #include <stdexcept>
 
-using HashFailure = LoginFixture;
+using HashFailure = LoginApp;
 
 TEST_F(HashFailure, EveryButtonShowsTheErrorAndLeavesTheWindowAsItWas) {
-    addUser(s("alice"), s("secret"));
+    addUser(u"alice"_s, u"secret"_s);
     accounts::failHashingForTests(true);
     for (const char* button : {"cmdOK", "RegComm", "modifyComm"}) {
         SCOPED_TRACE(button);
         dialogs->boxes.clear();
-        type("txtUserName", s(button == std::string("RegComm") ? "bob" : "alice"));
-        type("txtPassword", s("secret"));
-        click(button);
+        fill("txtUserName", button == std::string("RegComm") ? u"bob"_s : u"alice"_s);
+        fill("txtPassword", u"secret"_s);
+        press(button);
         ASSERT_EQ(dialogs->boxes.size(), 1u) << dialogs->texts().join(u'|').toStdString();
-        EXPECT_EQ(dialogs->last().title, s("错误"));
+        EXPECT_EQ(dialogs->last().title, u"错误"_s);
         EXPECT_EQ(dialogs->last().icon, app::Icon::Critical);
-        EXPECT_FALSE(dialogs->last().text.contains(s("secret")));
-        EXPECT_EQ(edit("txtPassword")->text(), s("secret"));
+        EXPECT_FALSE(dialogs->last().text.contains(u"secret"_s));
+        EXPECT_EQ(edit("txtPassword")->text(), u"secret"_s);
         EXPECT_TRUE(loginOpen());
         EXPECT_EQ(frmLogin::FailedLogins, 0);
     }
     accounts::failHashingForTests(false);
-    attempt(s("alice"), s("secret"));
+    attempt(u"alice"_s, u"secret"_s);
     EXPECT_TRUE(writeOpen());
 }
 
@@ -39,8 +39,8 @@ TEST_F(HashFailure, GuardTurnsAnyExceptionIntoTheErrorBox) {
         dialogs->boxes.clear();
         EXPECT_FALSE(app::guarded(login, work));
         ASSERT_EQ(dialogs->boxes.size(), 1u);
-        EXPECT_EQ(dialogs->last().title, s("错误"));
+        EXPECT_EQ(dialogs->last().title, u"错误"_s);
         EXPECT_EQ(dialogs->last().icon, app::Icon::Critical);
-        EXPECT_FALSE(dialogs->last().text.contains(s("secret")));
+        EXPECT_FALSE(dialogs->last().text.contains(u"secret"_s));
     }
 }

@@ -1,115 +1,115 @@
 // Registration and password change through the real window.
-#include "LoginFixture.h"
+#include "support/Apps.h"
 
-using RegisterTest = LoginFixture;
+using RegisterTest = LoginApp;
 
 namespace {
-const QString kTaken = QString::fromUtf8("此用户已经存在，请用另外一个用户名注册");
-const QString kPrompt = QString::fromUtf8("请输入新密码,如果按取消，则密码将改为空");
+const QString kTaken = u"此用户已经存在，请用另外一个用户名注册"_s;
+const QString kPrompt = u"请输入新密码,如果按取消，则密码将改为空"_s;
 } // namespace
 
 TEST_F(RegisterTest, NewNameThenLoginWithTheTextAsTyped) {
-    type("txtUserName", s(" o'Brien "));
-    type("txtPassword", s(" it's me "));
-    click("RegComm");
+    fill("txtUserName", u" o'Brien "_s);
+    fill("txtPassword", u" it's me "_s);
+    press("RegComm");
     ASSERT_EQ(dialogs->boxes.size(), 1u);
     EXPECT_EQ(dialogs->last().text,
-              s("注册成功，请记住你的用户和密码\n\n用户： o'Brien \n密码： it's me "));
-    EXPECT_EQ(dialogs->last().title, s("diary pad"));
+              u"注册成功，请记住你的用户和密码\n\n用户： o'Brien \n密码： it's me "_s);
+    EXPECT_EQ(dialogs->last().title, u"diary pad"_s);
     EXPECT_EQ(dialogs->last().icon, app::Icon::None);
-    EXPECT_EQ(scalar(s("select B_user from JR_user")).toString(), s("oBrien"));
-    EXPECT_EQ(scalar(s("select popedom from JR_user")).toInt(), 0);
+    EXPECT_EQ(scalar(u"select B_user from JR_user"_s).toString(), u"oBrien"_s);
+    EXPECT_EQ(scalar(u"select popedom from JR_user"_s).toInt(), 0);
     EXPECT_TRUE(loginOpen());
     EXPECT_FALSE(fileBytes().contains("it's me"));
     EXPECT_FALSE(fileBytes().contains("its me"));
-    click("cmdOK");
+    press("cmdOK");
     settle();
-    EXPECT_EQ(Module1::UserName, s("oBrien"));
+    EXPECT_EQ(Module1::UserName, u"oBrien"_s);
 }
 
 TEST_F(RegisterTest, TakenNameRefusedInEverySpellingTheRulesFold) {
-    addUser(s("ann"), s("pw"));
+    addUser(u"ann"_s, u"pw"_s);
     for (const char* spelling : {"ann", "  ann ", "a'nn", "ANN"}) {
         SCOPED_TRACE(spelling);
         dialogs->boxes.clear();
-        type("txtUserName", s(spelling));
-        click("RegComm");
+        fill("txtUserName", QString::fromUtf8(spelling));
+        press("RegComm");
         ASSERT_EQ(dialogs->boxes.size(), 1u);
         EXPECT_EQ(dialogs->last().text, kTaken);
-        EXPECT_EQ(edit("txtUserName")->selectedText(), s(spelling));
+        EXPECT_EQ(edit("txtUserName")->selectedText(), QString::fromUtf8(spelling));
         EXPECT_FALSE(frmLogin::data().hasOcn()); // closed and released
         EXPECT_FALSE(frmLogin::data().hasRs());
     }
-    EXPECT_EQ(count(s("select count(*) from JR_user")), 1);
+    EXPECT_EQ(count(u"select count(*) from JR_user"_s), 1);
 }
 
 TEST_F(RegisterTest, EmptyNamesAreRefused) {
     for (const char* name : {"", "   ", "''", " ' "}) {
         SCOPED_TRACE(name);
         dialogs->boxes.clear();
-        type("txtUserName", s(name));
-        click("RegComm");
+        fill("txtUserName", QString::fromUtf8(name));
+        press("RegComm");
         ASSERT_EQ(dialogs->boxes.size(), 1u);
-        EXPECT_EQ(dialogs->last().text, s("请填写用户名"));
+        EXPECT_EQ(dialogs->last().text, u"请填写用户名"_s);
     }
-    EXPECT_EQ(count(s("select count(*) from JR_user")), 0);
-    type("txtUserName", QString());
-    click("modifyComm");
-    EXPECT_EQ(dialogs->last().text, s("请输入用户"));
+    EXPECT_EQ(count(u"select count(*) from JR_user"_s), 0);
+    fill("txtUserName", QString());
+    press("modifyComm");
+    EXPECT_EQ(dialogs->last().text, u"请输入用户"_s);
 }
 
 TEST_F(RegisterTest, SecondRegistrationAndPasswordChangeRightAfterOne) {
-    type("txtUserName", s("ann"));
-    type("txtPassword", s("a"));
-    click("RegComm");
+    fill("txtUserName", u"ann"_s);
+    fill("txtPassword", u"a"_s);
+    press("RegComm");
     ASSERT_EQ(frmLogin::data().rs().State(), 1); // left open by the registration
-    type("txtUserName", s("bob"));
-    click("RegComm");
-    EXPECT_EQ(count(s("select count(*) from JR_user")), 2);
-    dialogs->inputAnswers.push_back(s("new"));
-    type("txtPassword", s("a"));
-    click("modifyComm");
-    EXPECT_EQ(dialogs->last().text, s("密码已经修改成功，请记住新密码：\n\rnew"));
+    fill("txtUserName", u"bob"_s);
+    press("RegComm");
+    EXPECT_EQ(count(u"select count(*) from JR_user"_s), 2);
+    dialogs->inputAnswers.push_back(u"new"_s);
+    fill("txtPassword", u"a"_s);
+    press("modifyComm");
+    EXPECT_EQ(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\rnew"_s);
     EXPECT_FALSE(frmLogin::data().hasOcn());
-    attempt(s("bob"), s("new"));
+    attempt(u"bob"_s, u"new"_s);
     settle();
     EXPECT_TRUE(writeOpen());
 }
 
 TEST_F(RegisterTest, LosingARaceToAnotherCopyReadsAsTaken) {
     // Another running copy adds the name between our check and our insert.
-    exec(s("create trigger race before insert on JR_user when new.B_user='late' begin "
-           "insert into JR_user(B_user,B_password) values('LATE','x'); end"));
-    type("txtUserName", s("late"));
-    click("RegComm");
+    exec(u"create trigger race before insert on JR_user when new.B_user='late' begin "
+         "insert into JR_user(B_user,B_password) values('LATE','x'); end"_s);
+    fill("txtUserName", u"late"_s);
+    press("RegComm");
     ASSERT_EQ(dialogs->boxes.size(), 1u);
     EXPECT_EQ(dialogs->last().text, kTaken);
 }
 
 TEST_F(RegisterTest, PasswordChangeNeedsTheCurrentPassword) {
-    addUser(s("ann"), s("old"));
-    type("txtUserName", s("ann"));
-    type("txtPassword", s("guess"));
-    dialogs->inputAnswers.push_back(s("mine now"));
-    click("modifyComm");
+    addUser(u"ann"_s, u"old"_s);
+    fill("txtUserName", u"ann"_s);
+    fill("txtPassword", u"guess"_s);
+    dialogs->inputAnswers.push_back(u"mine now"_s);
+    press("modifyComm");
     ASSERT_EQ(dialogs->boxes.size(), 1u);
     EXPECT_EQ(dialogs->last().text, kFail);
     EXPECT_EQ(dialogs->last().icon, app::Icon::Critical);
-    EXPECT_EQ(edit("txtUserName")->selectedText(), s("ann"));
+    EXPECT_EQ(edit("txtUserName")->selectedText(), u"ann"_s);
     EXPECT_EQ(frmLogin::FailedLogins, 1);
-    attempt(s("ann"), s("old"));
+    attempt(u"ann"_s, u"old"_s);
     settle();
     EXPECT_TRUE(writeOpen()); // the old password still holds
 }
 
 TEST_F(RegisterTest, FailuresCountAcrossLoginAndPasswordChange) {
-    addUser(s("ann"), s("old"));
-    attempt(s("ann"), s("x"));
-    type("txtPassword", s("y"));
-    click("modifyComm");
+    addUser(u"ann"_s, u"old"_s);
+    attempt(u"ann"_s, u"x"_s);
+    fill("txtPassword", u"y"_s);
+    press("modifyComm");
     EXPECT_TRUE(loginOpen());
-    type("txtPassword", s("z"));
-    click("modifyComm");
+    fill("txtPassword", u"z"_s);
+    press("modifyComm");
     settle();
     EXPECT_EQ(dialogs->last().text, kThird);
     EXPECT_FALSE(loginOpen());
@@ -117,33 +117,33 @@ TEST_F(RegisterTest, FailuresCountAcrossLoginAndPasswordChange) {
 }
 
 TEST_F(RegisterTest, ChangeWithBlanksCancelAndUnknownName) {
-    addUser(s("ann"), s("old"));
-    type("txtUserName", s("ann"));
-    type("txtPassword", s("old"));
-    dialogs->inputAnswers.push_back(s("  new pw  "));
-    click("modifyComm");
+    addUser(u"ann"_s, u"old"_s);
+    fill("txtUserName", u"ann"_s);
+    fill("txtPassword", u"old"_s);
+    dialogs->inputAnswers.push_back(u"  new pw  "_s);
+    press("modifyComm");
     const fake::Box prompt = dialogs->boxes[0];
     EXPECT_EQ(prompt.kind, fake::Box::Input);
     EXPECT_EQ(prompt.text, kPrompt);
-    EXPECT_EQ(prompt.title, s("diary pad"));
-    EXPECT_EQ(dialogs->last().text, s("密码已经修改成功，请记住新密码：\n\r  new pw  "));
+    EXPECT_EQ(prompt.title, u"diary pad"_s);
+    EXPECT_EQ(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\r  new pw  "_s);
     EXPECT_FALSE(fileBytes().contains("new pw"));
 
-    type("txtPassword", s("new pw")); // as the login compares it: no blanks at the ends
-    click("modifyComm");              // Cancel: the password becomes empty
-    EXPECT_EQ(dialogs->last().text, s("密码已经修改成功，请记住新密码：\n\r"));
-    attempt(s("ann"), QString());
+    fill("txtPassword", u"new pw"_s); // as the login compares it: no blanks at the ends
+    press("modifyComm");              // Cancel: the password becomes empty
+    EXPECT_EQ(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\r"_s);
+    attempt(u"ann"_s, QString());
     settle();
     EXPECT_TRUE(writeOpen());
     EXPECT_EQ(frmLogin::FailedLogins, 0);
 
     open();
     dialogs->boxes.clear();
-    type("txtUserName", s("ghost"));
-    click("modifyComm");
+    fill("txtUserName", u"ghost"_s);
+    press("modifyComm");
     ASSERT_EQ(dialogs->boxes.size(), 1u);
-    EXPECT_EQ(dialogs->last().text, s("此用户不存在"));
-    EXPECT_EQ(edit("txtUserName")->selectedText(), s("ghost"));
+    EXPECT_EQ(dialogs->last().text, u"此用户不存在"_s);
+    EXPECT_EQ(edit("txtUserName")->selectedText(), u"ghost"_s);
     EXPECT_FALSE(frmLogin::data().hasRs());
     EXPECT_EQ(frmLogin::FailedLogins, 0);
 }

@@ -1,5 +1,5 @@
 // The caption bar under real mouse events: button images, clicks, dragging, double-click.
-#include "CaptionSkin.h"
+#include "support/Skins.h"
 
 #include <QLabel>
 #include <QTest>

@@ -1,5 +1,5 @@
 // What the caption bar draws from a skin, and when it reads the skin file.
-#include "CaptionSkin.h"
+#include "support/Skins.h"
 
 #include "base/Twips.h"
 #include "skin/SkinCache.h"
@@ -108,8 +108,8 @@ TEST_F(CaptionPaint, MissingPiecesLeaveTheBarsColourAndTheRestDrawn) {
     skin::PropertyBag b;
     for (const auto& p : capskin::pieces())
         if (qstrcmp(p.key, "TOPMID") != 0 && qstrcmp(p.key, "MIN") != 0)
-            b.writePicture(QString::fromLatin1(p.key), capskin::png(p.size, p.colour));
-    skinPath = writeSkin(b, u"partial.jss"_s);
+            b.writePicture(QString::fromLatin1(p.key), testskin::png(p.size, p.colour));
+    skinPath = testskin::write(dir.filePath(u"partial.jss"_s), b);
     makeWindow();
     EXPECT_EQ(at(0, 0), u"TOPLEFT"_s);
     EXPECT_EQ(at(399, 29), u"TOPRIGHT"_s);
@@ -164,20 +164,6 @@ TEST_F(CaptionPaint, MinimisedWindowGetsStyle2ZeroAndNoMaximiseImage) {
     EXPECT_EQ(bar->buttonRect(B::MinButton).x(), 400 - 16 - 3 - 2 - 0 - 2 - 13);
 }
 
-TEST_F(CaptionPaint, DesignModeDrawsNothingAndTakes400Twips) {
-    window = std::make_unique<QWidget>();
-    window->resize(300, 200);
-    bar = new JSCAPTION(window.get());
-    bar->setAmbientUserMode(false);
-    bar->ReadProperties({});
-    bar->setPath(skinPath);
-    window->resize(320, 200);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    EXPECT_EQ(bar->height(), app::Twips::toPxY(400));
-    EXPECT_TRUE(bar->surface().isNull());
-}
-
 TEST_F(CaptionPaint, CachedSkinServesResizesWhileAChangedFileIsReadAtOnce) {
     makeWindow();
     const int reads = skin::SkinCache::fileReads();
@@ -187,8 +173,8 @@ TEST_F(CaptionPaint, CachedSkinServesResizesWhileAChangedFileIsReadAtOnce) {
     EXPECT_EQ(at(700 - 12, 0), u"TOPRIGHT"_s);
 
     skin::PropertyBag b = capskin::bag();
-    b.writePicture(u"TOPLEFT"_s, capskin::png(QSize(10, 22), capskin::pieces().front().colour));
-    writeSkin(b); // the same file, rewritten
+    b.writePicture(u"TOPLEFT"_s, testskin::png(QSize(10, 22), capskin::pieces().front().colour));
+    testskin::write(skinPath, b); // the same file, rewritten
     window->resize(650, 300);
     EXPECT_EQ(skin::SkinCache::fileReads(), reads + 1);
     // The height comes from the left end piece; docked controls start below it.

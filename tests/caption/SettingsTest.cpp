@@ -1,5 +1,5 @@
 // Stored settings, change reports and the on-top handling of the caption bar.
-#include "CaptionSkin.h"
+#include "support/Skins.h"
 
 #include "base/Module1.h"
 

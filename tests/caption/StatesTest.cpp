@@ -1,5 +1,5 @@
 // The caption bar's own maximise, restore and minimise, with a fake work area.
-#include "CaptionSkin.h"
+#include "support/Skins.h"
 
 #include "base/Module1.h"
 #include "base/Twips.h"

@@ -1,10 +1,9 @@
 // What assistive tools meet: the names a screen reader reads, and a writer box changed
 // behind the user's back.
-#include "DiaryApp.h"
-
 #include "base/Module1.h"
 #include "caption/JSCAPTION.h"
 #include "diary/frmMonth.h"
+#include "support/Apps.h"
 
 #include <QAccessible>
 #include <QCalendarWidget>
@@ -31,7 +30,7 @@ QStringList namesUnder(QObject* bar) {
 
 TEST_F(Assistive, ScreenReadersHearWhatTheScreenShows) {
     frmWrite* w = openWrite();
-    addEntry(QStringLiteral("一"));
+    addEntry(u"一"_s);
     frmLook* look = openLook();
     search(look, 2);
     app::show(app::load(app::FormId::Month));
@@ -58,17 +57,16 @@ TEST_F(Assistive, ScreenReadersHearWhatTheScreenShows) {
     const auto monthButton = [&](const char* name) {
         return nameOf(month->MonthView1->findChild<QToolButton*>(QLatin1StringView(name)));
     };
-    EXPECT_EQ(monthButton("qt_calendar_prevmonth"), QStringLiteral("上个月"));
-    EXPECT_EQ(monthButton("qt_calendar_nextmonth"), QStringLiteral("下个月"));
+    EXPECT_EQ(monthButton("qt_calendar_prevmonth"), u"上个月"_s);
+    EXPECT_EQ(monthButton("qt_calendar_nextmonth"), u"下个月"_s);
 }
 
 TEST_F(Assistive, NewEntryIsWrittenByTheLoggedInUserWhateverTheWriterBoxHolds) {
     frmWrite* w = openWrite();
     // Qt's own text interface writes into the read-only box.
-    reader(w->B_Writer_text)->setText(QAccessible::Value, QStringLiteral("mallory"));
-    ASSERT_EQ(w->B_Writer_text->text(), QStringLiteral("mallory"));
-    type(w->B_Content_text, QStringLiteral("mine"));
+    reader(w->B_Writer_text)->setText(QAccessible::Value, u"mallory"_s);
+    ASSERT_EQ(w->B_Writer_text->text(), u"mallory"_s);
+    type(w->B_Content_text, u"mine"_s);
     click(w->saveComm);
-    EXPECT_EQ(column("B_writer", count(QStringLiteral("select max(ID) from JR_content"))),
-              Module1::UserName);
+    EXPECT_EQ(column("B_writer", count(u"select max(ID) from JR_content"_s)), Module1::UserName);
 }

@@ -1,5 +1,5 @@
 // The browsing window: its start state, the entry shown, and what leaving it releases.
-#include "DiaryApp.h"
+#include "support/Apps.h"
 
 #include <QPointer>
 
@@ -10,8 +10,8 @@ void expectStartState(frmLook* look) {
     const QString shown = look->txt_title->text() + look->txt_writer->text() +
                           look->txt_weather->text() + look->txt_content->toPlainText() +
                           look->txt_time->text();
-    EXPECT_EQ(shown, QStringLiteral("Text1Text2Text3Text4Text5"));
-    EXPECT_EQ(look->Label6->text(), QStringLiteral("共有记录数："));
+    EXPECT_EQ(shown, u"Text1Text2Text3Text4Text5"_s);
+    EXPECT_EQ(look->Label6->text(), u"共有记录数："_s);
     EXPECT_TRUE(look->optQueryType[2]->isChecked());
     EXPECT_FALSE(look->optQueryType[0]->isChecked() || look->optQueryType[3]->isChecked());
     EXPECT_FALSE(look->modifyComm->isEnabled() || look->saveComm->isEnabled() ||
@@ -25,28 +25,27 @@ void expectStartState(frmLook* look) {
 
 TEST_F(Look, OpensInItsStartStateWithTodayWithoutLeadingZeros) {
     frmLook* look = openLook();
-    EXPECT_EQ(look->txtQuerytime->text(), QStringLiteral("2024-3-7"));
+    EXPECT_EQ(look->txtQuerytime->text(), u"2024-3-7"_s);
     expectStartState(look);
     EXPECT_TRUE(dialogs->boxes.empty());
 }
 
 TEST_F(Look, ShowsAnEntryAndSelectsTheLockedTitleOnClick) {
-    const int id = addEntry(QStringLiteral("春天 first"), QStringLiteral("alice"),
-                            QStringLiteral("2024-3-7 9:05:00"), QStringLiteral("一\n二"), 42);
+    const int id = addEntry(u"春天 first"_s, u"alice"_s, u"2024-3-7 9:05:00"_s, u"一\n二"_s, 42);
     frmLook* look = openLook();
     search(look, 2);
-    EXPECT_EQ(look->txt_time->text(), QStringLiteral("2024-3-7 9:05:00"));
-    EXPECT_EQ(look->txt_content->toPlainText(), QStringLiteral("一\n二"));
+    EXPECT_EQ(look->txt_time->text(), u"2024-3-7 9:05:00"_s);
+    EXPECT_EQ(look->txt_content->toPlainText(), u"一\n二"_s);
     EXPECT_EQ(look->B_id, id);
     click(look->txt_title);
     EXPECT_EQ(look->focusWidget(), look->txt_title);
-    EXPECT_EQ(look->txt_title->selectedText(), QStringLiteral("春天 first"));
-    type(look->txt_title, QStringLiteral("x"));
-    EXPECT_EQ(look->txt_title->text(), QStringLiteral("春天 first"));
+    EXPECT_EQ(look->txt_title->selectedText(), u"春天 first"_s);
+    type(look->txt_title, u"x"_s);
+    EXPECT_EQ(look->txt_title->text(), u"春天 first"_s);
 }
 
 TEST_F(Look, LeavingReleasesTheConnectionAndResultAndTheNextOpeningStartsFresh) {
-    addEntry(QStringLiteral("t"));
+    addEntry(u"t"_s);
     frmLook* look = openLook();
     search(look, 2);
     QPointer<frmLook> old = look;
@@ -75,5 +74,5 @@ TEST_F(Look, LeavingReleasesTheConnectionAndResultAndTheNextOpeningStartsFresh) 
 TEST_F(Look, HelpOpensTheManual) {
     click(openLook()->helpComm);
     ASSERT_EQ(desktop->opened.size(), 1u);
-    EXPECT_TRUE(desktop->opened[0].toLocalFile().endsWith(QStringLiteral("/manual.html")));
+    EXPECT_TRUE(desktop->opened[0].toLocalFile().endsWith(u"/manual.html"_s));
 }

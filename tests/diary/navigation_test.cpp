@@ -1,5 +1,5 @@
 // "<<", "<", ">" and ">>": every cursor place against every button over a result of three.
-#include "DiaryApp.h"
+#include "support/Apps.h"
 
 using Navigation = DiaryApp;
 
@@ -17,7 +17,7 @@ void placeCursor(ado::Recordset& rs, int at) {
 
 TEST_F(Navigation, EveryCursorPlaceAgainstEveryButton) {
     for (int i = 1; i <= 3; ++i)
-        addEntry(QStringLiteral("row%1").arg(i));
+        addEntry(u"row%1"_s.arg(i));
     frmLook* look = openLook();
     search(look, 2);
     ASSERT_EQ(found(look), 3);
@@ -51,13 +51,11 @@ TEST_F(Navigation, EveryCursorPlaceAgainstEveryButton) {
         prev->setEnabled(s.pressed == prev || s.pressed == first);
         next->setEnabled(s.pressed == next);
         s.pressed->setEnabled(true);
-        look->txt_title->setText(QStringLiteral("-"));
-        look->Label6->setText(QStringLiteral("-"));
+        look->txt_title->setText(u"-"_s);
+        look->Label6->setText(u"-"_s);
         click(s.pressed);
-        EXPECT_EQ(look->txt_title->text(),
-                  s.shown ? QStringLiteral("row%1").arg(s.shown) : QStringLiteral("-"));
-        EXPECT_EQ(look->Label6->text(),
-                  s.shown ? QStringLiteral("当前记录：%1").arg(s.shown) : QStringLiteral("-"));
+        EXPECT_EQ(look->txt_title->text(), s.shown ? u"row%1"_s.arg(s.shown) : u"-"_s);
+        EXPECT_EQ(look->Label6->text(), s.shown ? u"当前记录：%1"_s.arg(s.shown) : u"-"_s);
         EXPECT_EQ(prev->isEnabled(), s.prevOn);
         EXPECT_EQ(next->isEnabled(), s.nextOn);
         EXPECT_EQ(look->myrs.rs().AbsolutePosition(), s.to);
@@ -75,8 +73,8 @@ TEST_F(Navigation, NothingBeforeTheFirstSearchAndLittleOnAnEmptyResult) {
         click(b);
     for (QPushButton* b : all)
         EXPECT_TRUE(b->isEnabled());
-    EXPECT_EQ(look->Label6->text(), QStringLiteral("共有记录数："));
-    EXPECT_EQ(look->txt_title->text(), QStringLiteral("Text1"));
+    EXPECT_EQ(look->Label6->text(), u"共有记录数："_s);
+    EXPECT_EQ(look->txt_title->text(), u"Text1"_s);
 
     search(look, 2);
     ASSERT_EQ(found(look), 0);
@@ -84,6 +82,6 @@ TEST_F(Navigation, NothingBeforeTheFirstSearchAndLittleOnAnEmptyResult) {
         click(b);
     EXPECT_TRUE(look->MovefirstComm->isEnabled() && look->MovelastComm->isEnabled());
     EXPECT_FALSE(look->commPrevious->isEnabled() || look->commNext->isEnabled());
-    EXPECT_EQ(look->Label6->text(), QStringLiteral("没有找到记录数"));
-    EXPECT_EQ(look->txt_title->text(), QStringLiteral("Text1"));
+    EXPECT_EQ(look->Label6->text(), u"没有找到记录数"_s);
+    EXPECT_EQ(look->txt_title->text(), u"Text1"_s);
 }

@@ -1,5 +1,5 @@
 // "查询" of each kind for each permission, the date picker, and what the window shows after.
-#include "DiaryApp.h"
+#include "support/Apps.h"
 
 #include "diary/frmMonth.h"
 
@@ -10,25 +10,23 @@
 using Search = DiaryApp;
 
 TEST_F(Search, PermissionOneAloneWidensEveryKindToAllWriters) {
-    addEntry(QStringLiteral("a 标题"), QStringLiteral("alice"), QStringLiteral("2024-3-1 8:00:00"));
-    addEntry(QStringLiteral("b 标题"), QStringLiteral("bob"), QStringLiteral("2024-3-1 9:00:00"));
-    addEntry(QStringLiteral("a2"), QStringLiteral("Alice"), QStringLiteral("2024-3-2 8:00:00"));
-    addEntry(QStringLiteral("b2"), QStringLiteral("bob"), QStringLiteral("2024-3-2 9:00:00"));
+    addEntry(u"a 标题"_s, u"alice"_s, u"2024-3-1 8:00:00"_s);
+    addEntry(u"b 标题"_s, u"bob"_s, u"2024-3-1 9:00:00"_s);
+    addEntry(u"a2"_s, u"Alice"_s, u"2024-3-2 8:00:00"_s);
+    addEntry(u"b2"_s, u"bob"_s, u"2024-3-2 9:00:00"_s);
     for (qint16 popedom : {0, 2, -1, 1}) {
         SCOPED_TRACE(popedom);
-        logIn(QStringLiteral("alice"), popedom);
+        logIn(u"alice"_s, popedom);
         const bool all = popedom == 1;
         frmLook* look = openLook();
         search(look, 2);
         EXPECT_EQ(rows(look).join(QLatin1Char(',')),
-                  all ? QStringLiteral("a 标题/alice,a2/Alice,b 标题/bob,b2/bob")
-                      : QStringLiteral("a 标题/alice,a2/Alice"));
-        search(look, 3, QStringLiteral("标题"));
+                  all ? u"a 标题/alice,a2/Alice,b 标题/bob,b2/bob"_s : u"a 标题/alice,a2/Alice"_s);
+        search(look, 3, u"标题"_s);
         EXPECT_EQ(rows(look).join(QLatin1Char(',')),
-                  all ? QStringLiteral("a 标题/alice,b 标题/bob") : QStringLiteral("a 标题/alice"));
-        search(look, 0, QStringLiteral("2024-3-2"));
-        EXPECT_EQ(rows(look).join(QLatin1Char(',')),
-                  all ? QStringLiteral("a2/Alice,b2/bob") : QStringLiteral("a2/Alice"));
+                  all ? u"a 标题/alice,b 标题/bob"_s : u"a 标题/alice"_s);
+        search(look, 0, u"2024-3-2"_s);
+        EXPECT_EQ(rows(look).join(QLatin1Char(',')), all ? u"a2/Alice,b2/bob"_s : u"a2/Alice"_s);
         app::unload(look);
     }
     EXPECT_TRUE(dialogs->boxes.empty());
@@ -38,7 +36,7 @@ TEST_F(Search, AWholeDateFindsThatDayOnlyAndOtherTextIsFoundAnywhere) {
     for (const char* t :
          {"2024-3-1 0:00:00", "2024-3-1 23:59:59", "2024-3-1", "2024-3-10 8:00:00",
           "2024-3-11 8:00:00", "2024-3-19 8:00:00", "2024-11-1 8:00:00", "2014-3-1 8:00:00"})
-        addEntry(QString::fromLatin1(t), QStringLiteral("alice"), QString::fromLatin1(t));
+        addEntry(QString::fromLatin1(t), u"alice"_s, QString::fromLatin1(t));
     const std::pair<const char*, int> cases[] = {
         {"2024-3-1", 3},  {"2024-03-01", 3}, {" 2024-3-01  ", 3}, {"2024-3-10", 1},
         {"2024-11-1", 1}, {"2024-3-1 0", 1}, {"3-1", 7},          {"2024-2-30", 0},
@@ -57,10 +55,10 @@ TEST_F(Search, QuotesAndPatternCharactersNeverBreakTheStatement) {
     for (const char* t : {"It's mine", "Bob''s", "标题 here", "50% off", "a_b", "axb"})
         addEntry(QString::fromUtf8(t));
     const std::pair<QString, int> cases[] = {
-        {QStringLiteral("'s"), 2},          {QStringLiteral("''"), 1},
-        {QStringLiteral("50%"), 1},         {QStringLiteral("a_b"), 2},
-        {QStringLiteral("%"), 6},           {QStringLiteral("标题"), 1},
-        {QStringLiteral("' or 1=1 --"), 0}, {QStringLiteral("'); delete from JR_content; --"), 0},
+        {u"'s"_s, 2},          {u"''"_s, 1},
+        {u"50%"_s, 1},         {u"a_b"_s, 2},
+        {u"%"_s, 6},           {u"标题"_s, 1},
+        {u"' or 1=1 --"_s, 0}, {u"'); delete from JR_content; --"_s, 0},
     };
     frmLook* look = openLook();
     for (const auto& [typed, n] : cases) {
@@ -68,36 +66,35 @@ TEST_F(Search, QuotesAndPatternCharactersNeverBreakTheStatement) {
         search(look, 3, typed);
         EXPECT_EQ(found(look), n);
         for (const QString& text : takeTexts())
-            EXPECT_EQ(text, QStringLiteral("没有查找满足条件的数据！"));
+            EXPECT_EQ(text, u"没有查找满足条件的数据！"_s);
     }
-    EXPECT_EQ(count(QStringLiteral("select count(*) from JR_content")), 6);
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 6);
 }
 
 TEST_F(Search, EmptyBoxesStopAndNoRowKeepsTheEntryShown) {
-    const int id = addEntry(QStringLiteral("shown"));
+    const int id = addEntry(u"shown"_s);
     frmLook* look = openLook();
     search(look, 2);
     for (int kind : {0, 3}) {
         search(look, kind, QString());
-        EXPECT_EQ(dialogs->last().text,
-                  kind ? QStringLiteral("请输入标题!!") : QStringLiteral("请输入查询日期"));
-        EXPECT_EQ(dialogs->last().title, QStringLiteral("diary pad"));
-        EXPECT_EQ(look->Label6->text(), QStringLiteral("共有记录数：1"));
+        EXPECT_EQ(dialogs->last().text, kind ? u"请输入标题!!"_s : u"请输入查询日期"_s);
+        EXPECT_EQ(dialogs->last().title, u"diary pad"_s);
+        EXPECT_EQ(look->Label6->text(), u"共有记录数：1"_s);
     }
     EXPECT_EQ(takeTexts().size(), 2);
-    search(look, 3, QStringLiteral("nothing like it"));
-    EXPECT_EQ(look->Label6->text(), QStringLiteral("没有找到记录数"));
-    EXPECT_EQ(dialogs->last().text, QStringLiteral("没有查找满足条件的数据！"));
-    EXPECT_EQ(dialogs->last().title, QStringLiteral("提示"));
+    search(look, 3, u"nothing like it"_s);
+    EXPECT_EQ(look->Label6->text(), u"没有找到记录数"_s);
+    EXPECT_EQ(dialogs->last().text, u"没有查找满足条件的数据！"_s);
+    EXPECT_EQ(dialogs->last().title, u"提示"_s);
     EXPECT_EQ(dialogs->last().icon, app::Icon::Exclamation);
-    EXPECT_EQ(look->txt_title->text(), QStringLiteral("shown"));
+    EXPECT_EQ(look->txt_title->text(), u"shown"_s);
     EXPECT_EQ(look->B_id, id);
     EXPECT_TRUE(look->modifyComm->isEnabled() && look->DelComm->isEnabled());
 }
 
 TEST_F(Search, FoundRowsSetTheButtonsButLeavePreviousAndTheLocks) {
-    addEntry(QStringLiteral("e1"));
-    addEntry(QStringLiteral("e2"));
+    addEntry(u"e1"_s);
+    addEntry(u"e2"_s);
     frmLook* look = openLook();
     search(look, 2);
     click(look->MovelastComm);
@@ -114,20 +111,20 @@ TEST_F(Search, FoundRowsSetTheButtonsButLeavePreviousAndTheLocks) {
 }
 
 TEST_F(Search, ClickingOrTypingIntoABoxChoosesItsKind) {
-    addEntry(QStringLiteral("today"), QStringLiteral("alice"), QStringLiteral("2024-3-7 8:00:00"));
+    addEntry(u"today"_s, u"alice"_s, u"2024-3-7 8:00:00"_s);
     frmLook* look = openLook();
     click(look->txtQuerytime);
     EXPECT_TRUE(look->optQueryType[0]->isChecked());
     click(look->txtQuerytitle);
     EXPECT_TRUE(look->optQueryType[3]->isChecked());
-    EXPECT_EQ(look->txtQuerytitle->text(), QStringLiteral("标题"));
+    EXPECT_EQ(look->txtQuerytitle->text(), u"标题"_s);
     // From the keyboard: editing the date and Enter searches by date.
     look->txtQuerytime->setFocus();
     QTest::keyClick(look->txtQuerytime, Qt::Key_Backspace);
-    type(look->txtQuerytime, QStringLiteral("7"));
+    type(look->txtQuerytime, u"7"_s);
     EXPECT_TRUE(look->optQueryType[0]->isChecked());
     QTest::keyClick(look->txtQuerytime, Qt::Key_Return);
-    EXPECT_EQ(look->txt_title->text(), QStringLiteral("today"));
+    EXPECT_EQ(look->txt_title->text(), u"today"_s);
 }
 
 namespace {
@@ -137,7 +134,7 @@ frmMonth* picker() {
 
 // Clicks `day` of the month shown (neighbouring months fill the first and last rows).
 void clickDay(QCalendarWidget* cal, int day) {
-    auto* view = cal->findChild<QTableView*>(QStringLiteral("qt_calendar_calendarview"));
+    auto* view = cal->findChild<QTableView*>(u"qt_calendar_calendarview"_s);
     QAbstractItemModel* m = view->model();
     for (int i = 1; i < m->rowCount(); ++i) {
         const int r = day <= 15 ? i : m->rowCount() - i;
@@ -169,14 +166,14 @@ TEST_F(Search, ThePickerOpensOnTheBoxDateAndWritesTheClickedDate) {
     picker()->close();
     settle();
     EXPECT_EQ(picker(), nullptr);
-    EXPECT_EQ(look->txtQuerytime->text(), QStringLiteral("next week"));
+    EXPECT_EQ(look->txtQuerytime->text(), u"next week"_s);
 
-    look->txtQuerytime->setText(QStringLiteral("2024-03-20"));
+    look->txtQuerytime->setText(u"2024-03-20"_s);
     click(look->optQueryType[3]);
     click(look->findDateCommd);
     click(look->optQueryType[3]);
     clickDay(picker()->MonthView1, 5);
-    EXPECT_EQ(look->txtQuerytime->text(), QStringLiteral("2024-3-5"));
+    EXPECT_EQ(look->txtQuerytime->text(), u"2024-3-5"_s);
     settle();
     EXPECT_EQ(picker(), nullptr);
     EXPECT_TRUE(look->optQueryType[3]->isChecked()); // no search, kind unchanged

@@ -7,17 +7,15 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace hostile {
+using namespace Qt::StringLiterals;
 
-inline QString u(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
+namespace hostile {
 
 // A long line with no break: Chinese, quotes and pattern characters, 40 000 characters.
 inline QString longLine() {
     QString line;
     while (line.size() < 40000)
-        line += u("日记'%_\\ ");
+        line += u"日记'%_\\ "_s;
     return line.left(40000);
 }
 
@@ -25,47 +23,46 @@ inline QString longLine() {
 inline QString megabyte() {
     QString text;
     for (int i = 0; text.size() < (1 << 20); ++i)
-        text += u("第%1行：今天天气不错，it's 100% fine_ok \\o/ 😀\n").arg(i);
+        text += u"第%1行：今天天气不错，it's 100% fine_ok \\o/ 😀\n"_s.arg(i);
     return text;
 }
 
 inline QStringList corpus() {
     const QChar nul(0);
     return {
-        u("'"),
-        u("''"),
-        u("'''''"),
-        u("'start"),
-        u("end'"),
-        u("mid'dle"),
-        u("'a'b'c'"),
-        u("'; drop table JR_content; --"),
-        u("x'); delete from JR_user; --"),
-        u("' or '1'='1"),
-        u("%"),
-        u("_"),
-        u("100%_off%'"),
-        u("\\"),
-        u("C:\\new\\table\\'"),
+        u"'"_s,
+        u"''"_s,
+        u"'''''"_s,
+        u"'start"_s,
+        u"end'"_s,
+        u"mid'dle"_s,
+        u"'a'b'c'"_s,
+        u"'; drop table JR_content; --"_s,
+        u"x'); delete from JR_user; --"_s,
+        u"' or '1'='1"_s,
+        u"%"_s,
+        u"_"_s,
+        u"100%_off%'"_s,
+        u"\\"_s,
+        u"C:\\new\\table\\'"_s,
         QString(nul),
-        u("a") + nul + u("b'") + nul,
-        u("\x01\x02\x07\x08\x0b\x0c\x1b\x1f\x7f ctl"),
-        u("line1\nline2"),
-        u("cr\ronly"),
-        u("crlf\r\nend\r\n"),
-        u("\n\n"),
-        u("\ttab\tbed\t"),
-        u("  blanks at both ends  "),
-        u("😀👨‍👩‍👧‍👦 𝄞 𠀀"),
-        u("\xe2\x80\x8f\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d \xe2\x80\xae"
-          "evil.exe\xe2\x80\xac"),
-        u("e\xcc\x81 a\xcc\x88\xcc\xa3 \xe0\xa4\x95\xe0\xa5\x8d\xe0\xa4\xb7"),
-        u("zero\xe2\x80\x8bwidth\xe2\x80\x8d\xe2\x80\x8cjoin\xef\xbb\xbf"),
-        u("line\xe2\x80\xa8sep\xe2\x80\xa9para"),
-        QString(QChar(0xD800)) + u("lone") + QChar(0xDC00),
-        u("NULL"),
-        u("/* */ -- ; \" ` ?"),
-        u("今天'很'好"),
+        u"a"_s + nul + u"b'"_s + nul,
+        u"\u0001\u0002\u0007\u0008\u000b\u000c\u001b\u001f\u007f ctl"_s,
+        u"line1\nline2"_s,
+        u"cr\ronly"_s,
+        u"crlf\r\nend\r\n"_s,
+        u"\n\n"_s,
+        u"\ttab\tbed\t"_s,
+        u"  blanks at both ends  "_s,
+        u"😀👨\u200d👩\u200d👧\u200d👦 𝄞 𠀀"_s,
+        u"\u200f\u05e9\u05dc\u05d5\u05dd \u202eevil.exe\u202c"_s,
+        u"e\u0301 a\u0308\u0323 \u0915\u094d\u0937"_s,
+        u"zero\u200bwidth\u200d\u200cjoin\ufeff"_s,
+        u"line\u2028sep\u2029para"_s,
+        QString(QChar(0xD800)) + u"lone"_s + QChar(0xDC00),
+        u"NULL"_s,
+        u"/* */ -- ; \" ` ?"_s,
+        u"今天'很'好"_s,
         longLine(),
         megabyte(),
     };
@@ -79,7 +76,7 @@ inline QString asStored(const QString& text) {
 // How a multi-line box keeps a text: CR, CR LF and the paragraph separator are line breaks.
 inline QString asParagraphs(const QString& text) {
     QString t = text;
-    t.replace(u("\r\n"), u("\n"));
+    t.replace(u"\r\n"_s, u"\n"_s);
     t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     t.replace(QChar(QChar::ParagraphSeparator), QLatin1Char('\n'));
     return t;

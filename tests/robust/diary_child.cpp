@@ -23,9 +23,9 @@ int errors = 0;
 class ReportingDialogs : public app::Dialogs {
 public:
     void message(QWidget*, const QString& text, const QString& title, app::Icon) override {
-        if (text == QStringLiteral("添加完成！")) {
+        if (text == u"添加完成！"_s) {
             std::printf("ACK %d\n", current);
-        } else if (text != QStringLiteral("没有查找满足条件的数据！")) {
+        } else if (text != u"没有查找满足条件的数据！"_s) {
             ++errors;
             std::printf("BOX %s %s\n", title.toUtf8().constData(), text.toUtf8().constData());
         }
@@ -77,14 +77,14 @@ int main(int argc, char** argv) {
     Module1::UserPopedom = 1;
     const QByteArray mode = argv[3];
     const int count = QByteArray(argv[4]).toInt();
-    const QString tag = argc > 5 ? QString::fromLocal8Bit(argv[5]) : QStringLiteral("t");
+    const QString tag = argc > 5 ? QString::fromLocal8Bit(argv[5]) : u"t"_s;
 
     if (mode == "save") {
         for (int n = 1; n <= count; ++n) {
             dialogs->current = n;
             QWidget* w = app::load(app::FormId::Write);
-            setText(w, "B_Title_text", QStringLiteral("%1-%2").arg(tag).arg(n));
-            setText(w, "B_Weather_Combo", QStringLiteral("晴"));
+            setText(w, "B_Title_text", u"%1-%2"_s.arg(tag).arg(n));
+            setText(w, "B_Weather_Combo", u"晴"_s);
             setText(w, "B_Content_text", entryBody(tag, n));
             child<QPushButton>(w, "saveComm")->click();
             if (QWidget* look = app::loaded(app::FormId::Look))

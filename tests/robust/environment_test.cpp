@@ -4,11 +4,12 @@
 // on once the cause is gone.
 //
 // Root ignores file permissions, so when the suite is started as root it runs as nobody.
-#include "SkinnedApp.h"
+#include "support/Apps.h"
 
 #include "accounts/frmLogin.h"
 #include "base/Module1.h"
 #include "caption/JSCAPTION.h"
+#include "data/ado.h"
 #include "skin/SkinCache.h"
 
 #include <QDir>
@@ -24,10 +25,6 @@
 
 namespace {
 
-QString u(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 char home[] = "/tmp/dayvault-env-XXXXXX";
 
 const bool asOrdinaryUser = [] {
@@ -41,7 +38,7 @@ const bool asOrdinaryUser = [] {
     return true;
 }();
 
-const QString kSaved = u("添加完成！");
+const QString kSaved = u"添加完成！"_s;
 
 void chmod(const QString& path, int mode) {
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0) << path.toStdString();
@@ -54,29 +51,22 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(asOrdinaryUser);
         SkinnedApp::SetUp();
-        frmLogin::resetRun();
-        addUser(u("alice"), u("alice-pw"));
+        addUser(u"alice"_s, u"alice-pw"_s);
         // Enough text for a file of many pages, so a cut one loses some of them.
         for (int i = 0; i < 40; ++i)
-            addEntry(u("旧日记%1").arg(i), u("alice"), u("2024-3-1 8:00:00"),
+            addEntry(u"旧日记%1"_s.arg(i), u"alice"_s, u"2024-3-1 8:00:00"_s,
                      QString(2000, QChar(u'字')));
         good = fileBytes();
     }
     void TearDown() override {
         chmod(dir.path(), 0700);
-        chmod(dir.filePath(u("data")), 0700);
-        frmLogin::resetRun();
+        chmod(dir.filePath(u"data"_s), 0700);
         SkinnedApp::TearDown();
     }
 
     void putBack() {
         QFile::remove(dbPath());
         writeFile(dbPath(), good);
-    }
-    static void writeFile(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(f.write(bytes), bytes.size());
     }
     QByteArray onDisk() const {
         QFile f(dbPath());
@@ -86,10 +76,10 @@ protected:
     // The one box since the last look: a database error naming the file and the cause.
     void expectDatabaseBox(const QString& cause) {
         std::erase_if(dialogs->boxes, [](const fake::Box& b) { return b.kind == fake::Box::Ask; });
-        ASSERT_EQ(dialogs->boxes.size(), 1u) << takeTexts().join(u(" | ")).toStdString();
+        ASSERT_EQ(dialogs->boxes.size(), 1u) << takeTexts().join(u" | "_s).toStdString();
         const fake::Box box = dialogs->last();
         dialogs->boxes.clear();
-        EXPECT_EQ(box.title, u("错误"));
+        EXPECT_EQ(box.title, u"错误"_s);
         EXPECT_EQ(box.icon, app::Icon::Critical);
         EXPECT_TRUE(box.text.contains(cause)) << box.text.toStdString();
         EXPECT_TRUE(box.text.contains(QDir::toNativeSeparators(dbPath())))
@@ -99,8 +89,8 @@ protected:
     frmLogin* tryLogin() {
         auto* login = qobject_cast<frmLogin*>(app::load(app::FormId::Login));
         app::show(login);
-        type(login->txtUserName, u("alice"));
-        type(login->txtPassword, u("alice-pw"));
+        type(login->txtUserName, u"alice"_s);
+        type(login->txtPassword, u"alice-pw"_s);
         click(login->cmdOK);
         settle();
         return login;
@@ -111,15 +101,15 @@ protected:
     frmWrite* tryWrite(frmWrite* write) {
         if (!write) {
             write = openWrite();
-            retype(write->B_Title_text, u("今天"));
-            type(write->B_Content_text, u("一个字也不能丢"));
+            retype(write->B_Title_text, u"今天"_s);
+            type(write->B_Content_text, u"一个字也不能丢"_s);
         }
         click(write->saveComm);
         settle();
         if (app::loaded(app::FormId::Write) != write)
             return nullptr;
-        EXPECT_EQ(write->B_Title_text->text(), u("今天"));
-        EXPECT_EQ(write->B_Content_text->toPlainText(), u("一个字也不能丢"));
+        EXPECT_EQ(write->B_Title_text->text(), u"今天"_s);
+        EXPECT_EQ(write->B_Content_text->toPlainText(), u"一个字也不能丢"_s);
         return write;
     }
 
@@ -131,8 +121,6 @@ protected:
                 settle();
             }
     }
-
-    frmLook* look() { return qobject_cast<frmLook*>(app::loaded(app::FormId::Look)); }
 
     QByteArray good;
 };
@@ -151,11 +139,11 @@ TEST_F(BrokenEnvironment, DamagedDatabaseFilesGiveTheirCauseAndWorkResumesWhenRe
         bool loginWorks;
     };
     const std::vector<Damage> damages = {
-        {"missing", [&] { QFile::remove(dbPath()); }, u("文件不存在"), false},
-        {"empty", [&] { writeFile(dbPath(), {}); }, u("缺少数据表"), false},
-        {"random bytes", [&] { writeFile(dbPath(), random); }, u("不是有效的数据库"), false},
-        {"entries table missing", [&] { exec(u("drop table JR_content")); }, u("缺少数据表"), true},
-        {"cut short", [&] { writeFile(dbPath(), good.left(good.size() / 3)); }, u("已损坏"), false},
+        {"missing", [&] { QFile::remove(dbPath()); }, u"文件不存在"_s, false},
+        {"empty", [&] { writeFile(dbPath(), {}); }, u"缺少数据表"_s, false},
+        {"random bytes", [&] { writeFile(dbPath(), random); }, u"不是有效的数据库"_s, false},
+        {"entries table missing", [&] { exec(u"drop table JR_content"_s); }, u"缺少数据表"_s, true},
+        {"cut short", [&] { writeFile(dbPath(), good.left(good.size() / 3)); }, u"已损坏"_s, false},
     };
     for (const Damage& d : damages) {
         SCOPED_TRACE(d.name);
@@ -165,13 +153,13 @@ TEST_F(BrokenEnvironment, DamagedDatabaseFilesGiveTheirCauseAndWorkResumesWhenRe
 
         frmLogin* login = tryLogin();
         if (d.loginWorks) {
-            EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u(" | ")).toStdString();
+            EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u" | "_s).toStdString();
             EXPECT_EQ(app::loaded(app::FormId::Login), nullptr);
             closeAll();
         } else {
             expectDatabaseBox(d.cause);
             EXPECT_EQ(app::loaded(app::FormId::Login), login);
-            EXPECT_EQ(login->txtUserName->text(), u("alice"));
+            EXPECT_EQ(login->txtUserName->text(), u"alice"_s);
         }
 
         frmWrite* write = tryWrite(nullptr);
@@ -185,14 +173,14 @@ TEST_F(BrokenEnvironment, DamagedDatabaseFilesGiveTheirCauseAndWorkResumesWhenRe
 
         putBack();
         click(browse->queryComm);
-        EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u(" | ")).toStdString();
+        EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u" | "_s).toStdString();
         EXPECT_EQ(found(browse), 40);
         EXPECT_EQ(tryWrite(write), nullptr);
         EXPECT_EQ(takeTexts(), QStringList{kSaved});
-        EXPECT_EQ(count(u("select count(*) from JR_content where B_content='一个字也不能丢'")), 1);
+        EXPECT_EQ(count(u"select count(*) from JR_content where B_content='一个字也不能丢'"_s), 1);
         if (!d.loginWorks) {
             click(login->cmdOK);
-            EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u(" | ")).toStdString();
+            EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u" | "_s).toStdString();
             EXPECT_EQ(app::loaded(app::FormId::Login), nullptr);
         }
         closeAll();
@@ -208,7 +196,7 @@ TEST_F(BrokenEnvironment, AnOpenBrowsingWindowFollowsTheFileWhenItIsReplacedOrRe
     search(browse, 2);
     ASSERT_EQ(found(browse), 40);
 
-    const QString copy = dir.filePath(u("copy.mdb"));
+    const QString copy = dir.filePath(u"copy.mdb"_s);
     writeFile(copy, good);
     {
         sqlite3* db = nullptr;
@@ -220,31 +208,31 @@ TEST_F(BrokenEnvironment, AnOpenBrowsingWindowFollowsTheFileWhenItIsReplacedOrRe
     ASSERT_EQ(
         ::rename(QFile::encodeName(copy).constData(), QFile::encodeName(dbPath()).constData()), 0);
     click(browse->queryComm);
-    EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u(" | ")).toStdString();
+    EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u" | "_s).toStdString();
     EXPECT_EQ(found(browse), 1);
     click(browse->modifyComm);
-    retype(browse->txt_title, u("改在新文件里"));
+    retype(browse->txt_title, u"改在新文件里"_s);
     click(browse->saveComm);
-    EXPECT_EQ(takeTexts(), (QStringList{u("真的要修改吗?"), u("成功修改了记录号为1的日记")}));
-    EXPECT_EQ(scalar(u("select B_title from JR_content where ID=1")).toString(), u("改在新文件里"));
+    EXPECT_EQ(takeTexts(), (QStringList{u"真的要修改吗?"_s, u"成功修改了记录号为1的日记"_s}));
+    EXPECT_EQ(scalar(u"select B_title from JR_content where ID=1"_s).toString(), u"改在新文件里"_s);
 
     // Gone while an edit is in progress: the save and a search say so; the edit survives
     // both and goes in once the file is back.
     ASSERT_TRUE(QFile::remove(dbPath()));
     click(browse->modifyComm);
-    retype(browse->txt_title, u("文件不在时的修改"));
+    retype(browse->txt_title, u"文件不在时的修改"_s);
     click(browse->saveComm);
-    expectDatabaseBox(u("文件不存在"));
+    expectDatabaseBox(u"文件不存在"_s);
     click(browse->queryComm);
-    expectDatabaseBox(u("文件不存在"));
-    EXPECT_EQ(browse->txt_title->text(), u("文件不在时的修改"));
+    expectDatabaseBox(u"文件不存在"_s);
+    EXPECT_EQ(browse->txt_title->text(), u"文件不在时的修改"_s);
     EXPECT_FALSE(QFile::exists(dbPath()));
 
     putBack();
     click(browse->saveComm);
-    EXPECT_EQ(takeTexts(), (QStringList{u("真的要修改吗?"), u("成功修改了记录号为1的日记")}));
-    EXPECT_EQ(scalar(u("select B_title from JR_content where ID=1")).toString(),
-              u("文件不在时的修改"));
+    EXPECT_EQ(takeTexts(), (QStringList{u"真的要修改吗?"_s, u"成功修改了记录号为1的日记"_s}));
+    EXPECT_EQ(scalar(u"select B_title from JR_content where ID=1"_s).toString(),
+              u"文件不在时的修改"_s);
 }
 
 // Permissions, checked as an ordinary user: a read-only file still serves searches and
@@ -252,29 +240,29 @@ TEST_F(BrokenEnvironment, AnOpenBrowsingWindowFollowsTheFileWhenItIsReplacedOrRe
 // application folder is no obstacle; each refusal keeps what was typed and ends as soon
 // as the permission is back.
 TEST_F(BrokenEnvironment, PermissionsRefuseClearlyAndWorkResumesWhenGranted) {
-    const QString data = dir.filePath(u("data"));
+    const QString data = dir.filePath(u"data"_s);
     chmod(dbPath(), 0444);
     frmWrite* write = tryWrite(nullptr);
     ASSERT_NE(write, nullptr);
-    expectDatabaseBox(u("只读"));
+    expectDatabaseBox(u"只读"_s);
     frmLook* browse = openLook();
     search(browse, 2);
     EXPECT_EQ(found(browse), 40);
     click(browse->modifyComm);
-    retype(browse->txt_title, u("只读时的修改"));
+    retype(browse->txt_title, u"只读时的修改"_s);
     click(browse->saveComm);
-    expectDatabaseBox(u("只读"));
-    EXPECT_EQ(browse->txt_title->text(), u("只读时的修改"));
+    expectDatabaseBox(u"只读"_s);
+    EXPECT_EQ(browse->txt_title->text(), u"只读时的修改"_s);
     chmod(dbPath(), 0644);
     click(browse->saveComm);
     EXPECT_EQ(takeTexts().size(), 2);
-    EXPECT_EQ(count(u("select count(*) from JR_content where B_title='只读时的修改'")), 1);
+    EXPECT_EQ(count(u"select count(*) from JR_content where B_title='只读时的修改'"_s), 1);
     closeAll();
 
     chmod(data, 0500);
     write = tryWrite(nullptr);
     ASSERT_NE(write, nullptr);
-    expectDatabaseBox(u("文件夹不可写"));
+    expectDatabaseBox(u"文件夹不可写"_s);
     chmod(data, 0700);
     EXPECT_EQ(tryWrite(write), nullptr);
     EXPECT_EQ(takeTexts(), QStringList{kSaved});
@@ -283,15 +271,16 @@ TEST_F(BrokenEnvironment, PermissionsRefuseClearlyAndWorkResumesWhenGranted) {
     chmod(dir.path(), 0500);
     frmLogin* login = tryLogin();
     Q_UNUSED(login);
-    EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u(" | ")).toStdString();
+    EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u" | "_s).toStdString();
     EXPECT_EQ(tryWrite(nullptr), nullptr);
     EXPECT_EQ(takeTexts(), QStringList{kSaved});
-    EXPECT_EQ(count(u("select count(*) from JR_content where B_content='一个字也不能丢'")), 2);
+    EXPECT_EQ(count(u"select count(*) from JR_content where B_content='一个字也不能丢'"_s), 2);
 }
 
 // Another program holding the write lock: searches go on, a save waits a while and then
 // says the database is busy, keeping the text; once the lock is let go the save goes in.
 TEST_F(BrokenEnvironment, ALockHeldByAnotherProcessDelaysSavesButLosesNothing) {
+    ado::setBusyTimeout(5000); // the real wait, once in the suite
     int ready[2], release[2];
     ASSERT_EQ(pipe(ready), 0);
     ASSERT_EQ(pipe(release), 0);
@@ -318,7 +307,7 @@ TEST_F(BrokenEnvironment, ALockHeldByAnotherProcessDelaysSavesButLosesNothing) {
     EXPECT_EQ(found(browse), 40);
     frmWrite* write = tryWrite(nullptr);
     ASSERT_NE(write, nullptr);
-    expectDatabaseBox(u("占用"));
+    expectDatabaseBox(u"占用"_s);
 
     ASSERT_EQ(::write(release[1], "x", 1), 1);
     int status = 0;
@@ -326,7 +315,7 @@ TEST_F(BrokenEnvironment, ALockHeldByAnotherProcessDelaysSavesButLosesNothing) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(tryWrite(write), nullptr);
     EXPECT_EQ(takeTexts(), QStringList{kSaved});
-    EXPECT_EQ(count(u("select count(*) from JR_content")), 42);
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 42);
     for (int fd : {ready[0], ready[1], release[0], release[1]})
         close(fd);
 }
@@ -353,5 +342,5 @@ TEST_F(BrokenEnvironment, BrokenDefaultSkinsFallBackQuietlyUntilRepaired) {
     }
     writeFile(defaultSkin, skinBytes);
     for (diary::SkinnedForm* form : openBoth())
-        EXPECT_EQ(skinOf(form), u("16"));
+        EXPECT_EQ(skinOf(form), u"16"_s);
 }

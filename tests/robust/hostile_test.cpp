@@ -1,7 +1,7 @@
 // Hostile texts pasted into every text box of every window: stored and shown back exactly,
 // names and passwords as the normalisation says, nothing else touched, no unexpected box.
-#include "DiaryApp.h"
 #include "HostileCorpus.h"
+#include "support/Apps.h"
 
 #include "accounts/Password.h"
 #include "accounts/frmLogin.h"
@@ -18,7 +18,6 @@ using hostile::asParagraphs;
 using hostile::asStored;
 using hostile::label;
 using hostile::same;
-using hostile::u;
 
 namespace {
 // What Qt's line boxes hold at most where the program leaves the limit alone.
@@ -26,38 +25,32 @@ constexpr int kLineBoxLimit = 32767;
 // The engine refuses a search pattern longer than this many bytes.
 constexpr int kPatternLimit = 50000;
 
-const QString kSaved = u("添加完成！");
-const QString kNone = u("没有查找满足条件的数据！");
-const QString kTooLong = u("查询内容太长");
+const QString kSaved = u"添加完成！"_s;
+const QString kNone = u"没有查找满足条件的数据！"_s;
+const QString kTooLong = u"查询内容太长"_s;
 } // namespace
 
 class HostileText : public DiaryApp {
 protected:
     void SetUp() override {
         DiaryApp::SetUp();
-        frmLogin::resetRun();
-        addUser(u("alice"), u("alice-pw"));
-        addUser(u("carol"), u("carol-pw"), 1);
-        canaryId = addEntry(u("carol's 'canary'"), u("carol"), u("2024-3-1 8:00:00"),
-                            u("carol's private text; don't touch"));
+        addUser(u"alice"_s, u"alice-pw"_s);
+        addUser(u"carol"_s, u"carol-pw"_s, 1);
+        canaryId = addEntry(u"carol's 'canary'"_s, u"carol"_s, u"2024-3-1 8:00:00"_s,
+                            u"carol's private text; don't touch"_s);
         users = usersNow();
         canary = entryNow(canaryId);
-    }
-    void TearDown() override {
-        frmLogin::resetRun();
-        DiaryApp::TearDown();
     }
 
     // Every row of the users table, in order, as one text.
     QString usersNow() {
-        return scalar(u("select group_concat(B_user||char(1)||B_password||char(1)||popedom, "
-                        "char(2)) from (select * from JR_user order by rowid)"))
+        return scalar(u"select group_concat(B_user||char(1)||B_password||char(1)||popedom, "
+                      "char(2)) from (select * from JR_user order by rowid)"_s)
             .toString();
     }
     QString entryNow(int id) {
-        return scalar(u("select B_title||char(1)||B_weather||char(1)||B_content||char(1)||"
-                        "B_writer||char(1)||B_time from JR_content where ID=%1")
-                          .arg(id))
+        return scalar(u"select B_title||char(1)||B_weather||char(1)||B_content||char(1)||"
+                      "B_writer||char(1)||B_time from JR_content where ID=%1"_s.arg(id))
             .toString();
     }
     // A value read with a statement that may carry NUL inside its literals.
@@ -70,8 +63,6 @@ protected:
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
     }
-
-    frmLook* look() { return qobject_cast<frmLook*>(app::loaded(app::FormId::Look)); }
 
     static frmLogin* openLogin() {
         auto* login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
@@ -129,7 +120,7 @@ protected:
         click(w->optQueryType[kind]);
         const std::size_t before = dialogs->boxes.size();
         click(w->queryComm);
-        if (dialogs->boxes.size() > before && dialogs->last().title == u("错误")) {
+        if (dialogs->boxes.size() > before && dialogs->last().title == u"错误"_s) {
             EXPECT_TRUE(dialogs->last().text.contains(kTooLong))
                 << dialogs->last().text.toStdString();
             return -1;
@@ -144,7 +135,7 @@ protected:
                      const QString& content) {
         EXPECT_TRUE(same(w->txt_title->text(), asStored(title)));
         EXPECT_TRUE(same(w->txt_weather->text(), asStored(weather)));
-        EXPECT_TRUE(same(w->txt_writer->text(), u("alice")));
+        EXPECT_TRUE(same(w->txt_writer->text(), u"alice"_s));
         EXPECT_TRUE(same(diary::plainText(w->txt_content), asStored(asParagraphs(content))));
     }
     void expectStored(int id, const QString& title, const QString& weather,
@@ -152,7 +143,7 @@ protected:
         EXPECT_TRUE(same(column("B_title", id), asStored(title)));
         EXPECT_TRUE(same(column("B_weather", id), asStored(weather)));
         EXPECT_TRUE(same(column("B_content", id), asStored(asParagraphs(content))));
-        EXPECT_TRUE(same(column("B_writer", id), u("alice")));
+        EXPECT_TRUE(same(column("B_writer", id), u"alice"_s));
     }
 
     int canaryId = 0;
@@ -178,7 +169,7 @@ TEST_F(HostileText, EveryDiaryBoxStoresAndShowsEveryTextExactly) {
         click(w->saveComm);
         ASSERT_TRUE(same(dialogs->last().text, kSaved));
         settle();
-        const int id = count(u("select max(ID) from JR_content"));
+        const int id = count(u"select max(ID) from JR_content"_s);
         expectStored(id, text(i), text(i + 1), text(i + 2));
 
         // Found by its title and shown back whole.
@@ -201,7 +192,7 @@ TEST_F(HostileText, EveryDiaryBoxStoresAndShowsEveryTextExactly) {
         paste(l->txt_content, text(i + 4));
         EXPECT_TRUE(same(l->txt_title->text(), text(i + 3))) << "the box cut or changed the text";
         click(l->saveComm);
-        EXPECT_TRUE(same(dialogs->last().text, u("成功修改了记录号为%1的日记").arg(id)));
+        EXPECT_TRUE(same(dialogs->last().text, u"成功修改了记录号为%1的日记"_s.arg(id)));
         expectStored(id, text(i + 3), text(i + 1), text(i + 4));
         EXPECT_GT(searchFor(l, 2, QString()), 0);
         ASSERT_TRUE(stepTo(l, id));
@@ -213,7 +204,7 @@ TEST_F(HostileText, EveryDiaryBoxStoresAndShowsEveryTextExactly) {
             EXPECT_EQ(byDate, -1);
             ++expectedErrors;
         } else if (byDate > 0) {
-            EXPECT_TRUE(same(l->txt_writer->text(), u("alice")));
+            EXPECT_TRUE(same(l->txt_writer->text(), u"alice"_s));
         } else {
             EXPECT_TRUE(same(dialogs->last().text, kNone));
         }
@@ -224,17 +215,17 @@ TEST_F(HostileText, EveryDiaryBoxStoresAndShowsEveryTextExactly) {
 
     EXPECT_TRUE(same(entryNow(canaryId), canary));
     EXPECT_TRUE(same(usersNow(), users));
-    EXPECT_EQ(count(u("select count(*) from JR_content")), n + 1);
-    EXPECT_EQ(count(u("select count(*) from JR_content where B_writer='alice'")), n);
-    EXPECT_TRUE(same(scalar(u("pragma integrity_check")).toString(), u("ok")));
-    static const QRegularExpression edited(u("^成功修改了记录号为\\d+的日记$"));
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), n + 1);
+    EXPECT_EQ(count(u"select count(*) from JR_content where B_writer='alice'"_s), n);
+    EXPECT_TRUE(same(scalar(u"pragma integrity_check"_s).toString(), u"ok"_s));
+    static const QRegularExpression edited(u"^成功修改了记录号为\\d+的日记$"_s);
     int errors = 0;
     for (const fake::Box& b : dialogs->boxes) {
-        if (b.title == u("错误")) {
+        if (b.title == u"错误"_s) {
             ++errors;
             continue;
         }
-        const bool defined = b.text == kSaved || b.text == kNone || b.text == u("真的要修改吗?") ||
+        const bool defined = b.text == kSaved || b.text == kNone || b.text == u"真的要修改吗?"_s ||
                              edited.match(b.text).hasMatch();
         EXPECT_TRUE(defined) << b.text.left(200).toStdString();
     }
@@ -242,11 +233,11 @@ TEST_F(HostileText, EveryDiaryBoxStoresAndShowsEveryTextExactly) {
 }
 
 TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
-    const QString kTaken = u("此用户已经存在，请用另外一个用户名注册");
+    const QString kTaken = u"此用户已经存在，请用另外一个用户名注册"_s;
     const QStringList texts = hostile::corpus();
     const auto n = texts.size();
     const auto text = [&](qsizetype i) { return texts[i % n]; };
-    QStringList names = {u("alice"), u("carol")}; // as stored, folded as the file folds
+    QStringList names = {u"alice"_s, u"carol"_s}; // as stored, folded as the file folds
     // The file compares names folding ASCII letters only.
     const auto fold = [](QString name) {
         for (QChar& c : name)
@@ -275,22 +266,22 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
         click(login->RegComm);
         const QString name = asStored(accounts::normalise(typedName));
         if (name.isEmpty()) {
-            EXPECT_TRUE(same(dialogs->last().text, u("请填写用户名")));
+            EXPECT_TRUE(same(dialogs->last().text, u"请填写用户名"_s));
             continue;
         }
         if (taken(name)) {
             EXPECT_TRUE(same(dialogs->last().text, kTaken));
             continue;
         }
-        ASSERT_TRUE(same(dialogs->last().text, u("注册成功，请记住你的用户和密码\n\n用户：") +
-                                                   typedName + u("\n密码：") + typedPassword));
+        ASSERT_TRUE(same(dialogs->last().text, u"注册成功，请记住你的用户和密码\n\n用户："_s +
+                                                   typedName + u"\n密码："_s + typedPassword));
         names << name;
         ++registered;
         // Stored normalised, never raw; the password only as a hash of its normal form.
-        const QString where = u(" from JR_user where B_user='%1'").arg(sql::quote(name));
-        ASSERT_EQ(value(u("select count(*)") + where).toInt(), 1);
-        EXPECT_TRUE(same(value(u("select B_user") + where).toString(), name));
-        const QString hash = value(u("select B_password") + where).toString();
+        const QString where = u" from JR_user where B_user='%1'"_s.arg(sql::quote(name));
+        ASSERT_EQ(value(u"select count(*)"_s + where).toInt(), 1);
+        EXPECT_TRUE(same(value(u"select B_user"_s + where).toString(), name));
+        const QString hash = value(u"select B_password"_s + where).toString();
         EXPECT_TRUE(accounts::isHash(hash));
         EXPECT_TRUE(accounts::verifyPassword(accounts::normalise(typedPassword), hash));
 
@@ -308,9 +299,9 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
             dialogs->inputAnswers.push_back(answer);
             click(login->modifyComm);
             ASSERT_TRUE(
-                same(dialogs->last().text, u("密码已经修改成功，请记住新密码：\n\r") + answer));
+                same(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\r"_s + answer));
             EXPECT_TRUE(accounts::verifyPassword(accounts::normalise(answer),
-                                                 value(u("select B_password") + where).toString()));
+                                                 value(u"select B_password"_s + where).toString()));
             EXPECT_TRUE(logInAndOut(text(i), answer));
         }
     }
@@ -319,29 +310,29 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
 
     // Another spelling of a stored name is that name: refused, and its row left alone.
     frmLogin* login = openLogin();
-    paste(login->txtUserName, u(" 'CAR'OL' "));
+    paste(login->txtUserName, u" 'CAR'OL' "_s);
     click(login->RegComm);
     EXPECT_TRUE(same(dialogs->last().text, kTaken));
     EXPECT_TRUE(usersNow().startsWith(users));
-    EXPECT_EQ(count(u("select count(*) from JR_user")), registered + 2);
+    EXPECT_EQ(count(u"select count(*) from JR_user"_s), registered + 2);
     EXPECT_TRUE(same(entryNow(canaryId), canary));
-    EXPECT_EQ(count(u("select count(*) from JR_content")), 1);
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 1);
     for (const fake::Box& b : dialogs->boxes)
-        EXPECT_NE(b.title, u("错误")) << b.text.left(200).toStdString();
+        EXPECT_NE(b.title, u"错误"_s) << b.text.left(200).toStdString();
 }
 
 // "' alice" normalises to " alice", a name of its own. Normalised once more at login it would
 // become "alice", and its owner would read, change and delete alice's diary.
 TEST_F(HostileText, ABlankLeftByAnApostropheMakesNoOtherUser) {
-    const int secret = addEntry(u("alice's secret"), u("alice"));
+    const int secret = addEntry(u"alice's secret"_s, u"alice"_s);
     const QString secretBefore = entryNow(secret);
-    useLogin(u("' alice"), u("mine"), &frmLogin::RegComm);
+    useLogin(u"' alice"_s, u"mine"_s, &frmLogin::RegComm);
     EXPECT_TRUE(same(dialogs->last().text,
-                     u("注册成功，请记住你的用户和密码\n\n用户：' alice\n密码：mine")));
-    EXPECT_EQ(count(u("select count(*) from JR_user where B_user=' alice'")), 1);
-    frmWrite* w = logInWith(u("' alice"), u("mine"));
+                     u"注册成功，请记住你的用户和密码\n\n用户：' alice\n密码：mine"_s));
+    EXPECT_EQ(count(u"select count(*) from JR_user where B_user=' alice'"_s), 1);
+    frmWrite* w = logInWith(u"' alice"_s, u"mine"_s);
     ASSERT_NE(w, nullptr);
-    EXPECT_TRUE(same(Module1::UserName, u(" alice")));
+    EXPECT_TRUE(same(Module1::UserName, u" alice"_s));
     click(w->findNoteComm);
     settle();
     ASSERT_NE(look(), nullptr);
@@ -354,18 +345,18 @@ TEST_F(HostileText, ABlankLeftByAnApostropheMakesNoOtherUser) {
     settle();
     click(qobject_cast<frmWrite*>(app::loaded(app::FormId::Write))->reLoginComm);
     settle();
-    addUser(u("bob"), u("bob-pw"));
-    exec(u("insert into JR_user(B_user,B_password) values(' bob','text-pw')"));
+    addUser(u"bob"_s, u"bob-pw"_s);
+    exec(u"insert into JR_user(B_user,B_password) values(' bob','text-pw')"_s);
     const QString bobHash =
-        scalar(u("select B_password from JR_user where B_user='bob'")).toString();
-    ASSERT_NE(logInWith(u("' bob"), u("text-pw")), nullptr);
-    EXPECT_TRUE(same(Module1::UserName, u(" bob")));
+        scalar(u"select B_password from JR_user where B_user='bob'"_s).toString();
+    ASSERT_NE(logInWith(u"' bob"_s, u"text-pw"_s), nullptr);
+    EXPECT_TRUE(same(Module1::UserName, u" bob"_s));
     EXPECT_TRUE(
-        same(scalar(u("select B_password from JR_user where B_user='bob'")).toString(), bobHash));
+        same(scalar(u"select B_password from JR_user where B_user='bob'"_s).toString(), bobHash));
     EXPECT_TRUE(accounts::isHash(
-        scalar(u("select B_password from JR_user where B_user=' bob'")).toString()));
+        scalar(u"select B_password from JR_user where B_user=' bob'"_s).toString()));
     EXPECT_TRUE(same(entryNow(secret), secretBefore));
     EXPECT_EQ(frmLogin::FailedLogins, 0);
     for (const fake::Box& b : dialogs->boxes)
-        EXPECT_NE(b.title, u("错误")) << b.text.toStdString();
+        EXPECT_NE(b.title, u"错误"_s) << b.text.toStdString();
 }

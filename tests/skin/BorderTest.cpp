@@ -1,10 +1,10 @@
-#include "TestSkins.h"
 #include "base/Module1.h"
 #include "skin/Dock.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
 #include "skin/clsOnTop.h"
 #include "support/Fakes.h"
+#include "support/Skins.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -27,14 +27,14 @@ protected:
         desktop = &fake::installDesktop();
         skin::SkinCache::clear();
         bag = testskin::completeBag();
-        bag.writePicture(u"LEFTTOP"_qs, testskin::png(QSize(6, 20), kLeftTop));
-        bag.writePicture(u"LEFTMID"_qs, testskin::png(QSize(6, 4), kLeftMid));
-        bag.writePicture(u"RIGHTTOP"_qs, testskin::png(QSize(5, 20), kRightTop));
-        bag.writePicture(u"RIGHTMID"_qs, testskin::png(QSize(5, 3), kRightMid));
-        bag.writePicture(u"LEFTBOT"_qs, testskin::png(QSize(12, 7), kLeftBot));
-        bag.writePicture(u"RIGHTBOT"_qs, testskin::png(QSize(12, 7), kRightBot));
-        bag.writePicture(u"BOTTOM"_qs, testskin::png(QSize(3, 7), kBottom));
-        skinPath = testskin::write(dir.filePath(u"t.jss"_qs), bag);
+        bag.writePicture(u"LEFTTOP"_s, testskin::png(QSize(6, 20), kLeftTop));
+        bag.writePicture(u"LEFTMID"_s, testskin::png(QSize(6, 4), kLeftMid));
+        bag.writePicture(u"RIGHTTOP"_s, testskin::png(QSize(5, 20), kRightTop));
+        bag.writePicture(u"RIGHTMID"_s, testskin::png(QSize(5, 3), kRightMid));
+        bag.writePicture(u"LEFTBOT"_s, testskin::png(QSize(12, 7), kLeftBot));
+        bag.writePicture(u"RIGHTBOT"_s, testskin::png(QSize(12, 7), kRightBot));
+        bag.writePicture(u"BOTTOM"_s, testskin::png(QSize(3, 7), kBottom));
+        skinPath = testskin::write(dir.filePath(u"t.jss"_s), bag);
 
         window = std::make_unique<QWidget>();
         window->setGeometry(100, 100, 300, 200);
@@ -115,10 +115,10 @@ TEST_F(BorderTest, SkinGivesThicknessAndTiledPiecesDockingGivesLength) {
     // Missing pieces: zero thickness.
     skin::PropertyBag partial;
     for (const auto& e : bag.entries())
-        if (e.kind == skin::Kind::Picture && e.key != u"LEFTTOP"_qs && e.key != u"BOTTOM"_qs)
+        if (e.kind == skin::Kind::Picture && e.key != u"LEFTTOP"_s && e.key != u"BOTTOM"_s)
             partial.writePicture(e.key, e.picture);
     border[2]->show();
-    skinAll(testskin::write(dir.filePath(u"m.jss"_qs), partial));
+    skinAll(testskin::write(dir.filePath(u"m.jss"_s), partial));
     EXPECT_EQ(border[0]->width(), 0);
     EXPECT_EQ(border[1]->width(), 5);
     EXPECT_EQ(border[2]->height(), 0);
@@ -134,8 +134,8 @@ TEST_F(BorderTest, PropertiesRepaintReportAndPersist) {
     b->setPath(skinPath);
     EXPECT_EQ(b->skinPaints(), before + 1);
     ASSERT_EQ(changed.count(), 2);
-    EXPECT_EQ(changed[0][0].toString(), u"BORDERTYPE"_qs);
-    EXPECT_EQ(changed[1][0].toString(), u"Path"_qs);
+    EXPECT_EQ(changed[0][0].toString(), u"BORDERTYPE"_s);
+    EXPECT_EQ(changed[1][0].toString(), u"Path"_s);
 
     QApplication::processEvents();
     const int settled = b->skinPaints();
@@ -146,11 +146,11 @@ TEST_F(BorderTest, PropertiesRepaintReportAndPersist) {
 
     // Stored settings: exact keys, defaults left out, loading neither docks nor paints.
     EXPECT_TRUE(JSBORDER().WriteProperties().isEmpty());
-    EXPECT_EQ(border[2]->WriteProperties(), (QVariantMap{{u"BORDERTYPE"_qs, 3}}));
-    EXPECT_EQ(b->WriteProperties(), (QVariantMap{{u"BORDERTYPE"_qs, 1}, {u"Path"_qs, skinPath}}));
+    EXPECT_EQ(border[2]->WriteProperties(), (QVariantMap{{u"BORDERTYPE"_s, 3}}));
+    EXPECT_EQ(b->WriteProperties(), (QVariantMap{{u"BORDERTYPE"_s, 1}, {u"Path"_s, skinPath}}));
 
     auto* loaded = new JSBORDER(window.get());
-    loaded->ReadProperties({{u"BORDERTYPE"_qs, 2}, {u"Path"_qs, skinPath}});
+    loaded->ReadProperties({{u"BORDERTYPE"_s, 2}, {u"Path"_s, skinPath}});
     EXPECT_EQ(loaded->BORDERTYPE(), 2);
     EXPECT_EQ(loaded->Path(), skinPath);
     EXPECT_EQ(loaded->skinPaints(), 0);

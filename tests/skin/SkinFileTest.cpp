@@ -1,7 +1,7 @@
 #include "skin/SkinFile.h"
-#include "TestSkins.h"
 #include "skin/SkinCache.h"
 #include "skin/clsBitmap.h"
+#include "support/Skins.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -17,9 +17,9 @@ namespace {
 // Entries in a known order, so the damage test can address their bytes.
 PropertyBag smallBag() {
     PropertyBag bag;
-    bag.writeInteger(u"XOFFSET"_qs, 7);
-    bag.writePicture(u"CLOSE"_qs, testskin::png(QSize(3, 2), Qt::blue));
-    bag.writeColour(u"BackColor"_qs, 0x00DC7E5A);
+    bag.writeInteger(u"XOFFSET"_s, 7);
+    bag.writePicture(u"CLOSE"_s, testskin::png(QSize(3, 2), Qt::blue));
+    bag.writeColour(u"BackColor"_s, 0x00DC7E5A);
     return bag;
 }
 
@@ -28,25 +28,25 @@ PropertyBag smallBag() {
 TEST(SkinFile, ReadsEachKindBackFromAFileAndNothingFromOddFiles) {
     QTemporaryDir dir;
     PropertyBag bag;
-    bag.writePicture(u"LEFTTOP"_qs, testskin::png(QSize(5, 9), Qt::red));
-    bag.writePicture(u"LEFTMID"_qs, testskin::bmp(QSize(4, 2), Qt::green));
-    bag.writeInteger(u"XOFFSET"_qs, -32768);
-    bag.writeInteger(u"FROMTOP"_qs, 32767);
-    bag.writeColour(u"PARENTBACKCOLOR"_qs, 0x8000000F);
-    const PropertyBag read = ReadSkinFile(testskin::write(dir.filePath(u"a.jss"_qs), bag));
+    bag.writePicture(u"LEFTTOP"_s, testskin::png(QSize(5, 9), Qt::red));
+    bag.writePicture(u"LEFTMID"_s, testskin::bmp(QSize(4, 2), Qt::green));
+    bag.writeInteger(u"XOFFSET"_s, -32768);
+    bag.writeInteger(u"FROMTOP"_s, 32767);
+    bag.writeColour(u"PARENTBACKCOLOR"_s, 0x8000000F);
+    const PropertyBag read = ReadSkinFile(testskin::write(dir.filePath(u"a.jss"_s), bag));
     ASSERT_EQ(read.count(), 5);
-    const auto top = read.readPicture(u"LEFTTOP"_qs);
+    const auto top = read.readPicture(u"LEFTTOP"_s);
     ASSERT_TRUE(top);
     EXPECT_EQ(top->size(), QSize(5, 9));
     EXPECT_EQ(QColor(top->pixel(0, 0)), QColor(Qt::red));
-    EXPECT_EQ(read.readPicture(u"LEFTMID"_qs).value_or(QImage()).size(), QSize(4, 2));
-    EXPECT_EQ(read.readInteger(u"XOFFSET"_qs), qint16(-32768));
-    EXPECT_EQ(read.readInteger(u"FROMTOP"_qs), qint16(32767));
-    EXPECT_EQ(read.readColour(u"PARENTBACKCOLOR"_qs), 0x8000000Fu);
+    EXPECT_EQ(read.readPicture(u"LEFTMID"_s).value_or(QImage()).size(), QSize(4, 2));
+    EXPECT_EQ(read.readInteger(u"XOFFSET"_s), qint16(-32768));
+    EXPECT_EQ(read.readInteger(u"FROMTOP"_s), qint16(32767));
+    EXPECT_EQ(read.readColour(u"PARENTBACKCOLOR"_s), 0x8000000Fu);
     EXPECT_EQ(serializeSkin(read), serializeSkin(bag));
 
     // Missing or odd files: empty, and nothing created.
-    const QString absent = dir.filePath(u"absent.jss"_qs);
+    const QString absent = dir.filePath(u"absent.jss"_s);
     EXPECT_TRUE(ReadSkinFile(absent).isEmpty());
     EXPECT_FALSE(QFile::exists(absent));
     EXPECT_TRUE(ReadSkinFile(QString()).isEmpty());
@@ -58,34 +58,34 @@ TEST(SkinFile, ReadsEachKindBackFromAFileAndNothingFromOddFiles) {
 TEST(SkinFile, KeysIgnoreCaseAndMissingOrMistypedReadsFail) {
     PropertyBag bag = parseSkin(serializeSkin(smallBag()));
     ASSERT_EQ(bag.count(), 3);
-    EXPECT_EQ(bag.readColour(u"backcolor"_qs), 0x00DC7E5Au);
-    EXPECT_EQ(bag.readInteger(u"xOffSet"_qs), qint16(7));
-    EXPECT_TRUE(bag.readPicture(u"close"_qs));
+    EXPECT_EQ(bag.readColour(u"backcolor"_s), 0x00DC7E5Au);
+    EXPECT_EQ(bag.readInteger(u"xOffSet"_s), qint16(7));
+    EXPECT_TRUE(bag.readPicture(u"close"_s));
 
-    EXPECT_FALSE(bag.readInteger(u"YOFFSET"_qs));
-    EXPECT_FALSE(bag.readColour(u"XOFFSET"_qs));
-    EXPECT_FALSE(bag.readInteger(u"CLOSE"_qs));
-    EXPECT_FALSE(bag.readPicture(u"BackColor"_qs));
+    EXPECT_FALSE(bag.readInteger(u"YOFFSET"_s));
+    EXPECT_FALSE(bag.readColour(u"XOFFSET"_s));
+    EXPECT_FALSE(bag.readInteger(u"CLOSE"_s));
+    EXPECT_FALSE(bag.readPicture(u"BackColor"_s));
 
     // Another case replaces the entry in place instead of adding one.
-    bag.writeColour(u"BACKCOLOR"_qs, 1);
+    bag.writeColour(u"BACKCOLOR"_s, 1);
     EXPECT_EQ(bag.count(), 3);
-    EXPECT_EQ(bag.readColour(u"backcolor"_qs), 1u);
-    EXPECT_EQ(bag.entries().back().key, u"BACKCOLOR"_qs);
+    EXPECT_EQ(bag.readColour(u"backcolor"_s), 1u);
+    EXPECT_EQ(bag.entries().back().key, u"BACKCOLOR"_s);
 }
 
 TEST(SkinFile, UndecodableOrHugePicturesFailTheirRead) {
     PropertyBag bag;
-    bag.writePicture(u"A"_qs, QByteArray("not a picture at all"));
-    bag.writePicture(u"B"_qs, testskin::png(QSize(3, 3), Qt::red).left(30));
-    bag.writePicture(u"C"_qs, QByteArray());
+    bag.writePicture(u"A"_s, QByteArray("not a picture at all"));
+    bag.writePicture(u"B"_s, testskin::png(QSize(3, 3), Qt::red).left(30));
+    bag.writePicture(u"C"_s, QByteArray());
     // A BMP header claiming 100000 x 100000 pixels over a few bytes.
     QByteArray huge = testskin::bmp(QSize(1, 1), Qt::red);
     huge.replace(18, 8, QByteArray("\xa0\x86\x01\0\xa0\x86\x01\0", 8));
-    bag.writePicture(u"D"_qs, huge);
+    bag.writePicture(u"D"_s, huge);
     const PropertyBag read = parseSkin(serializeSkin(bag));
     ASSERT_EQ(read.count(), 4);
-    for (const QString& k : {u"A"_qs, u"B"_qs, u"C"_qs, u"D"_qs}) {
+    for (const QString& k : {u"A"_s, u"B"_s, u"C"_s, u"D"_s}) {
         EXPECT_TRUE(read.readPictureBytes(k)) << k.toStdString();
         EXPECT_FALSE(read.readPicture(k)) << k.toStdString();
     }
@@ -123,8 +123,8 @@ TEST(SkinFile, LengthsAndCountsBeyondTheFileAndOtherDamageReadAsNothing) {
     EXPECT_TRUE(damaged(22, "\xc3")); // a key that is not UTF-8
     // Two keys equal but for case.
     PropertyBag dup;
-    dup.writeInteger(u"A"_qs, 1);
-    dup.writeInteger(u"B"_qs, 2);
+    dup.writeInteger(u"A"_s, 1);
+    dup.writeInteger(u"B"_s, 2);
     QByteArray d = serializeSkin(dup);
     d[22] = 'a';
     d[28] = 'A';
@@ -182,13 +182,13 @@ TEST(clsBitmap, HoldsOneBitmapAtATimeAndFreeKeepsTheSize) {
         f.write(bytes);
         return f.fileName();
     };
-    EXPECT_TRUE(b.LoadFile(put(u"a.png"_qs, testskin::png(QSize(8, 4), Qt::red))));
+    EXPECT_TRUE(b.LoadFile(put(u"a.png"_s, testskin::png(QSize(8, 4), Qt::red))));
     EXPECT_EQ(b.Width(), 8);
-    EXPECT_TRUE(b.LoadFile(put(u"b.bmp"_qs, testskin::bmp(QSize(2, 9), Qt::red))));
+    EXPECT_TRUE(b.LoadFile(put(u"b.bmp"_s, testskin::bmp(QSize(2, 9), Qt::red))));
     EXPECT_EQ(b.Height(), 9);
-    EXPECT_FALSE(b.LoadFile(put(u"c.png"_qs, "hello")));
+    EXPECT_FALSE(b.LoadFile(put(u"c.png"_s, "hello")));
     EXPECT_EQ(b.hdc(), 0u);
-    EXPECT_FALSE(b.LoadFile(dir.filePath(u"missing.bmp"_qs)));
+    EXPECT_FALSE(b.LoadFile(dir.filePath(u"missing.bmp"_s)));
 }
 
 TEST(clsBitmap, PaintCopiesTheWholePieceUnscaledAndUnblended) {
@@ -215,26 +215,26 @@ TEST(clsBitmap, PaintCopiesTheWholePieceUnscaledAndUnblended) {
 
 TEST(SkinCache, SameFileIsReadOnceAndChangedFileAtOnce) {
     QTemporaryDir dir;
-    const QString path = testskin::write(dir.filePath(u"s.jss"_qs), testskin::completeBag());
+    const QString path = testskin::write(dir.filePath(u"s.jss"_s), testskin::completeBag());
     SkinCache::clear();
     const int reads = SkinCache::fileReads();
     const auto a = SkinCache::load(path);
     EXPECT_EQ(SkinCache::load(path), a);
     EXPECT_EQ(SkinCache::fileReads(), reads + 1);
-    ASSERT_TRUE(a->picture(u"TOPLEFT"_qs));
-    EXPECT_EQ(a->picture(u"topleft"_qs)->cacheKey(), a->picture(u"TOPLEFT"_qs)->cacheKey());
+    ASSERT_TRUE(a->picture(u"TOPLEFT"_s));
+    EXPECT_EQ(a->picture(u"topleft"_s)->cacheKey(), a->picture(u"TOPLEFT"_s)->cacheKey());
 
     // Rewritten at the same size: the new time alone makes it read again.
     PropertyBag bag = testskin::completeBag();
-    bag.writeInteger(u"XOFFSET"_qs, 98);
+    bag.writeInteger(u"XOFFSET"_s, 98);
     testskin::write(path, bag);
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     ASSERT_TRUE(
         f.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
     f.close();
-    EXPECT_EQ(SkinCache::load(path)->integer(u"XOFFSET"_qs), qint16(98));
-    EXPECT_FALSE(SkinCache::load(path)->color(u"XOFFSET"_qs));
+    EXPECT_EQ(SkinCache::load(path)->integer(u"XOFFSET"_s), qint16(98));
+    EXPECT_FALSE(SkinCache::load(path)->color(u"XOFFSET"_s));
 
     // Off: every load reads the file.
     SkinCache::setEnabled(false);

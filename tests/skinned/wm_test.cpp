@@ -1,7 +1,6 @@
 // The skinned windows under a real window manager (run-xvfb-wm starts Xvfb and openbox). The
 // pointer is the X server's own, driven through XTEST, so the window manager sees the presses
 // and takes moving and sizing over as it does for a hand on the mouse.
-#include "TestSkins.h"
 #include "app/FormRegistry.h"
 #include "base/Module1.h"
 #include "base/Twips.h"
@@ -11,6 +10,7 @@
 #include "shell/Navigation.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
+#include "support/Skins.h"
 #include "support/TempApp.h"
 
 #include <QApplication>
@@ -113,10 +113,10 @@ protected:
             {"XOFFSET", 12}, {"YOFFSET", 6}, {"FROMRIGHT", 6}, {"FROMTOP", 5}, {"ICONSPACE", 2}};
         for (const auto& [key, value] : metrics)
             bag.writeInteger(QString::fromLatin1(key), value);
-        testskin::write(dir.filePath(QStringLiteral("16.jss")), bag);
+        testskin::write(dir.filePath(u"16.jss"_s), bag);
         qApp->installEventFilter(this);
 
-        Module1::UserName = QStringLiteral("alice");
+        Module1::UserName = u"alice"_s;
         form = qobject_cast<frmWrite*>(app::load(app::FormId::Write));
         app::show(form);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form));

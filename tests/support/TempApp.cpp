@@ -1,10 +1,13 @@
 #include "support/TempApp.h"
 
 #include "accounts/Password.h"
+#include "accounts/frmLogin.h"
 #include "base/Module1.h"
+#include "base/Twips.h"
 #include "data/ado.h"
 #include "data/statements.h"
 #include "shell/Navigation.h"
+#include "skin/SkinCache.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,13 +22,26 @@ void TempApp::settle() {
     }
 }
 
+namespace {
+void resetRun() {
+    app::setClock({});
+    app::setOnAllUnloaded({});
+    app::Twips::setFactors(0, 0);
+    Module1::reset();
+    frmLogin::resetRun();
+    skin::SkinCache::clear();
+    ado::setBusyTimeout(200);
+    accounts::setCheapHashesForTests(true);
+    accounts::failHashingForTests(false);
+}
+} // namespace
+
 void TempApp::SetUp() {
     ASSERT_TRUE(dir.isValid());
-    QDir(dir.path()).mkpath(QStringLiteral("data"));
+    resetRun();
+    QDir(dir.path()).mkpath(u"data"_s);
     ado::createDatabase(dbPath());
     app::setAppFolder(dir.path());
-    app::setClock({});
-    Module1::reset();
     dialogs = &fake::installDialogs();
     desktop = &fake::installDesktop();
     endedCount = 0;
@@ -37,14 +53,12 @@ void TempApp::TearDown() {
         if (w->testAttribute(Qt::WA_DeleteOnClose))
             w->close();
     settle();
-    app::setOnAllUnloaded({});
-    app::setClock({});
+    resetRun();
     app::setAppFolder(QString());
-    Module1::reset();
 }
 
 QString TempApp::dbPath() const {
-    return dir.filePath(QStringLiteral("data/data.mdb"));
+    return dir.filePath(u"data/data.mdb"_s);
 }
 
 void TempApp::exec(const QString& sql) {
@@ -84,17 +98,23 @@ QVariant TempApp::scalar(const QString& sql) {
 
 void TempApp::addUser(const QString& name, const QString& password, int popedom) {
     const QString n = accounts::normalise(name);
-    exec(QStringLiteral("insert into JR_user(B_user,B_password,popedom) values('%1','%2',%3)")
+    exec(u"insert into JR_user(B_user,B_password,popedom) values('%1','%2',%3)"_s
              .arg(sql::quote(n), accounts::hashPassword(accounts::normalise(password)))
              .arg(popedom));
 }
 
 QByteArray TempApp::fileBytes() const {
     QByteArray all;
-    for (const QString& suffix : {QString(), QStringLiteral("-wal")}) {
+    for (const QString& suffix : {QString(), u"-wal"_s}) {
         QFile f(dbPath() + suffix);
         if (f.open(QIODevice::ReadOnly))
             all += f.readAll();
     }
     return all;
+}
+
+void TempApp::writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
 }

@@ -1,12 +1,15 @@
 #pragma once
-// A temporary application folder with a fresh data/data.mdb; everything is reset around
-// each test: shared state, clock, fakes, loaded windows.
+// The base of every fixture: a temporary application folder with a fresh data/data.mdb, and
+// all run state reset around each test (shared state, clock, fakes, loaded windows, the
+// login's counters, the skin cache, twips, lock wait and hash cost).
 #include "support/Fakes.h"
 
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
 #include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
 
 class TempApp : public ::testing::Test {
 protected:
@@ -22,6 +25,7 @@ protected:
     void addUser(const QString& name, const QString& password, int popedom = 0);
     // Raw bytes of the database file and its write-ahead log.
     QByteArray fileBytes() const;
+    static void writeFile(const QString& path, const QByteArray& bytes);
     // Lets posted events, deferred deletes and zero timers run.
     static void settle();
 

@@ -1,4 +1,4 @@
-#include "CaptionSkin.h"
+#include "support/Skins.h"
 
 #include "base/Twips.h"
 #include "skin/SkinCache.h"
@@ -7,8 +7,49 @@
 #include <QImage>
 #include <QTest>
 
-namespace capskin {
+namespace testskin {
+namespace {
+QByteArray encode(QSize size, QColor colour, const char* format) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(colour);
+    QByteArray out;
+    QBuffer buf(&out);
+    buf.open(QIODevice::WriteOnly);
+    img.save(&buf, format);
+    return out;
+}
+} // namespace
 
+QByteArray png(QSize size, QColor colour) {
+    return encode(size, colour, "PNG");
+}
+QByteArray bmp(QSize size, QColor colour) {
+    return encode(size, colour, "BMP");
+}
+
+skin::PropertyBag completeBag() {
+    skin::PropertyBag bag;
+    int n = 0;
+    for (const auto& k : skin::skinKeys()) {
+        const QString key = QLatin1String(k.name);
+        if (k.kind == skin::Kind::Picture)
+            bag.writePicture(key, png(QSize(4 + n, 6 + n), QColor(10 * n, 100, 200)));
+        else if (k.kind == skin::Kind::Integer)
+            bag.writeInteger(key, qint16(n));
+        else
+            bag.writeColour(key, 0x00102030u + quint32(n));
+        ++n;
+    }
+    return bag;
+}
+
+QString write(const QString& path, const skin::PropertyBag& bag) {
+    EXPECT_TRUE(skin::WriteSkinFile(path, bag));
+    return path;
+}
+} // namespace testskin
+
+namespace capskin {
 const QList<Piece>& pieces() {
     static const QList<Piece> list = [] {
         const QList<std::pair<const char*, QSize>> sizes = {
@@ -33,63 +74,43 @@ const QList<Piece>& pieces() {
 QString keyOf(const QColor& c) {
     for (const Piece& p : pieces())
         if (p.colour.rgb() == c.rgb())
-            return QString::fromLatin1(p.key);
+            return QLatin1String(p.key);
     return {};
-}
-
-QByteArray png(QSize size, const QColor& colour) {
-    QImage img(size, QImage::Format_RGB32);
-    img.fill(colour);
-    QByteArray out;
-    QBuffer buf(&out);
-    buf.open(QIODevice::WriteOnly);
-    img.save(&buf, "PNG");
-    return out;
 }
 
 skin::PropertyBag bag() {
     skin::PropertyBag b;
     for (const Piece& p : pieces())
-        b.writePicture(QString::fromLatin1(p.key), png(p.size, p.colour));
-    b.writeInteger(QStringLiteral("XOFFSET"), kXOffset);
-    b.writeInteger(QStringLiteral("XOFFSET2"), kXOffset2);
-    b.writeInteger(QStringLiteral("YOFFSET"), kYOffset);
-    b.writeInteger(QStringLiteral("FROMRIGHT"), kFromRight);
-    b.writeInteger(QStringLiteral("FROMTOP"), kFromTop);
-    b.writeInteger(QStringLiteral("ICONSPACE"), kIconSpace);
-    b.writeColour(QStringLiteral("FORECOLOR"), kForeColor);
-    b.writeColour(QStringLiteral("BackColor"), kBackColor);
-    b.writeColour(QStringLiteral("PARENTBACKCOLOR"), kParentBack);
+        b.writePicture(QLatin1String(p.key), testskin::png(p.size, p.colour));
+    const std::pair<const char*, qint16> metrics[] = {
+        {"XOFFSET", kXOffset},     {"XOFFSET2", kXOffset2}, {"YOFFSET", kYOffset},
+        {"FROMRIGHT", kFromRight}, {"FROMTOP", kFromTop},   {"ICONSPACE", kIconSpace}};
+    for (const auto& [key, value] : metrics)
+        b.writeInteger(QLatin1String(key), value);
+    b.writeColour(u"FORECOLOR"_s, kForeColor);
+    b.writeColour(u"BackColor"_s, kBackColor);
+    b.writeColour(u"PARENTBACKCOLOR"_s, kParentBack);
     return b;
 }
-
 } // namespace capskin
 
 void CaptionFixture::SetUp() {
     TempApp::SetUp();
     app::Twips::setFactors(15, 15);
-    skin::SkinCache::clear();
-    skinPath = writeSkin(capskin::bag());
+    skinPath = testskin::write(dir.filePath(u"t.jss"_s), capskin::bag());
 }
 
 void CaptionFixture::TearDown() {
     window.reset();
-    app::Twips::setFactors(0, 0);
     TempApp::TearDown();
-}
-
-QString CaptionFixture::writeSkin(const skin::PropertyBag& b, const QString& name) {
-    const QString path = dir.filePath(name);
-    EXPECT_TRUE(skin::WriteSkinFile(path, b));
-    return path;
 }
 
 void CaptionFixture::makeWindow(const QVariantMap& settings, bool show) {
     window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
-    window->setWindowTitle(QStringLiteral("写日记"));
+    window->setWindowTitle(u"写日记"_s);
     window->setGeometry(50, 40, 400, 300);
     bar = new JSCAPTION(window.get());
-    bar->setObjectName(QStringLiteral("JSCAPTION1"));
+    bar->setObjectName(u"JSCAPTION1"_s);
     bar->ReadProperties(settings);
     bar->setPath(skinPath);
     if (show) {
@@ -101,17 +122,8 @@ void CaptionFixture::makeWindow(const QVariantMap& settings, bool show) {
 QString CaptionFixture::at(int x, int y) const {
     const QImage img = bar->surface().toImage();
     if (!img.rect().contains(x, y))
-        return QStringLiteral("<outside>");
+        return u"<outside>"_s;
     return capskin::keyOf(img.pixelColor(x, y));
-}
-
-QPoint CaptionFixture::centre(JSCAPTION::Button b) const {
-    return bar->buttonRect(b).center();
-}
-
-QString CaptionFixture::atButton(JSCAPTION::Button b) const {
-    const QPoint c = centre(b);
-    return at(c.x(), c.y());
 }
 
 void CaptionFixture::moveTo(QPoint p) {

@@ -1,18 +1,25 @@
 #pragma once
-// A test skin of solid-colour pieces, so one pixel tells which piece lies there.
+// Test skins: a complete bag of every key, and the caption bar's solid-colour pieces, so one
+// pixel tells which piece lies there.
 #include "caption/JSCAPTION.h"
 #include "skin/SkinFile.h"
 #include "support/TempApp.h"
 
 #include <QColor>
-#include <QMap>
 #include <QSize>
-#include <QString>
 #include <QWidget>
 #include <memory>
 
-namespace capskin {
+namespace testskin {
+QByteArray png(QSize size, QColor colour);
+QByteArray bmp(QSize size, QColor colour);
+// Every key of a complete skin; picture sizes can be changed per key afterwards.
+skin::PropertyBag completeBag();
+// Writes the bag as a skin file and returns its path.
+QString write(const QString& path, const skin::PropertyBag& bag);
+} // namespace testskin
 
+namespace capskin {
 struct Piece {
     const char* key;
     QSize size;
@@ -29,8 +36,6 @@ inline constexpr quint32 kBackColor = 0x00445566u;  // title: RGB(0x66,0x55,0x44
 inline constexpr quint32 kParentBack = 0x00778899u; // window: RGB(0x99,0x88,0x77)
 
 skin::PropertyBag bag();
-QByteArray png(QSize size, const QColor& colour);
-
 } // namespace capskin
 
 // A 400 x 300 frameless window at (50, 40) carrying the bar with the test skin; 15 twips/px.
@@ -39,12 +44,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    QString writeSkin(const skin::PropertyBag& b, const QString& name = QStringLiteral("t.jss"));
     void makeWindow(const QVariantMap& settings = {}, bool show = true);
     // The piece drawn at (x, y) of the bar's backing image, or at a button's centre.
     QString at(int x, int y) const;
-    QString atButton(JSCAPTION::Button b) const;
-    QPoint centre(JSCAPTION::Button b) const;
+    QString atButton(JSCAPTION::Button b) const { return at(centre(b).x(), centre(b).y()); }
+    QPoint centre(JSCAPTION::Button b) const { return bar->buttonRect(b).center(); }
     void moveTo(QPoint p);
     void moveTo(JSCAPTION::Button b) { moveTo(centre(b)); }
 
