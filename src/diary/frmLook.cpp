@@ -367,7 +367,7 @@ void frmLook::saveComm_Click() {
         sql::updateEntry(txt_title->text(), txt_weather->text(), diary::plainText(txt_content),
                          txt_writer->text(), B_id);
     long long changed = 0;
-    if (!app::guarded(this, [&] { changed = myrs.ocn().Execute(statement); }))
+    if (!app::guarded(this, [&] { changed = myrs.rs().Execute(statement); }))
         return;
     const QString number = QString::number(B_id);
     if (changed == 0) {
@@ -390,11 +390,10 @@ void frmLook::DelComm_Click() {
     if (!app::Dialogs::instance().ask(this, QStringLiteral("删除后无法恢复！！真的删除吗?"),
                                       app::kAppTitle))
         return;
-    const bool deleted = app::guarded(this, [&] {
-        if (myrs.ocn().State() == 0)
-            myrs.OpenData();
-        myrs.ocn().Execute(sql::deleteEntry(B_id));
-    });
+    // B_id names a row of the result's file only.
+    if (!resultOpen())
+        return;
+    const bool deleted = app::guarded(this, [&] { myrs.rs().Execute(sql::deleteEntry(B_id)); });
     if (!deleted)
         return;
     switch (RunEntryQuery()) {
