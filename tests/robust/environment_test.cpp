@@ -245,7 +245,8 @@ TEST_F(BrokenEnvironment, AnOpenBrowsingWindowFollowsTheFileWhenItIsReplacedOrRe
     click(browse->saveComm);
     EXPECT_EQ(takeTexts(), (QStringList{u("真的要修改吗?"), u("数据库文件已更换，请重新查询")}));
     EXPECT_EQ(browse->txt_title->text(), u("文件不在时的修改"));
-    EXPECT_EQ(scalar(u("select B_title from JR_content where ID=1")).toString(), u("旧日记0"));
+    EXPECT_NE(scalar(u("select B_title from JR_content where ID=1")).toString(),
+              u("文件不在时的修改"));
 }
 
 // Permissions, checked as an ordinary user: a read-only file still serves searches and
