@@ -3,6 +3,7 @@
 // to an equal bag.
 #include "skin/SkinFile.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QtGlobal>
 #include <cstdint>
@@ -53,5 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     skin::PropertyBag bare;
     bare.setContents(bytes);
     exercise(bare);
+    // The size cap, with the first two bytes as its length, so both sides of its edge are
+    // reached by inputs far smaller than the real cap.
+    if (size >= 2) {
+        QByteArray rest = bytes.mid(2);
+        QBuffer in(&rest);
+        in.open(QIODevice::ReadOnly);
+        const qint64 cap = qint64(data[0]) | qint64(data[1]) << 8;
+        const auto got = skin::readAtMost(in, cap);
+        if (got.has_value() != (rest.size() <= cap) || (got && *got != rest))
+            std::abort();
+    }
     return 0;
 }

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +24,8 @@ Error::Error(const QString& message, int code, const QString& file)
     : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
 
 QString Error::userText() const {
+    if (code_ == kSuspiciousLink || code_ == kFileReplaced)
+        return message_;
     // The engine keeps its log files beside the database and cannot work without them.
     const QFileInfo info(file_);
     const bool folderShut =
@@ -170,17 +174,36 @@ void Connection::Open() {
 namespace {
 // The engine gives its log files the mode of the database when it makes them. Made while
 // the database was read-only, they would refuse every write long after the database is
-// writable again; ours are given its mode back.
-void matchLogPermissions(const QByteArray& database) {
+// writable again; ours are given its mode back, never a wider one. A planted link would
+// make the engine, or the fix, write or open up whatever it points at, so none is followed
+// and the database is not opened beside one.
+void matchLogPermissions(const QByteArray& database, const QString& path) {
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QByteArray log = database + suffix;
+        struct stat st {};
+        if (::lstat(log.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            throw Error(
+                QStringLiteral("数据库旁有可疑的链接文件……（%1）").arg(QFile::decodeName(log)),
+                kSuspiciousLink, path);
+    }
     struct stat db {};
     if (::stat(database.constData(), &db) != 0 || ::access(database.constData(), W_OK) != 0)
         return;
     for (const char* suffix : {"-wal", "-shm"}) {
         const QByteArray log = database + suffix;
+        const int fd = ::open(log.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ELOOP)
+                throw Error(
+                    QStringLiteral("数据库旁有可疑的链接文件……（%1）").arg(QFile::decodeName(log)),
+                    kSuspiciousLink, path);
+            continue;
+        }
         struct stat st {};
-        if (::stat(log.constData(), &st) == 0 && st.st_uid == ::geteuid() &&
-            ::access(log.constData(), W_OK) != 0)
-            ::chmod(log.constData(), db.st_mode & 0666);
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & 0666) != (db.st_mode & 0666))
+            ::fchmod(fd, db.st_mode & 0666);
+        ::close(fd);
     }
 }
 } // namespace
@@ -190,7 +213,7 @@ void Connection::openHandle() {
         throw Error(QStringLiteral("file not found"), SQLITE_CANTOPEN, path_);
     sqlite3* db = nullptr;
     const QByteArray name = QFile::encodeName(path_);
-    matchLogPermissions(name);
+    matchLogPermissions(name, path_);
     const int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     db_ = db;
     if (rc != SQLITE_OK) {
@@ -200,6 +223,8 @@ void Connection::openHandle() {
     }
     struct stat info {};
     if (::stat(name.constData(), &info) == 0) {
+        if (ino_ != 0 && (info.st_dev != dev_ || info.st_ino != ino_))
+            ++generation_;
         dev_ = info.st_dev;
         ino_ = info.st_ino;
     }
@@ -342,6 +367,7 @@ void Recordset::Open(const QString& sql, Connection& connection) {
     rows_ = std::move(rows);
     names_ = names;
     conn_ = &connection;
+    generation_ = connection.generation_;
     connection.sets_.push_back(this);
     moveTo(keys_.empty() ? 0 : 1);
 }
@@ -400,7 +426,7 @@ void Recordset::readCurrent() {
     const QByteArray sql =
         (QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?")).toUtf8();
     Stmt st;
-    int rc = sqlite3_prepare_v2(conn_->usable(), sql.constData(), int(sql.size()), &st.s, nullptr);
+    int rc = sqlite3_prepare_v2(onSameFile(), sql.constData(), int(sql.size()), &st.s, nullptr);
     if (rc != SQLITE_OK)
         conn_->fail(rc, QString());
     sqlite3_bind_int64(st.s, 1, key);
@@ -415,6 +441,23 @@ void Recordset::readCurrent() {
     } else if (rc != SQLITE_DONE) {
         conn_->fail(rc, QString());
     }
+}
+
+// The keys name rows of the file the search ran on; in another file they are other rows.
+sqlite3* Recordset::onSameFile() {
+    sqlite3* db = conn_->usable();
+    if (conn_->generation_ == generation_)
+        return db;
+    const QString file = conn_->file();
+    Close();
+    throw Error(QStringLiteral("数据库文件已更换，请重新查询"), kFileReplaced, file);
+}
+
+long long Recordset::Execute(const QString& sql) {
+    if (!conn_)
+        throw Error(QStringLiteral("record set is closed"), SQLITE_MISUSE, QString());
+    onSameFile();
+    return conn_->Execute(sql);
 }
 
 QVariant Recordset::Fields(const QString& name) const {

@@ -29,6 +29,10 @@ private:
 
 class Recordset;
 
+// Codes of the failures that are this layer's own, not the engine's.
+constexpr int kSuspiciousLink = 1000; // a link planted where a log file of the database goes
+constexpr int kFileReplaced = 1001;   // a result's database file was replaced since the search
+
 class Connection {
 public:
     Connection() = default;
@@ -66,6 +70,7 @@ private:
     mutable bool stale_ = false;
     unsigned long long dev_ = 0;
     unsigned long long ino_ = 0;
+    unsigned generation_ = 0; // counts the times the handle found another file at the path
     std::vector<Recordset*> sets_;
 };
 
@@ -97,16 +102,21 @@ public:
     // The current row's value of a column, matched without regard to case; null off the
     // rows, for a missing column, and for a row deleted since the search.
     QVariant Fields(const QString& name) const;
+    // Runs a change statement for the rows of this result. Once the file has been replaced
+    // since the search, throws `kFileReplaced` and closes the result instead.
+    long long Execute(const QString& sql);
 
 private:
     void readCurrent();
     void moveTo(std::int64_t pos);
+    sqlite3* onSameFile();
 
     Connection* conn_ = nullptr;
     std::vector<std::int64_t> keys_;          // rowids, or indexes into rows_
     std::vector<std::vector<QVariant>> rows_; // only for queries that have no keys
     bool keyed_ = false;
     QString table_;
+    unsigned generation_ = 0;
     std::int64_t pos_ = 0; // 0 before the first row, size+1 after the last
     QStringList names_;
     std::vector<QVariant> values_;

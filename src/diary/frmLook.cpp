@@ -365,9 +365,9 @@ void frmLook::saveComm_Click() {
         return;
     long long changed = 0;
     if (!app::guarded(this, [&] {
-            changed = myrs.ocn().Execute(sql::updateEntry(txt_title->text(), txt_weather->text(),
-                                                          diary::plainText(txt_content),
-                                                          txt_writer->text(), B_id));
+            changed = myrs.rs().Execute(sql::updateEntry(txt_title->text(), txt_weather->text(),
+                                                         diary::plainText(txt_content),
+                                                         txt_writer->text(), B_id));
         }))
         return;
     const QString number = QString::number(B_id);
@@ -391,11 +391,10 @@ void frmLook::DelComm_Click() {
     if (!app::Dialogs::instance().ask(this, QStringLiteral("删除后无法恢复！！真的删除吗?"),
                                       app::kAppTitle))
         return;
-    const bool deleted = app::guarded(this, [&] {
-        if (myrs.ocn().State() == 0)
-            myrs.OpenData();
-        myrs.ocn().Execute(sql::deleteEntry(B_id));
-    });
+    // B_id names a row of the result's file only.
+    if (!resultOpen())
+        return;
+    const bool deleted = app::guarded(this, [&] { myrs.rs().Execute(sql::deleteEntry(B_id)); });
     if (!deleted)
         return;
     switch (RunEntryQuery()) {

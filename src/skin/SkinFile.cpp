@@ -274,13 +274,31 @@ QByteArray serializeSkin(const PropertyBag& bag) {
     return wrapVariant(bag.contents());
 }
 
+std::optional<QByteArray> readAtMost(QIODevice& in, qint64 cap) {
+    if (!in.isSequential() && in.size() - in.pos() > cap)
+        return std::nullopt;
+    QByteArray out;
+    char chunk[64 * 1024];
+    for (;;) {
+        const qint64 n = in.read(chunk, qMin<qint64>(sizeof chunk, cap + 1 - out.size()));
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return out;
+        out.append(chunk, qsizetype(n));
+        if (out.size() > cap) // the device grew, or claimed less than it holds
+            return std::nullopt;
+    }
+}
+
 PropertyBag ReadSkinFile(const QString& path) {
     if (path.isEmpty())
         return {};
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
-    return parseSkin(f.readAll());
+    const auto bytes = readAtMost(f, kMaxSkinBytes);
+    return bytes ? parseSkin(*bytes) : PropertyBag();
 }
 
 bool WriteSkinFile(const QString& path, const PropertyBag& bag, QString* error) {

@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+class QIODevice;
+
 namespace skin {
 
 enum class Kind : quint8 { Picture = 1, Integer = 2, Colour = 3 };
@@ -62,8 +64,14 @@ private:
 QByteArray wrapVariant(const QByteArray& bag);
 std::optional<QByteArray> unwrapVariant(const QByteArray& file);
 
-// Whole file -> bag; an empty bag when the file is missing, unreadable or malformed.
+// Whole file -> bag; an empty bag when the file is missing, unreadable, malformed or over
+// kMaxSkinBytes.
 PropertyBag ReadSkinFile(const QString& path);
+// Largest skin file read; a larger one is refused before any byte is read.
+inline constexpr qint64 kMaxSkinBytes = 32 * 1024 * 1024;
+// All of the device's bytes, or nullopt when they are more than `cap` or a read fails. Takes
+// memory only for bytes actually read, whatever size the device claims.
+std::optional<QByteArray> readAtMost(QIODevice& in, qint64 cap);
 PropertyBag parseSkin(const QByteArray& fileBytes);
 QByteArray serializeSkin(const PropertyBag& bag);
 bool WriteSkinFile(const QString& path, const PropertyBag& bag, QString* error = nullptr);
