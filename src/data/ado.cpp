@@ -1,5 +1,6 @@
 #include "data/ado.h"
 
+#include "data/Vault.h"
 #include "data/schema.h"
 
 #include <QFile>
@@ -16,6 +17,8 @@ Error::Error(const QString& message, int code, const QString& file)
     : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
 
 QString Error::userText() const {
+    if (const QString refused = vault::refusal(message_); !refused.isEmpty())
+        return refused;
     // The engine keeps its log files beside the database and cannot work without them.
     const QFileInfo info(file_);
     const bool folderShut =
@@ -95,10 +98,32 @@ QVariant columnValue(sqlite3_stmt* s, int i) {
         return sqlite3_column_double(s, i);
     case SQLITE_NULL:
         return QVariant();
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(s, i)),
+                          sqlite3_column_bytes(s, i));
     default: {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
         return QString::fromUtf8(p, sqlite3_column_bytes(s, i));
     }
+    }
+}
+
+// Sealed fields read as their texts, opened with the row's writer.
+void openSealed(sqlite3* db, const QStringList& names, std::vector<QVariant>& values) {
+    static const QStringList sealed = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
+                                       QStringLiteral("B_content")};
+    const qsizetype n = std::min<qsizetype>(names.size(), qsizetype(values.size()));
+    QString writer;
+    for (qsizetype i = 0; i < n; ++i)
+        if (names[i].compare(QStringLiteral("B_writer"), Qt::CaseInsensitive) == 0)
+            writer = values[std::size_t(i)].toString();
+    for (qsizetype i = 0; i < n; ++i) {
+        QVariant& v = values[std::size_t(i)];
+        if (v.typeId() != QMetaType::QByteArray)
+            continue;
+        for (const QString& column : sealed)
+            if (names[i].compare(column, Qt::CaseInsensitive) == 0)
+                v = vault::openField(db, v.toByteArray(), writer, column);
     }
 }
 
@@ -120,8 +145,34 @@ QString dataSource(const QString& connectionString) {
 
 } // namespace
 
+// The title search matches the opened titles, with the engine's own LIKE.
+QString openTitles(const QString& sql) {
+    static const QRegularExpression titleLike(
+        QStringLiteral("(?<![A-Za-z0-9_.\\x{80}-\\x{10FFFF}])B_title(\\s+(?:not\\s+)?like\\b)"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (!sql.contains(QStringLiteral("b_title"), Qt::CaseInsensitive))
+        return sql;
+    QString out;
+    out.reserve(sql.size() + 40);
+    qsizetype from = 0;
+    bool inLiteral = false;
+    for (qsizetype i = 0; i <= sql.size(); ++i) {
+        if (i < sql.size() && sql[i] != QLatin1Char('\''))
+            continue;
+        QString part = sql.mid(from, i - from);
+        if (!inLiteral)
+            part.replace(titleLike, QStringLiteral("dv_open(B_title,B_writer,'B_title')\\1"));
+        out += part;
+        if (i < sql.size())
+            out += QLatin1Char('\'');
+        from = i + 1;
+        inLiteral = !inLiteral; // a doubled quote toggles twice
+    }
+    return out;
+}
+
 QString translate(const QString& sql) {
-    return translateOnce(sql);
+    return openTitles(translateOnce(sql));
 }
 
 // ---- Connection ----
@@ -219,6 +270,7 @@ void Connection::openHandle() {
         // Deleted and replaced text is overwritten, not left in free space of the file.
         sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
         sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+        vault::attach(db_);
     } catch (...) {
         dropHandle();
         throw;
@@ -329,6 +381,7 @@ void Recordset::Open(const QString& sql, Connection& connection) {
             std::vector<QVariant> row;
             for (int i = 0; i < cols; ++i)
                 row.push_back(columnValue(st.s, i));
+            openSealed(db, names, row);
             keys.push_back(std::int64_t(rows.size()));
             rows.push_back(std::move(row));
         }
@@ -410,6 +463,7 @@ void Recordset::readCurrent() {
     if (rc == SQLITE_ROW) {
         for (int i = 0; i < cols; ++i)
             values_.push_back(columnValue(st.s, i));
+        openSealed(conn_->usable(), names_, values_);
     } else if (rc != SQLITE_DONE) {
         conn_->fail(rc, QString());
     }
@@ -424,7 +478,7 @@ QVariant Recordset::Fields(const QString& name) const {
 
 // ---- creation (the admin tool only) ----
 
-void createDatabase(const QString& path) {
+QByteArray createDatabase(const QString& path) {
     if (QFileInfo::exists(path))
         throw Error(QStringLiteral("file already exists"), SQLITE_CANTOPEN, path);
     sqlite3* db = nullptr;
@@ -443,7 +497,15 @@ void createDatabase(const QString& path) {
         sqlite3_close(db);
         throw Error(msg, rc, path);
     }
+    QByteArray recovery;
+    try {
+        recovery = vault::upgrade(db);
+    } catch (...) {
+        sqlite3_close(db);
+        throw;
+    }
     sqlite3_close(db);
+    return recovery;
 }
 
 } // namespace ado

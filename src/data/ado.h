@@ -49,6 +49,8 @@ public:
     long long Execute(const QString& sql);
 
     QString file() const { return path_; }
+    // The engine's handle, opened again when needed (see State()).
+    sqlite3* handle() { return usable(); }
     [[noreturn]] void fail(int rc, const QString& what) const;
 
 private:
@@ -117,7 +119,8 @@ private:
 // The SQL the engine runs for a statement as the application writes it.
 QString translate(const QString& sql);
 
-// Creates a new database file with the diary schema; refuses an existing file.
-void createDatabase(const QString& path);
+// Creates a new database file with the diary schema and its administrator key pair;
+// refuses an existing file. Returns the recovery key as text.
+QByteArray createDatabase(const QString& path);
 
 } // namespace ado
