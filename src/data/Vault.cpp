@@ -167,8 +167,10 @@ struct Keyring {
     std::unordered_set<Bytes> missing;
     Secret adminSecret;
     unsigned char adminPublic[crypto_box_PUBLICKEYBYTES] = {};
+    unsigned generation = 0; // changes whenever a key comes or goes
 
     void clear() {
+        ++generation;
         installation.clear();
         keys.clear();
         missing.clear();
@@ -188,10 +190,14 @@ Keyring& ring() {
     return r;
 }
 
-// What a connection knows of its file.
+// What a connection knows of its file, and the writer and column it opened last: a search
+// over one writer's entries folds the name and finds the key once.
 struct Context {
     sqlite3* db = nullptr;
     Bytes installation;
+    Bytes lastWriter, lastColumn, lastAd;
+    const unsigned char* lastKey = nullptr;
+    unsigned generation = ~0u;
 };
 
 std::optional<Bytes> escrowOf(sqlite3* db, const Bytes& foldedUser) {
@@ -261,18 +267,24 @@ std::string_view textOf(sqlite3_value* v) {
 }
 
 // Opens a sealed value into `out`.
-State openInto(const Context& c, const unsigned char* sealed, std::size_t size,
-               std::string_view writer, std::string_view column, Bytes& out) {
-    const Bytes w = fold(writer);
-    const unsigned char* key = keyFor(c, w);
+State openInto(Context& c, const unsigned char* sealed, std::size_t size, std::string_view writer,
+               std::string_view column, Bytes& out) {
+    if (c.generation != ring().generation || writer != c.lastWriter || column != c.lastColumn) {
+        const Bytes w = fold(writer);
+        c.lastKey = keyFor(c, w);
+        c.generation = ring().generation;
+        c.lastWriter.assign(writer);
+        c.lastColumn.assign(column);
+        c.lastAd = bound("field", column, w);
+    }
+    const unsigned char* key = c.lastKey;
     if (!key)
         return State::NoKey;
     if (size < 1 + kNonce + kTag)
         return State::Damaged;
     out.resize(size - 1 - kNonce - kTag);
     std::size_t n = 0;
-    if (!openSealed(key, sealed, size, bound("field", column, w),
-                    reinterpret_cast<unsigned char*>(out.data()), &n))
+    if (!openSealed(key, sealed, size, c.lastAd, reinterpret_cast<unsigned char*>(out.data()), &n))
         return State::Damaged;
     out.resize(n);
     return State::Opened;
@@ -281,7 +293,7 @@ State openInto(const Context& c, const unsigned char* sealed, std::size_t size,
 State openValue(sqlite3_context* ctx, sqlite3_value** argv, Bytes& out) {
     if (sqlite3_value_type(argv[0]) != SQLITE_BLOB)
         return State::Plain;
-    const auto* c = static_cast<const Context*>(sqlite3_user_data(ctx));
+    auto* c = static_cast<Context*>(sqlite3_user_data(ctx));
     return openInto(*c, static_cast<const unsigned char*>(sqlite3_value_blob(argv[0])),
                     std::size_t(sqlite3_value_bytes(argv[0])), textOf(argv[1]), textOf(argv[2]),
                     out);
@@ -294,7 +306,8 @@ void resultSecretText(sqlite3_context* ctx, Bytes& plain) {
 
 // dv_open(value, writer, column): the text, NULL when it cannot be opened.
 void fnOpen(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    Bytes plain;
+    thread_local Bytes plain; // kept between rows; wiped after each
+    plain.clear();
     switch (openValue(ctx, argv, plain)) {
     case State::Plain:
         sqlite3_result_value(ctx, argv[0]);
@@ -336,7 +349,7 @@ void sealInto(sqlite3_context* ctx, const Context& c, std::string_view plain,
 // dv_seal(value, writer, column[, old writer]): text sealed for the writer; a sealed value
 // moved to another writer opened and sealed again.
 void fnSeal(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    const auto* c = static_cast<const Context*>(sqlite3_user_data(ctx));
+    auto* c = static_cast<Context*>(sqlite3_user_data(ctx));
     const int type = sqlite3_value_type(argv[0]);
     if (type == SQLITE_TEXT) {
         sealInto(ctx, *c, textOf(argv[0]), textOf(argv[1]), textOf(argv[2]));
@@ -456,7 +469,9 @@ QString refusal(const QString& engineMessage) {
 
 void attach(sqlite3* db) {
     initSodium();
-    auto* c = new Context{db, installationOf(db)};
+    auto* c = new Context;
+    c->db = db;
+    c->installation = installationOf(db);
     const int flags = SQLITE_UTF8 | SQLITE_DIRECTONLY;
     // The first registration owns the context and frees it with the connection.
     sqlite3_create_function_v2(db, "dv_open", 3, flags, c, fnOpen, nullptr, nullptr,
@@ -481,6 +496,7 @@ void forget() {
 void keepUserKey(sqlite3* db, const QString& writer, Secret key) {
     Keyring& r = ring();
     r.bindTo(installationOf(db));
+    ++r.generation;
     const Bytes w = fold(writer);
     r.missing.erase(w);
     r.keys.insert_or_assign(w, std::move(key));
@@ -489,6 +505,7 @@ void keepUserKey(sqlite3* db, const QString& writer, Secret key) {
 void keepAdminKey(sqlite3* db, Secret secretKey) {
     Keyring& r = ring();
     r.bindTo(installationOf(db));
+    ++r.generation;
     crypto_scalarmult_base(r.adminPublic, secretKey.data());
     r.adminSecret = std::move(secretKey);
     r.missing.clear();
@@ -500,7 +517,9 @@ bool hasAdminKey() {
 
 QString openField(sqlite3* db, const QByteArray& sealed, const QString& writer,
                   const QString& column) {
-    const Context c{db, installationOf(db)};
+    Context c;
+    c.db = db;
+    c.installation = installationOf(db);
     Bytes plain;
     const QByteArray w = writer.toUtf8();
     const QByteArray col = column.toUtf8();
