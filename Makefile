@@ -14,9 +14,12 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The application folder: executable, skins, manual, and a database made only when absent.
+# The application folder: executable, skins, manual, and a database made only when absent,
+# its recovery key beside it; an older database is brought up to date.
 stage: build
-	@test -f $(BUILD)/app/data/data.mdb || $(BUILD)/app/dayvault-admin init $(BUILD)/app/data/data.mdb
+	@db=$(BUILD)/app/data/data.mdb; key=$(BUILD)/app/data/recovery.key; \
+	if [ -f $$db ]; then $(BUILD)/app/dayvault-admin upgrade $$db --recovery-key-file $$key >/dev/null; \
+	else $(BUILD)/app/dayvault-admin init $$db --recovery-key-file $$key; fi
 
 run: stage
 	cd $(BUILD)/app && ./dayvault

@@ -2,7 +2,8 @@
 # The diary benchmarks still run and print their figures (small sizes; no targets checked).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-for run in "build/bin/bench_diary_save 5 5" "build/bin/bench_diary_search 20000"; do
+for run in "build/bin/bench_diary_save 5 5" "build/bin/bench_diary_search 20000" \
+  "build/bin/bench_vault 365 3650"; do
   out=$($run 2>/dev/null)
   echo "$out"
   # Every line: figure, value, unit, target, ratio, reference.

@@ -1,6 +1,9 @@
 #include "accounts/Password.h"
 
+#include <QStringList>
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <sodium.h>
 #include <stdexcept>
 
@@ -19,12 +22,118 @@ void initSodium() {
 // Verified against when no user matched, so a missing name costs as much as a wrong password.
 const char* const kDummyHash = "$argon2id$v=19$m=65536,t=2,p=1$o7+PTcNWxhVkS4hFqyooRA$"
                                "2C64vwJ91jR8YxCd/e04RdC37NKjVTubInrANFoIMFg";
+unsigned long long costOps = crypto_pwhash_OPSLIMIT_INTERACTIVE;
+std::size_t costMem = crypto_pwhash_MEMLIMIT_INTERACTIVE;
 
-bool cheapHashes = false;
+constexpr std::size_t kSalt = crypto_pwhash_SALTBYTES;
+constexpr std::size_t kHalf = 32;
+
+struct Params {
+    unsigned long long ops = 0;
+    std::size_t mem = 0;
+    QByteArray salt, check;
+};
+
+QByteArray b64(const unsigned char* p, std::size_t n) {
+    return QByteArray(reinterpret_cast<const char*>(p), qsizetype(n))
+        .toBase64(QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals);
+}
+
+std::optional<Params> parse(const QString& stored) {
+    const QStringList f = stored.split(QLatin1Char('$'));
+    if (f.size() != 7 || f[1] != QLatin1String("argon2id") || f[4] != QLatin1String("dv1"))
+        return std::nullopt;
+    Params p;
+    for (const QString& kv : f[3].split(QLatin1Char(','))) {
+        bool ok = false;
+        const qulonglong v = kv.mid(2).toULongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+        if (kv.startsWith(QLatin1String("m=")))
+            p.mem = std::size_t(v) * 1024;
+        else if (kv.startsWith(QLatin1String("t=")))
+            p.ops = v;
+    }
+    p.salt = QByteArray::fromBase64(f[5].toLatin1());
+    p.check = QByteArray::fromBase64(f[6].toLatin1());
+    if (p.salt.size() != qsizetype(kSalt) || p.check.size() != qsizetype(kHalf) ||
+        p.ops < crypto_pwhash_OPSLIMIT_MIN || p.mem < crypto_pwhash_MEMLIMIT_MIN ||
+        p.mem > crypto_pwhash_MEMLIMIT_MAX)
+        return std::nullopt;
+    return p;
+}
+
+// One Argon2id run: 64 bytes.
+vault::Secret derive(const QString& password, const unsigned char* salt, unsigned long long ops,
+                     std::size_t mem) {
+    const QByteArray pw = password.toUtf8();
+    vault::Secret out(2 * kHalf);
+    if (crypto_pwhash(out.data(), out.size(), pw.constData(), std::size_t(pw.size()), salt, ops,
+                      mem, crypto_pwhash_ALG_ARGON2ID13) != 0)
+        throw std::runtime_error("out of memory while hashing a password");
+    return out;
+}
+
+void checkOf(const vault::Secret& derived, unsigned char* check) {
+    crypto_generichash(check, kHalf, derived.data(), kHalf, nullptr, 0);
+}
+
+vault::Secret wrapOf(const vault::Secret& derived) {
+    vault::Secret w(kHalf);
+    std::memcpy(w.data(), derived.data() + kHalf, kHalf);
+    return w;
+}
 } // namespace
 
+void setPasswordCost(unsigned long long ops, std::size_t memBytes) {
+    costOps = ops;
+    costMem = memBytes;
+}
+
 void setCheapHashesForTests(bool cheap) {
-    cheapHashes = cheap;
+    setPasswordCost(cheap ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                    cheap ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE);
+}
+
+void failHashingForTests(bool fail) {
+    failAll = fail;
+}
+
+bool isRecord(const QString& stored) {
+    return parse(stored).has_value();
+}
+
+std::pair<QString, vault::Secret> newRecord(const QString& password) {
+    initSodium();
+    unsigned char salt[kSalt];
+    randombytes_buf(salt, sizeof salt);
+    const vault::Secret d = derive(password, salt, costOps, costMem);
+    unsigned char check[kHalf];
+    checkOf(d, check);
+    const QString record =
+        QStringLiteral("$argon2id$v=19$m=%1,t=%2,p=1$dv1$%3$%4")
+            .arg(costMem / 1024)
+            .arg(costOps)
+            .arg(QString::fromLatin1(b64(salt, kSalt)), QString::fromLatin1(b64(check, kHalf)));
+    return {record, wrapOf(d)};
+}
+
+Unlocked unlock(const QString& password, const QString& stored, bool known) {
+    initSodium();
+    Unlocked out;
+    const auto p = known ? parse(stored) : std::nullopt;
+    if (!p) {
+        out.ok = verifyPassword(password, stored, known);
+        return out;
+    }
+    const vault::Secret d = derive(
+        password, reinterpret_cast<const unsigned char*>(p->salt.constData()), p->ops, p->mem);
+    unsigned char check[kHalf];
+    checkOf(d, check);
+    out.ok = sodium_memcmp(check, p->check.constData(), kHalf) == 0;
+    if (out.ok)
+        out.wrap = wrapOf(d);
+    return out;
 }
 
 QString normalise(const QString& text) {
@@ -42,10 +151,7 @@ QString hashPassword(const QString& password) {
     initSodium();
     const QByteArray pw = password.toUtf8();
     char out[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(
-            out, pw.constData(), std::size_t(pw.size()),
-            cheapHashes ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
-            cheapHashes ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+    if (crypto_pwhash_str(out, pw.constData(), std::size_t(pw.size()), costOps, costMem) != 0)
         throw std::runtime_error("out of memory while hashing a password");
     return QString::fromLatin1(out);
 }
@@ -56,6 +162,8 @@ bool isHash(const QString& stored) {
 
 bool verifyPassword(const QString& password, const QString& stored, bool known) {
     initSodium();
+    if (known && isRecord(stored))
+        return unlock(password, stored).ok;
     const QByteArray pw = password.toUtf8();
     if (!known || isHash(stored)) {
         const QByteArray h = known ? stored.toLatin1() : QByteArray(kDummyHash);
@@ -71,10 +179,6 @@ bool verifyPassword(const QString& password, const QString& stored, bool known) 
     const QByteArray st = stored.toUtf8();
     return st.size() == pw.size() &&
            sodium_memcmp(st.constData(), pw.constData(), std::size_t(pw.size())) == 0;
-}
-
-void failHashingForTests(bool fail) {
-    failAll = fail;
 }
 
 } // namespace accounts

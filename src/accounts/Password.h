@@ -1,6 +1,10 @@
 #pragma once
 // Names and passwords as the login window compares them, and how passwords are kept.
+#include "data/Vault.h"
+
 #include <QString>
+#include <cstddef>
+#include <utility>
 
 namespace accounts {
 
@@ -10,18 +14,34 @@ QString normalise(const QString& text);
 // Argon2id hash string of a normalised password (interactive limits).
 QString hashPassword(const QString& password);
 
-// Tests hash with the least cost the library allows; `cheap` false restores the real one.
-void setCheapHashesForTests(bool cheap);
-
 // True when `stored` is one of our hash strings rather than a password kept as text.
 bool isHash(const QString& stored);
+
+// Our record: "$argon2id$v=19$m=KIB,t=OPS,p=1$dv1$SALT$CHECK". One Argon2id run gives 64
+// bytes: a hash of the first half is CHECK, the second half wraps the user's data key.
+bool isRecord(const QString& stored);
+std::pair<QString, vault::Secret> newRecord(const QString& password);
+
+// The outcome of one password check; `wrap` is set for our records.
+struct Unlocked {
+    bool ok = false;
+    vault::Secret wrap;
+};
+// Checks a normalised password against a stored value (record, older hash string or plain
+// text) with one Argon2id run, also for a name that does not exist (`known` false).
+Unlocked unlock(const QString& password, const QString& stored, bool known = true);
+
+// The Argon2id cost of new records (tests and benchmarks lower it); the interactive
+// limits unless set.
+void setPasswordCost(unsigned long long ops, std::size_t memBytes);
+// Tests hash with the least cost the library allows; `cheap` false restores the real one.
+void setCheapHashesForTests(bool cheap);
+// Tests: every hash and check throws, as on a machine without the memory they need.
+void failHashingForTests(bool fail);
 
 // Checks a normalised password against a stored value: a hash, or (a database made
 // elsewhere) the plain text. Takes as long for a name that does not exist when called
 // with `stored` empty and `known` false.
 bool verifyPassword(const QString& password, const QString& stored, bool known = true);
-
-// Tests: every hash and check throws, as on a machine without the memory they need.
-void failHashingForTests(bool fail);
 
 } // namespace accounts

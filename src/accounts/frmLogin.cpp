@@ -1,8 +1,10 @@
 #include "accounts/frmLogin.h"
 
 #include "accounts/Password.h"
+#include "accounts/Session.h"
 #include "base/Module1.h"
 #include "base/Twips.h"
+#include "data/Vault.h"
 #include "data/myClass.h"
 #include "data/statements.h"
 #include "forms/DbGuard.h"
@@ -55,6 +57,7 @@ myClass& frmLogin::data() {
 void frmLogin::resetRun() {
     FailedLogins = 0;
     dataSlot().reset();
+    vault::forget();
 }
 
 frmLogin::frmLogin(QWidget* parent)
@@ -118,6 +121,8 @@ frmLogin::frmLogin(QWidget* parent)
 }
 
 void frmLogin::Form_Load() {
+    // Back at the login window ("重新登录"): the last user's keys go.
+    vault::forget();
     txtUserName->setFocus();
     selectUserName();
 }
@@ -177,23 +182,15 @@ void frmLogin::cmdOK_Click() {
         const bool found = !(d.rs().eof() && d.rs().bof());
         const QString stored =
             found ? d.rs().Fields(QStringLiteral("B_password")).toString() : QString();
-        ok = accounts::verifyPassword(password, stored, found);
+        const accounts::Unlocked check = accounts::unlock(password, stored, found);
+        ok = check.ok;
         if (!ok)
             return;
         storedName = d.rs().Fields(QStringLiteral("B_user")).toString();
         popedom = d.rs().Fields(QStringLiteral("popedom"));
-        if (!accounts::isHash(stored)) {
-            // A password kept as text by a database made elsewhere: keep its hash instead.
-            try {
-                // The row just read, by its stored name: normalised again, " bob" would be "bob".
-                d.ocn().Execute(
-                    sql::updatePassword(accounts::hashPassword(password), sql::quote(storedName)));
-                // Push the page that held the text out of the log and into the file.
-                d.ocn().Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-            } catch (const ado::Error&) {
-                // A read-only database still lets people in; the upgrade waits.
-            }
-        }
+        // The stored name: normalised again, " bob" would be "bob".
+        accounts::startSession(d.ocn(), storedName, password, stored, check,
+                               toPopedom(popedom) == 1);
     });
     if (!ran)
         return;
@@ -226,8 +223,7 @@ void frmLogin::RegComm_Click() {
         if (taken)
             return;
         try {
-            d.ocn().Execute(
-                sql::insertUser(name, accounts::hashPassword(accounts::normalise(typedPassword))));
+            accounts::addUser(d.ocn(), name, accounts::normalise(typedPassword));
             added = true;
         } catch (const ado::Error& e) {
             // Another running copy registered the same name a moment ago.
@@ -264,6 +260,7 @@ void frmLogin::modifyComm_Click() {
     }
     const QString name = accounts::normalise(txtUserName->text());
     enum { Failed, NoUser, WrongPassword, Known } outcome = Failed;
+    accounts::Unlocked check;
     app::guarded(this, [&] {
         myClass& d = data();
         openUserRow(d, name);
@@ -273,9 +270,8 @@ void frmLogin::modifyComm_Click() {
         }
         // Only someone who knows the current password may set a new one.
         const QString stored = d.rs().Fields(QStringLiteral("B_password")).toString();
-        outcome = accounts::verifyPassword(accounts::normalise(txtPassword->text()), stored)
-                      ? Known
-                      : WrongPassword;
+        check = accounts::unlock(accounts::normalise(txtPassword->text()), stored);
+        outcome = check.ok ? Known : WrongPassword;
     });
     if (outcome == Failed)
         return;
@@ -296,8 +292,9 @@ void frmLogin::modifyComm_Click() {
         myClass& d = data();
         if (d.ocn().State() == 0)
             d.OpenData();
-        d.ocn().Execute(
-            sql::updatePassword(accounts::hashPassword(accounts::normalise(answer)), name));
+        // The data key wrapped again by the new password; no entry is sealed again.
+        const auto key = accounts::dataKeyOf(d.ocn(), name, check);
+        accounts::setPassword(d.ocn(), name, accounts::normalise(answer), key ? &*key : nullptr);
         d.ocn().Close();
         d.releaseOcn();
     });

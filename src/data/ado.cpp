@@ -1,5 +1,6 @@
 #include "data/ado.h"
 
+#include "data/Vault.h"
 #include "data/schema.h"
 
 #include <QFile>
@@ -26,6 +27,8 @@ Error::Error(const QString& message, int code, const QString& file)
 QString Error::userText() const {
     if (code_ == kSuspiciousLink || code_ == kFileReplaced)
         return message_;
+    if (const QString refused = vault::refusal(message_); !refused.isEmpty())
+        return refused;
     // The engine keeps its log files beside the database and cannot work without them.
     const QFileInfo info(file_);
     const bool folderShut =
@@ -67,9 +70,11 @@ QString Error::userText() const {
     return QStringLiteral("%1（%2）").arg(what, message_);
 }
 
+namespace {
+
 // Statement texts as the application writes them, in the forms SQLite accepts; a NUL
 // inside a literal becomes char(0), since the statement text itself cannot carry one.
-QString translate(const QString& sql) {
+QString sqliteForms(const QString& sql) {
     static const QRegularExpression deleteStar(QStringLiteral("^\\s*delete\\s*\\*\\s*from\\b"),
                                                QRegularExpression::CaseInsensitiveOption);
     QString s = sql;
@@ -90,8 +95,6 @@ QString translate(const QString& sql) {
     return out;
 }
 
-namespace {
-
 struct Stmt {
     sqlite3_stmt* s = nullptr;
     ~Stmt() { sqlite3_finalize(s); }
@@ -105,10 +108,32 @@ QVariant columnValue(sqlite3_stmt* s, int i) {
         return sqlite3_column_double(s, i);
     case SQLITE_NULL:
         return QVariant();
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(s, i)),
+                          sqlite3_column_bytes(s, i));
     default: {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
         return QString::fromUtf8(p, sqlite3_column_bytes(s, i));
     }
+    }
+}
+
+// Sealed fields read as their texts, opened with the row's writer.
+void openSealed(sqlite3* db, const QStringList& names, std::vector<QVariant>& values) {
+    static const QStringList sealed = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
+                                       QStringLiteral("B_content")};
+    const qsizetype n = std::min<qsizetype>(names.size(), qsizetype(values.size()));
+    QString writer;
+    for (qsizetype i = 0; i < n; ++i)
+        if (names[i].compare(QStringLiteral("B_writer"), Qt::CaseInsensitive) == 0)
+            writer = values[std::size_t(i)].toString();
+    for (qsizetype i = 0; i < n; ++i) {
+        QVariant& v = values[std::size_t(i)];
+        if (v.typeId() != QMetaType::QByteArray)
+            continue;
+        for (const QString& column : sealed)
+            if (names[i].compare(column, Qt::CaseInsensitive) == 0)
+                v = vault::openField(db, v.toByteArray(), writer, column);
     }
 }
 
@@ -128,7 +153,37 @@ QString dataSource(const QString& connectionString) {
     return QString();
 }
 
+// The title search matches the opened titles, with the engine's own LIKE.
+QString openTitles(const QString& sql) {
+    static const QRegularExpression titleLike(
+        QStringLiteral("(?<![A-Za-z0-9_.\\x{80}-\\x{10FFFF}])B_title(\\s+(?:not\\s+)?like\\b)"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (!sql.contains(QStringLiteral("b_title"), Qt::CaseInsensitive))
+        return sql;
+    QString out;
+    out.reserve(sql.size() + 40);
+    qsizetype from = 0;
+    bool inLiteral = false;
+    for (qsizetype i = 0; i <= sql.size(); ++i) {
+        if (i < sql.size() && sql[i] != QLatin1Char('\''))
+            continue;
+        QString part = sql.mid(from, i - from);
+        if (!inLiteral)
+            part.replace(titleLike, QStringLiteral("dv_open(B_title,B_writer,'B_title')\\1"));
+        out += part;
+        if (i < sql.size())
+            out += QLatin1Char('\'');
+        from = i + 1;
+        inLiteral = !inLiteral; // a doubled quote toggles twice
+    }
+    return out;
+}
+
 } // namespace
+
+QString translate(const QString& sql) {
+    return openTitles(sqliteForms(sql));
+}
 
 // ---- Connection ----
 
@@ -246,6 +301,7 @@ void Connection::openHandle() {
         // Deleted and replaced text is overwritten, not left in free space of the file.
         sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
         sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+        vault::attach(db_);
     } catch (...) {
         dropHandle();
         throw;
@@ -356,6 +412,7 @@ void Recordset::Open(const QString& sql, Connection& connection) {
             std::vector<QVariant> row;
             for (int i = 0; i < cols; ++i)
                 row.push_back(columnValue(st.s, i));
+            openSealed(db, names, row);
             keys.push_back(std::int64_t(rows.size()));
             rows.push_back(std::move(row));
         }
@@ -438,6 +495,7 @@ void Recordset::readCurrent() {
     if (rc == SQLITE_ROW) {
         for (int i = 0; i < cols; ++i)
             values_.push_back(columnValue(st.s, i));
+        openSealed(conn_->usable(), names_, values_);
     } else if (rc != SQLITE_DONE) {
         conn_->fail(rc, QString());
     }
@@ -469,7 +527,7 @@ QVariant Recordset::Fields(const QString& name) const {
 
 // ---- creation (the admin tool only) ----
 
-void createDatabase(const QString& path) {
+QByteArray createDatabase(const QString& path) {
     if (QFileInfo::exists(path))
         throw Error(QStringLiteral("file already exists"), SQLITE_CANTOPEN, path);
     sqlite3* db = nullptr;
@@ -488,7 +546,15 @@ void createDatabase(const QString& path) {
         sqlite3_close(db);
         throw Error(msg, rc, path);
     }
+    QByteArray recovery;
+    try {
+        recovery = vault::upgrade(db);
+    } catch (...) {
+        sqlite3_close(db);
+        throw;
+    }
     sqlite3_close(db);
+    return recovery;
 }
 
 } // namespace ado

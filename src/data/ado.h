@@ -53,6 +53,8 @@ public:
     long long Execute(const QString& sql);
 
     QString file() const { return path_; }
+    // The engine's handle, opened again when needed (see State()).
+    sqlite3* handle() { return usable(); }
     [[noreturn]] void fail(int rc, const QString& what) const;
 
 private:
@@ -125,8 +127,9 @@ private:
 // The SQL the engine runs for a statement as the application writes it.
 QString translate(const QString& sql);
 
-// Creates a new database file with the diary schema; refuses an existing file.
-void createDatabase(const QString& path);
+// Creates a new database file with the diary schema and its administrator key pair;
+// refuses an existing file. Returns the recovery key as text.
+QByteArray createDatabase(const QString& path);
 
 // How long a connection waits for another program's lock (5 s); tests shorten it.
 void setBusyTimeout(int ms);

@@ -25,3 +25,5 @@ CREATE TABLE JR_content (
 CREATE INDEX JR_content_writer ON JR_content (B_writer);
 
 PRAGMA user_version = 1;
+-- The key tables and the administrator key pair (version 2) are added by the same upgrade
+-- that brings an older file up to date.
