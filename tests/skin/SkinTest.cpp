@@ -110,8 +110,8 @@ TEST_F(SkinFiles, EveryTruncationAndDamageReadsAsNothing) {
     const QByteArray good = serializeSkin(smallBag());
     ASSERT_EQ(parseSkin(good).count(), 3);
     // Wrapper: type 0, dimensions 2, length 4, lower bound 8. Bag: magic 12, version 16,
-    // count 18, then "XOFFSET" (length 20, first letter 22, kind 29) and "CLOSE" (picture
-    // length 40).
+    // count 18, then "XOFFSET" (length 20, first letter 22, where 0xc3 is not UTF-8, kind 29)
+    // and "CLOSE" (picture length 40).
     const std::pair<int, QByteArray> damage[] = {{4, "\xff\xff\xff\xff"},
                                                  {0, "\x08"},
                                                  {2, "\x02"},
@@ -124,7 +124,7 @@ TEST_F(SkinFiles, EveryTruncationAndDamageReadsAsNothing) {
                                                  {20, QByteArray(1, 0)},
                                                  {29, "\x09"},
                                                  {40, "\xf0\xff\xff\xff"},
-                                                 {22, "\xc3"}}; // the last: a key not UTF-8
+                                                 {22, "\xc3"}};
     for (const auto& [at, bytes] : damage) {
         QByteArray b = good;
         EXPECT_TRUE(parseSkin(b.replace(at, bytes.size(), bytes)).isEmpty()) << at;
