@@ -1,13 +1,16 @@
-// The diary in a broken environment: its database missing, empty, damaged, read-only, in a
-// folder without write access, locked by another process, or taken away under an open window.
-// Each time a clear message naming the file, nothing typed or stored lost, and work goes on
-// once the cause is gone.
+// The diary in a broken environment (its database missing, damaged, read-only, locked, its
+// folder shut) and beside a hostile neighbour (the file replaced under an open result, a link
+// planted where the log files go, a huge skin file): a clear message naming the file, nothing
+// typed or stored lost, and work goes on once the cause is gone.
 //
 // Root ignores file permissions, so when the suite is started as root it runs as nobody.
 #include "support/Apps.h"
 
+#include "data/ado.h"
 #include "data/myClass.h"
+#include "skin/SkinFile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -15,7 +18,8 @@
 #include <filesystem>
 #include <grp.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -39,37 +43,10 @@ void chmod(const QString& path, int mode) {
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0) << path.toStdString();
 }
 
-// Another process holding the write lock until release() is called.
-struct LockHolder {
-    pid_t pid = -1;
-    int ready[2] = {-1, -1}, go[2] = {-1, -1};
-    void hold(const QString& path) {
-        ASSERT_TRUE(pipe(ready) == 0 && pipe(go) == 0);
-        const QByteArray file = QFile::encodeName(path);
-        if ((pid = fork()) == 0) {
-            sqlite3* db = nullptr;
-            char byte = 0;
-            if (sqlite3_open(file.constData(), &db) != SQLITE_OK ||
-                sqlite3_exec(db,
-                             "PRAGMA journal_mode=WAL; begin exclusive; insert into "
-                             "JR_content(B_title) values('holder')",
-                             nullptr, nullptr, nullptr) != SQLITE_OK ||
-                write(ready[1], "x", 1) != 1 || read(go[0], &byte, 1) != 1)
-                _exit(1);
-            _exit(sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 3);
-        }
-        char byte = 0;
-        ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    }
-    void release() {
-        int status = 0;
-        ASSERT_EQ(::write(go[1], "x", 1), 1);
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        for (int fd : {ready[0], ready[1], go[0], go[1]})
-            close(fd);
-    }
-};
+int modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
 
 } // namespace
 
@@ -169,7 +146,19 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
     for (char& c : random)
         c = char(gen.bounded(256));
     const QString data = dir.filePath(u"data"_s);
-    LockHolder holder;
+    sqlite3* holder = nullptr; // a connection of its own, as another program would have
+    const auto hold = [&] {
+        sqlite3_open(QFile::encodeName(dbPath()).constData(), &holder);
+        ASSERT_EQ(sqlite3_exec(holder,
+                               "begin exclusive; insert into JR_content(B_title) "
+                               "values('holder')",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    };
+    const auto release = [&] {
+        EXPECT_EQ(sqlite3_exec(holder, "commit", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(holder);
+    };
     struct Fault {
         const char* name;
         std::function<void()> apply, remove;
@@ -189,7 +178,7 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
          true},
         {"folder not writable", [&] { chmod(data, 0500); }, [&] { chmod(data, 0700); },
          u"文件夹不可写"_s, false},
-        {"locked", [&] { holder.hold(dbPath()); }, [&] { holder.release(); }, u"占用"_s, true},
+        {"locked", hold, release, u"占用"_s, true},
     };
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.name);
@@ -249,24 +238,110 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
     EXPECT_EQ(stored(kText), 2);
 }
 
-// Taken away during an edit: "保存" and "查询" say so and keep the edit; put back from a copy,
-// it is another file, and the old result does not write into it.
-TEST_F(BrokenEnvironment, AFileTakenAwayUnderAnOpenResultIsNeitherRecreatedNorWrittenLater) {
-    frmLook* browse = openLook();
-    search(browse, 2);
-    click(browse->modifyComm);
-    retype(browse->txt_title, u"文件不在时的修改"_s);
-    ASSERT_TRUE(QFile::remove(dbPath()));
-    click(browse->saveComm);
-    expectDatabaseBox(u"文件不存在"_s);
-    click(browse->queryComm);
-    expectDatabaseBox(u"文件不存在"_s);
-    EXPECT_EQ(browse->txt_title->text(), u"文件不在时的修改"_s);
-    EXPECT_FALSE(QFile::exists(dbPath()));
+class Neighbour : public DiaryApp {};
 
-    putBack();
-    click(browse->saveComm);
-    EXPECT_EQ(takeTexts(), (QStringList{u"真的要修改吗?"_s, u"数据库文件已更换，请重新查询"_s}));
-    EXPECT_EQ(browse->txt_title->text(), u"文件不在时的修改"_s);
-    EXPECT_EQ(count(u"select count(*) from JR_content where B_title='文件不在时的修改'"_s), 0);
+// Whichever of ">", "保存" and "删除" comes first after another diary took the file's place
+// says so once; none of them touches the other diary, the typed text stays, and "查询" then
+// shows the new file. Before "保存" the file is taken away first: while it is gone it is
+// not made again, and the new file may get the old one's inode number.
+TEST_F(Neighbour, AResultStopsAtTheFileItWasFoundIn) {
+    const QString kReplaced = u"数据库文件已更换，请重新查询"_s;
+    const std::pair<const char*, QPushButton * frmLook::*> buttons[] = {
+        {">", &frmLook::commNext}, {"保存", &frmLook::saveComm}, {"删除", &frmLook::DelComm}};
+    for (const auto& [name, first] : buttons) {
+        SCOPED_TRACE(name);
+        QFile::remove(dbPath());
+        ado::createDatabase(dbPath());
+        addEntry(u"甲"_s, u"alice"_s, u"2024-3-1 8:00:00"_s, u"甲的内容"_s, 1);
+        addEntry(u"乙"_s, u"alice"_s, u"2024-3-2 8:00:00"_s, u"乙的内容"_s, 2);
+        frmLook* look = openLook();
+        search(look, 2);
+        ASSERT_EQ(found(look), 2);
+        click(look->modifyComm);
+        retype(look->txt_title, u"正在改"_s);
+
+        const QString other = dir.filePath(u"other.mdb"_s);
+        if (first == &frmLook::saveComm) {
+            ASSERT_TRUE(QFile::remove(dbPath()));
+            click(look->saveComm);
+            EXPECT_TRUE(takeTexts().join(u"|"_s).contains(u"文件不存在"_s));
+            EXPECT_FALSE(QFile::exists(dbPath()));
+            ado::createDatabase(dbPath());
+        } else {
+            ado::createDatabase(other);
+            ASSERT_EQ(::rename(QFile::encodeName(other).constData(),
+                               QFile::encodeName(dbPath()).constData()),
+                      0);
+        }
+        addEntry(u"鲍勃的"_s, u"bob"_s, u"2024-3-3 8:00:00"_s, u"别人的"_s, 1);
+        addEntry(u"alice 新"_s, u"alice"_s, u"2024-3-4 8:00:00"_s, u"新文件"_s, 2);
+        takeTexts();
+
+        click(look->*first);
+        EXPECT_EQ(takeTexts().count(kReplaced), 1);
+        for (const auto& then : buttons)
+            if (then.second != first && (look->*then.second)->isEnabled())
+                click(look->*then.second);
+        EXPECT_FALSE(takeTexts().contains(kReplaced));
+        EXPECT_EQ(look->txt_title->text(), u"正在改"_s);
+        EXPECT_EQ(column("B_title", 1), u"鲍勃的"_s);
+        EXPECT_EQ(column("B_title", 2), u"alice 新"_s);
+        search(look, 2);
+        EXPECT_EQ(found(look), 1);
+        EXPECT_EQ(look->txt_title->text(), u"alice 新"_s);
+        app::unload(look);
+        settle();
+    }
+}
+
+// A link where a log file goes: the database is not opened, the user is told which file,
+// and no file changes mode. A log file of ours more open than the database is narrowed.
+TEST_F(Neighbour, LogFilesAreNeverFollowedNorMoreOpenThanTheDatabase) {
+    const QString secret = dir.filePath(u"id_ed25519"_s);
+    writeFile(secret, "private");
+    chmod(secret, 0600);
+    chmod(dbPath(), 0660);
+    ado::Connection c;
+    c.ConnectionString = u"data source="_s + dbPath();
+    for (const QString& link : {dbPath() + u"-wal"_s, dbPath() + u"-shm"_s}) {
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(secret).constData(), QFile::encodeName(link).constData()),
+            0);
+        try {
+            c.Open();
+            ADD_FAILURE() << "opened beside a link";
+        } catch (const ado::Error& e) {
+            EXPECT_TRUE(e.userText().startsWith(u"数据库旁有可疑的链接文件……"_s));
+            EXPECT_TRUE(e.userText().contains(link)) << e.userText().toStdString();
+        }
+        EXPECT_EQ(modeOf(secret), 0600);
+        EXPECT_EQ(modeOf(dbPath()), 0660);
+        QFile::remove(link);
+    }
+    const QString wal = dbPath() + u"-wal"_s;
+    writeFile(wal, {});
+    chmod(wal, 0666);
+    c.Open(); // the log is removed again once the last connection closes
+    EXPECT_EQ(modeOf(wal) & 0666, 0660);
+}
+
+// Over the cap, a file is refused from its size alone: a sparse 3 GiB one costs no time
+// and no memory. Under it, a device that claims less than it holds is still cut off.
+TEST_F(Neighbour, ASkinFileOverTheCapIsRefusedUnread) {
+    const QString huge = dir.filePath(u"huge.jss"_s);
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(qint64(3) << 30));
+    }
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_TRUE(skin::ReadSkinFile(huge).isEmpty());
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024); // KiB
+    QByteArray bytes(100, 'x');
+    for (qint64 cap : {99, 100}) {
+        QBuffer in(&bytes);
+        in.open(QIODevice::ReadOnly);
+        EXPECT_EQ(skin::readAtMost(in, cap).has_value(), cap == 100);
+    }
 }
