@@ -202,11 +202,11 @@ TEST_F(HostileText, EveryDiaryBoxStoresAndShowsEveryTextExactly) {
         u"^(添加完成！|没有查找满足条件的数据！|真的要修改吗\\?|"
         "成功修改了记录号为\\d+的日记)$"_s);
     int errors = 0;
-    for (const fake::Box& b : dialogs->boxes)
-        if (b.title == u"错误"_s)
-            ++errors;
-        else
-            EXPECT_TRUE(expected.match(b.text).hasMatch()) << b.text.left(200).toStdString();
+    for (const fake::Box& b : dialogs->boxes) {
+        errors += b.title == u"错误"_s; // each one seen by searchFor
+        EXPECT_TRUE(b.title == u"错误"_s || expected.match(b.text).hasMatch())
+            << b.text.toStdString();
+    }
     EXPECT_EQ(errors, expectedErrors);
 }
 
@@ -242,14 +242,6 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
         EXPECT_TRUE(accounts::verifyPassword(accounts::normalise(text(i + 1)), hash));
         ASSERT_NE(logInWith(text(i), text(i + 1), true), nullptr);
         EXPECT_TRUE(Module1::UserName == name);
-
-        if (i % 3 == 0) { // a new password from the input box, then a login with it
-            dialogs->inputAnswers.push_back(text(i + 2));
-            useLogin(text(i), text(i + 1), &frmLogin::modifyComm);
-            EXPECT_TRUE(dialogs->last().text ==
-                        u"密码已经修改成功，请记住新密码：\n\r"_s + text(i + 2));
-            EXPECT_NE(logInWith(text(i), text(i + 2), true), nullptr);
-        }
     }
     EXPECT_GT(registered, int(n) / 2);
     EXPECT_EQ(frmLogin::FailedLogins, 0);

@@ -50,22 +50,20 @@ protected:
                 b.text == u"添加完成！"_s ? QByteArray::number(current) + ' ' : QByteArray("BOX ");
             [[maybe_unused]] const ssize_t k = write(fds[1], said.data(), size_t(said.size()));
         };
-        if (tag.isEmpty()) {
-            frmLook* l = openLook();
-            for (int i = 0; i < n; ++i) {
-                search(l, 2);
+        frmLook* searching = tag.isEmpty() ? openLook() : nullptr;
+        for (current = 1; current <= n; ++current) {
+            if (searching) {
+                search(searching, 2);
                 for (int step = 0; step < 20; ++step)
-                    l->commNext->click();
+                    searching->commNext->click();
+                continue;
             }
-        }
-        for (current = 1; current <= n && !tag.isEmpty(); ++current) {
             frmWrite* w = openWrite();
             w->B_Title_text->setText(u"%1-%2"_s.arg(tag).arg(current));
             w->B_Content_text->setPlainText(body(tag, current));
             w->saveComm->click();
-            for (app::FormId id : {app::FormId::Look, app::FormId::Write})
-                if (QWidget* open = app::loaded(id))
-                    app::unload(open);
+            if (QWidget* shown = look())
+                app::unload(shown);
             settle();
         }
         _exit(0);
