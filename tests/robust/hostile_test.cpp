@@ -87,8 +87,10 @@ protected:
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
     }
-    static void useLogin(const QString& name, const QString& password,
-                         QPushButton* frmLogin::*button) {
+    // Pastes both texts into the login window and presses `button`; after "确定", the
+    // writing window it opened, left again at once when `out`.
+    static frmWrite* useLogin(const QString& name, const QString& password,
+                              QPushButton* frmLogin::*button = &frmLogin::cmdOK, bool out = false) {
         auto* login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
         if (!login)
             app::show(login = qobject_cast<frmLogin*>(app::load(app::FormId::Login)));
@@ -96,10 +98,6 @@ protected:
         paste(login->txtPassword, password);
         click(login->*button);
         settle();
-    }
-    // Logs in; the writing window it opened, or nullptr.
-    static frmWrite* logInWith(const QString& name, const QString& password, bool out = false) {
-        useLogin(name, password, &frmLogin::cmdOK);
         auto* w = qobject_cast<frmWrite*>(app::loaded(app::FormId::Write));
         if (w && out) {
             click(w->reLoginComm);
@@ -240,7 +238,7 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
         const QString hash = value(u"select B_password"_s + where);
         EXPECT_TRUE(accounts::isHash(hash));
         EXPECT_TRUE(accounts::verifyPassword(accounts::normalise(text(i + 1)), hash));
-        ASSERT_NE(logInWith(text(i), text(i + 1), true), nullptr);
+        ASSERT_NE(useLogin(text(i), text(i + 1), &frmLogin::cmdOK, true), nullptr);
         EXPECT_TRUE(Module1::UserName == name);
     }
     EXPECT_GT(registered, int(n) / 2);
@@ -257,7 +255,7 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
             u"select B_password from JR_user where B_user='%1'"_s.arg(QLatin1String(user)));
     };
     const QString bobHash = password("bob");
-    ASSERT_NE(logInWith(u"' bob"_s, u"text-pw"_s), nullptr);
+    ASSERT_NE(useLogin(u"' bob"_s, u"text-pw"_s), nullptr);
     EXPECT_EQ(Module1::UserName, u" bob"_s);
     EXPECT_EQ(password("bob"), bobHash);
     EXPECT_TRUE(accounts::isHash(password(" bob")));
