@@ -48,6 +48,21 @@ int modeOf(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
+// The text of entry n, long enough that a torn one is seen.
+QString body(const QString& tag, int n) {
+    return u"%1 第%2篇 'quote' 😀\n"_s.arg(tag).arg(n).repeated(40);
+}
+
+// What a child wrote to its pipe until it ended.
+QByteArray drain(int fd) {
+    QByteArray out;
+    char buf[4096];
+    for (ssize_t k; (k = read(fd, buf, sizeof buf)) > 0;)
+        out.append(buf, k);
+    close(fd);
+    return out;
+}
+
 } // namespace
 
 class BrokenEnvironment : public DiaryApp {
@@ -63,7 +78,6 @@ protected:
         good = fileBytes();
     }
     void TearDown() override {
-        chmod(dir.path(), 0700);
         chmod(dir.filePath(u"data"_s), 0700);
         DiaryApp::TearDown();
     }
@@ -112,11 +126,9 @@ protected:
         return write;
     }
     static void closeAll() {
-        for (app::FormId id : {app::FormId::Login, app::FormId::Write, app::FormId::Look})
-            while (QWidget* w = app::loaded(id)) {
-                app::unload(w);
-                settle();
-            }
+        for (QWidget* w : QApplication::topLevelWidgets())
+            w->close();
+        settle();
         frmLogin::resetRun();
     }
 
@@ -198,13 +210,6 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
         }
         closeAll();
     }
-
-    // An application folder without write access is no obstacle.
-    chmod(dir.path(), 0500);
-    tryLogin();
-    expectNoBox();
-    EXPECT_EQ(tryWrite(nullptr), nullptr);
-    EXPECT_EQ(takeTexts(), QStringList{u"添加完成！"_s});
 }
 
 class Neighbour : public DiaryApp {};
@@ -301,26 +306,6 @@ TEST_F(Neighbour, ASkinFileOverTheCapIsRefusedUnread) {
     EXPECT_FALSE(skin::readAtMost(in, 99).has_value());
 }
 
-namespace {
-// The text of entry n, so a reader can tell a whole entry from a torn one.
-QString body(const QString& tag, int n) {
-    QString b;
-    for (int line = 0; line < 40; ++line)
-        b += u"%1 第%2篇 第%3行 'quote' 😀\n"_s.arg(tag).arg(n).arg(line);
-    return b;
-}
-
-// What a child wrote to its pipe until it ended.
-QByteArray drain(int fd) {
-    QByteArray out;
-    char buf[4096];
-    for (ssize_t k; (k = read(fd, buf, sizeof buf)) > 0;)
-        out.append(buf, k);
-    close(fd);
-    return out;
-}
-} // namespace
-
 // Copies of the diary in child processes, against one database.
 class Processes : public DiaryApp {
 protected:
@@ -388,9 +373,8 @@ TEST_F(Processes, KilledWhileSavingLosesNoAcknowledgedEntry) {
             expectWhole(tag, n.toInt());
         acked += int(acks.size());
         // An entry saved but not yet acknowledged may be there; none is torn.
-        const int stored =
-            count(u"select count(*) from JR_content where B_title like '%1-%'"_s.arg(tag));
-        EXPECT_LE(stored - int(acks.size()), 1);
+        EXPECT_LE(count(u"select count(*) from JR_content where B_title like '%1-%'"_s.arg(tag)),
+                  acks.size() + 1);
         ASSERT_EQ(scalar(u"pragma integrity_check"_s).toString(), u"ok"_s) << "run " << run;
     }
     EXPECT_GT(acked, 2 * runs);

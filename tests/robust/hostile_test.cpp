@@ -29,23 +29,23 @@ std::vector<Hostile> corpus() {
     // Many lines, over every limit of a box or a search.
     for (int i = 0; large.size() < (1 << 17); ++i)
         large += u"第%1行：今天天气不错，it's 100% fine_ok \\o/ 😀\n"_s.arg(i);
-    return {{"quote", u"'"_s},
-            {"quotes", u"'a''b'''"_s},
-            {"injection", u"x'); delete from JR_user; -- ' or '1'='1 /* */ \" ` ? NULL"_s},
-            {"pattern", u"100%_off%' C:\\new\\'"_s},
-            {"nul", QString(nul)},
-            {"nuls", u"a"_s + nul + u"b'"_s + nul},
-            {"controls", u"\u0001\u0007\u0008\u000b\u000c\u001b\u001f\u007f ctl"_s},
-            {"breaks", u"a\nb\rc\r\nd\u2028e\u2029f\n\n"_s},
-            {"blanks", u"\t  tab and blanks  \t"_s},
-            {"unicode", u"😀👨\u200d👩\u200d👧 𠀀 \u202eevil\u202c e\u0301 zero\u200bwidth\ufeff"_s},
-            {"surrogates", QString(QChar(0xD800)) + u"lone"_s + QChar(0xDC00)},
-            {"chinese", u"今天'很'好"_s},
-            // Normalised to " alice", a name of its own; normalised once more at login it
-            // would be "alice", whose diary its owner would then read, change and delete.
-            {"apostrophe and blank", u"' alice"_s},
-            {"long line", longLine.left(40000)},
-            {"large", large}};
+    return {
+        {"quote", u"'"_s},
+        {"quotes", u"'a''b'''"_s},
+        {"injection", u"x'); delete from JR_user; -- ' or '1'='1 /* */ \" ` ? NULL"_s},
+        {"pattern", u"100%_off%' C:\\new\\'"_s},
+        {"nul", QString(nul)},
+        {"nuls", u"a"_s + nul + u"b'"_s + nul},
+        {"controls and blanks", u"  \t\u0001\u0007\u0008\u000b\u000c\u001b\u001f\u007f ctl\t  "_s},
+        {"breaks", u"a\nb\rc\r\nd\u2028e\u2029f\n\n"_s},
+        {"unicode", u"😀👨\u200d👩\u200d👧 𠀀 \u202eevil\u202c e\u0301 zero\u200bwidth\ufeff"_s},
+        {"surrogates", QString(QChar(0xD800)) + u"lone"_s + QChar(0xDC00)},
+        {"chinese", u"今天'很'好"_s},
+        // Normalised to " alice", a name of its own; normalised once more at login it
+        // would be "alice", whose diary its owner would then read, change and delete.
+        {"apostrophe and blank", u"' alice"_s},
+        {"long line", longLine.left(40000)},
+        {"large", large}};
 }
 
 // UTF-8 holds no lone surrogate; a multi-line box keeps CR, CR LF and U+2029 as line breaks.
