@@ -10,7 +10,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QThread>
 #include <csignal>
 #include <cstdlib>
@@ -97,9 +96,6 @@ protected:
                     box.text.contains(QDir::toNativeSeparators(dbPath())))
             << box.text.toStdString();
     }
-    void expectNoBox() {
-        EXPECT_TRUE(dialogs->boxes.empty()) << takeTexts().join(u"|"_s).toStdString();
-    }
 
     static void closeAll() {
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -153,7 +149,7 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
         click(login->cmdOK);
         settle();
         if (f.reads) {
-            expectNoBox();
+            EXPECT_EQ(takeTexts(), QStringList());
             closeAll();
         } else {
             expectDatabaseBox(f.cause);
@@ -187,7 +183,7 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
         click(write->saveComm);
         EXPECT_EQ(takeTexts(), QStringList{u"添加完成！"_s});
         search(browse, 2);
-        expectNoBox();
+        EXPECT_EQ(takeTexts(), QStringList());
         EXPECT_EQ(found(browse), 41);
         if (!f.reads) {
             click(login->cmdOK);
@@ -316,8 +312,7 @@ protected:
         for (current = 1; current <= n; ++current) {
             if (searching) {
                 search(searching, 2);
-                for (int step = 0; step < 20; ++step)
-                    searching->commNext->click();
+                searching->MovelastComm->click();
                 continue;
             }
             frmWrite* w = openWrite();
@@ -339,16 +334,14 @@ protected:
 };
 
 TEST_F(Processes, KilledWhileSavingLosesNoAcknowledgedEntry) {
-    QRandomGenerator rng(20261206);
     int acked = 0;
-    const int runs = 25;
-    for (int run = 0; run < runs; ++run) {
+    for (int run = 0; run < 25; ++run) {
         const QString tag = u"k%1"_s.arg(run);
         pid_t pid = 0;
         const int fd = start(tag, 100000, pid);
         char first = 0;
         ASSERT_EQ(read(fd, &first, 1), 1); // the kill lands among the saves, not before them
-        QThread::msleep(rng.bounded(40));
+        QThread::msleep(run % 5 * 9);      // at different points of a save
         ::kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         const QByteArray out = first + drain(fd);
@@ -362,7 +355,7 @@ TEST_F(Processes, KilledWhileSavingLosesNoAcknowledgedEntry) {
                   acks.size() + 1);
         ASSERT_EQ(scalar(u"pragma integrity_check"_s).toString(), u"ok"_s) << "run " << run;
     }
-    EXPECT_GT(acked, 2 * runs);
+    EXPECT_GT(acked, 50);
 }
 
 TEST_F(Processes, TwoCopiesSaveWhileAThirdSearches) {
