@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
 char home[] = "/tmp/dayvault-env-XXXXXX";
 
 const bool asOrdinaryUser = [] {
@@ -61,7 +60,6 @@ QByteArray drain(int fd) {
     close(fd);
     return out;
 }
-
 } // namespace
 
 class BrokenEnvironment : public DiaryApp {

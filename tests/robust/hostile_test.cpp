@@ -56,7 +56,6 @@ QString asParagraphs(QString t) {
     t.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n').replace(QChar::ParagraphSeparator, u'\n');
     return t;
 }
-
 } // namespace
 
 class HostileText : public DiaryApp {
@@ -233,14 +232,13 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
     // the row of "bob".
     addUser(u"bob"_s, u"bob-pw"_s);
     exec(u"insert into JR_user(B_user,B_password) values(' bob','text-pw')"_s);
-    const auto password = [&](const char* user) {
-        return value(
-            u"select B_password from JR_user where B_user='%1'"_s.arg(QLatin1String(user)));
+    const auto password = [&](const QString& user) {
+        return value(u"select B_password from JR_user where B_user='"_s + user + u"'"_s);
     };
-    const QString bobHash = password("bob");
+    const QString bobHash = password(u"bob"_s);
     ASSERT_NE(useLogin(u"' bob"_s, u"text-pw"_s), nullptr);
     EXPECT_EQ(Module1::UserName, u" bob"_s);
-    EXPECT_EQ(password("bob"), bobHash);
-    EXPECT_TRUE(accounts::isHash(password(" bob")));
+    EXPECT_EQ(password(u"bob"_s), bobHash);
+    EXPECT_TRUE(accounts::isHash(password(u" bob"_s)));
     EXPECT_EQ(everything(), untouched);
 }
