@@ -175,7 +175,8 @@ void frmLook::Form_Unload() {
 void frmLook::ShowCurrentEntry() {
     ado::Recordset& rs = myrs.rs();
     txt_title->setText(rs.Fields(QStringLiteral("B_title")).toString());
-    txt_writer->setText(rs.Fields(QStringLiteral("B_writer")).toString());
+    shownWriter = rs.Fields(QStringLiteral("B_writer")).toString();
+    txt_writer->setText(shownWriter);
     txt_weather->setText(rs.Fields(QStringLiteral("B_weather")).toString());
     txt_time->setText(rs.Fields(QStringLiteral("B_time")).toString());
     txt_content->setPlainText(rs.Fields(QStringLiteral("B_content")).toString());
@@ -366,8 +367,8 @@ void frmLook::saveComm_Click() {
     long long changed = 0;
     if (!app::guarded(this, [&] {
             changed = myrs.rs().Execute(sql::updateEntry(txt_title->text(), txt_weather->text(),
-                                                         diary::plainText(txt_content),
-                                                         txt_writer->text(), B_id));
+                                                         diary::plainText(txt_content), shownWriter,
+                                                         B_id));
         }))
         return;
     const QString number = QString::number(B_id);

@@ -46,6 +46,9 @@ public:
 
     myClass myrs;
     qint32 B_id = 0; // ID of the entry in the boxes; 0 until one is shown
+    // The writer of the entry shown, as stored: the read-only box can be written behind the
+    // user's back (assistive tools), and a save must not hand the entry to someone else.
+    QString shownWriter;
 
     enum class QueryResult { Stopped, Rows, NoRow, Failed };
     // The search of the frame's selected kind and texts; shows the first entry found.

@@ -114,7 +114,7 @@ TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
     } cases[] = {{"lighthouse", 1}, {"'NOTES'", 1}, {"100%", 1}, {"L_ght", 1},
                  {"%notes", 1},     {"100x", 0},    {"塔", 0}};
     for (const auto& c : cases) {
-        search(look, 3, u(c.pattern));
+        search(look, 3, QString::fromUtf8(c.pattern));
         EXPECT_EQ(found(look), c.found) << c.pattern;
     }
     look = showAll(id);
@@ -153,7 +153,7 @@ TEST_F(Privacy, ACiphertextMovedToAnotherRowOrColumnFailsToOpen) {
     for (const auto& [name, id, box] :
          {std::tuple{"alice", a, "B_content"}, {"bob", b, "B_title"}}) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(logInAs(u(name), u(name) + u"-pw"_s));
+        ASSERT_TRUE(logInAs(QString::fromUtf8(name), QString::fromUtf8(name) + u"-pw"_s));
         frmLook* look = showAll(id);
         const QString shown = QString::fromLatin1(box) == u"B_title"_s
                                   ? look->txt_title->text()

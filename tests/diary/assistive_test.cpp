@@ -55,4 +55,13 @@ TEST_F(Assistive, NewEntryIsWrittenByTheLoggedInUserWhateverTheWriterBoxHolds) {
     type(w->B_Content_text, u"mine"_s);
     click(w->saveComm);
     EXPECT_EQ(column("B_writer", count(u"select max(ID) from JR_content"_s)), Module1::UserName);
+
+    // An edit saved from the browsing window keeps the entry's writer too.
+    frmLook* look = openLook();
+    search(look, 2);
+    click(look->modifyComm);
+    reader(look->txt_writer)->setText(QAccessible::Value, u"mallory"_s);
+    ASSERT_EQ(look->txt_writer->text(), u"mallory"_s);
+    click(look->saveComm);
+    EXPECT_EQ(column("B_writer", look->B_id), Module1::UserName);
 }
