@@ -60,7 +60,8 @@ TEST_F(Assistive, NewEntryIsWrittenByTheLoggedInUserWhateverTheWriterBoxHolds) {
     frmLook* look = openLook();
     search(look, 2);
     click(look->modifyComm);
-    reader(look->txt_writer)->setText(QAccessible::Value, u"mallory"_s);
+    QAccessible::queryAccessibleInterface(look->txt_writer)
+        ->setText(QAccessible::Value, u"mallory"_s);
     ASSERT_EQ(look->txt_writer->text(), u"mallory"_s);
     click(look->saveComm);
     EXPECT_EQ(column("B_writer", look->B_id), Module1::UserName);

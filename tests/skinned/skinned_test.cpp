@@ -36,8 +36,9 @@ TEST_F(SkinnedApp, AChosenSkinHoldsForTheRunAnOpenBrowserKeepsItsOwnAndBadChoice
         click(write->hfComm);
         EXPECT_EQ(skinOf(write), u"16"_s);
         EXPECT_TRUE(Module1::SkinPath.isEmpty());
-        if (!bad.isEmpty())
+        if (!bad.isEmpty()) {
             EXPECT_TRUE(dialogs->last().text.contains(QDir::toNativeSeparators(bad)));
+        }
     }
     dialogs->fileAnswers.push_back(otherSkin);
     click(write->hfComm);

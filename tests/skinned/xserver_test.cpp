@@ -97,14 +97,24 @@ protected:
         skin::PropertyBag bag = testskin::completeBag();
         for (const capskin::Piece& p : capskin::pieces())
             bag.writePicture(QLatin1String(p.key), testskin::png(p.size, p.colour));
+        using namespace capskin;
+        for (const auto& [key, value] : {std::pair{"XOFFSET", kXOffset},
+                                         {"XOFFSET2", kXOffset2},
+                                         {"YOFFSET", kYOffset},
+                                         {"FROMRIGHT", kFromRight},
+                                         {"FROMTOP", kFromTop},
+                                         {"ICONSPACE", kIconSpace}})
+            bag.writeInteger(QLatin1String(key), value);
         for (const char* key : {"LEFTTOP", "LEFTMID", "RIGHTTOP", "RIGHTMID"})
             bag.writePicture(QLatin1String(key), testskin::png({6, 12}, {0x20, 0x40, 0xC0}));
         for (const char* key : {"LEFTBOT", "RIGHTBOT", "BOTTOM"})
             bag.writePicture(QLatin1String(key), testskin::png({12, 6}, {0x20, 0x40, 0xC0}));
         testskin::write(dir.filePath(u"16.jss"_s), bag);
         qApp->installEventFilter(this);
+#ifndef DV_UNDER_WM
         // The pointer out of the way: a window moved over it would get crossing events.
         QCursor::setPos(0, 0);
+#endif
 
         Module1::UserName = u"alice"_s;
         form = qobject_cast<frmWrite*>(app::load(app::FormId::Write));
