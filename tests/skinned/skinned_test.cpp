@@ -1,5 +1,5 @@
 // The writing and browsing windows wearing the skin: the frame over the controls, skin choice,
-// outline, minimum size, maximised state and the growing text boxes.
+// outline, minimum size and the growing text boxes; maximising is left to the X-server tests.
 #include "support/Apps.h"
 
 #include "base/Twips.h"
@@ -110,31 +110,7 @@ TEST_F(SkinnedApp, TheOutlineCutsTheTopCornersOfTheNormalWindowAtAnyDpi) {
         EXPECT_EQ(SkinnedForm::windowOutline(600 * tw, 400 * tw, tw, tw), expected) << tw;
     frmWrite* form = openWrite();
     form->resize(600, 400);
-    const QRegion shape = form->mask();
-    EXPECT_EQ(shape.boundingRect(), QRect(0, 0, 600, 400));
-    for (QPoint out : {QPoint(2, 0), QPoint(0, 2), QPoint(597, 0), QPoint(599, 2)})
-        EXPECT_FALSE(shape.contains(out)) << out.x() << "," << out.y();
-    for (QPoint in : {QPoint(3, 0), QPoint(0, 3), QPoint(596, 0), QPoint(599, 3), QPoint(599, 399)})
-        EXPECT_TRUE(shape.contains(in)) << in.x() << "," << in.y();
-}
-
-TEST_F(SkinnedApp, MaximisingHidesTheBordersAndTheOutlineRestoringBringsThemBack) {
-    eachAlone([](SkinnedForm* form) {
-        form->setGeometry(100, 80, 640, 480);
-        JSCAPTION* bar = form->JSCAPTION1;
-        for (bool maximised : {true, false}) {
-            // A real pointer passes over the button before it presses there.
-            const QPoint at = bar->buttonRect(JSCAPTION::MaxButton).center();
-            QTest::mouseMove(bar, QPoint(at.x(), bar->height() - 1));
-            QTest::mouseMove(bar, at);
-            QTest::mouseClick(bar, Qt::LeftButton, {}, at);
-            EXPECT_EQ(form->geometry(),
-                      maximised ? QRect(0, 0, 1920, 1040) : QRect(100, 80, 640, 480));
-            EXPECT_EQ(form->mask().isEmpty(), maximised);
-            for (JSBORDER* b : {form->JSBORDER1, form->JSBORDER2, form->JSBORDER3})
-                EXPECT_EQ(b->isVisible(), !maximised);
-        }
-    });
+    EXPECT_EQ(form->mask(), QRegion(expected));
 }
 
 TEST_F(SkinnedApp, OnlyTheTextBoxesGrowWithTheWindow) {
