@@ -1,10 +1,10 @@
-// The promises of sealed entries, tried from the attacker's side: the raw file, another
-// writer, a hand-set permission, moved ciphertexts, a wrong password; and the way back
-// through the recovery key and the upgrade of a plain database.
+// The keyset cursor over a real file; and the promises of sealed entries tried from the
+// attacker's side (the raw file, another writer, a hand-set permission, moved ciphertexts, a
+// wrong password) and the way back through the administrator's tool.
 #include "accounts/Password.h"
-#include "accounts/frmLogin.h"
-#include "base/Module1.h"
 #include "data/Vault.h"
+#include "data/myClass.h"
+#include "data/statements.h"
 #include "forms/FormUtil.h"
 #include "support/Apps.h"
 
@@ -13,43 +13,85 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <sodium.h>
+#include <sqlite3.h>
 #include <tuple>
 
-class Privacy : public DiaryApp {
+class RecordsetTest : public TempApp {
 protected:
     void SetUp() override {
-        DiaryApp::SetUp();
-        Module1::reset();
-        key = dir.filePath(u"recovery.key"_s);
+        TempApp::SetUp();
+        for (int i = 1; i <= 3; ++i)
+            exec(u"insert into JR_content(B_title,B_writer) values('t%1','ann')"_s.arg(i));
+        d.OpenData();
+        d.rs().Open(sql::allEntries(), d.ocn());
     }
+    myClass d;
+};
 
+// The keys are taken at the search and each row read when reached, with no read lock held in
+// between: another copy writes and checkpoints while a result is shown.
+TEST_F(RecordsetTest, MovesOffBothEndsReadingEachRowWhenReached) {
+    exec(u"update JR_content set B_title='changed' where ID=2; delete from JR_content where ID=3;"
+         "insert into JR_content(B_title,B_writer) values('t4','ann')"_s);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath().toUtf8().constData(), &other), SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_wal_checkpoint_v2(other, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(other);
+    ado::Recordset& rs = d.rs();
+    EXPECT_EQ(rs.RecordCount(), 3);
+    EXPECT_EQ(rs.Fields(u"b_TITLE"_s).toString(), u"t1"_s); // any case, as ADO
+    using R = ado::Recordset;
+    void (R::*const moves[])() = {&R::MoveNext,     &R::MoveNext,  &R::MoveNext,     &R::MoveNext,
+                                  &R::MovePrevious, &R::MoveFirst, &R::MovePrevious, &R::MoveLast};
+    const int after[] = {2, 3, ado::adPosEOF, ado::adPosEOF, 3, 1, ado::adPosBOF, 3};
+    const QString titles[] = {{}, u"t1"_s, u"changed"_s, {}}; // the third deleted since
+    for (int i = 0; i < 8; ++i) {
+        (rs.*moves[i])();
+        const int pos = after[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(rs.AbsolutePosition(), pos);
+        EXPECT_EQ(rs.eof(), pos == ado::adPosEOF);
+        EXPECT_EQ(rs.bof(), pos == ado::adPosBOF);
+        EXPECT_EQ(rs.Fields(u"B_title"_s).toString(), pos > 0 ? titles[pos] : QString());
+    }
+    d.ocn().Close(); // and its record set with it
+    EXPECT_EQ(rs.State(), 0);
+    d.releaseOcn();
+    d.OpenData();
+    rs.Open(sql::entriesOf(u"nobody"_s), d.ocn());
+    rs.MoveFirst();
+    rs.MoveLast();
+    EXPECT_TRUE(rs.eof() && rs.bof());
+    EXPECT_EQ(rs.RecordCount(), 0);
+}
+
+class Privacy : public LoginApp {
+protected:
     // Leaves the diary windows for a fresh login window, as "重新登录" does.
-    static frmLogin* loginWindow() {
+    void backToLogin() {
         for (app::FormId id : {app::FormId::Look, app::FormId::Write})
             if (QWidget* w = app::loaded(id))
                 app::unload(w);
         settle();
-        auto* login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
-        if (!login) {
-            login = qobject_cast<frmLogin*>(app::load(app::FormId::Login));
-            app::show(login);
-        }
-        return login;
+        if (!loginOpen())
+            open();
     }
-    static void press(const QString& name, const QString& pw, QPushButton* frmLogin::*button) {
-        frmLogin* login = loginWindow();
-        login->txtUserName->setText(name);
-        login->txtPassword->setText(pw);
-        click(login->*button);
+    void use(const char* button, const QString& name, const QString& pw) {
+        backToLogin();
+        fill("txtUserName", name);
+        fill("txtPassword", pw);
+        press(button);
         settle();
     }
-    static bool logInAs(const QString& name, const QString& pw) {
-        press(name, pw, &frmLogin::cmdOK);
-        return app::loaded(app::FormId::Write) != nullptr;
+    bool logInAs(const QString& name, const QString& pw) {
+        use("cmdOK", name, pw);
+        return writeOpen();
     }
     // Registers, logs in and saves one entry; returns its ID.
     int writeAs(const QString& name, const QString& title, const QString& content) {
-        press(name, name + u"-pw"_s, &frmLogin::RegComm);
+        use("RegComm", name, name + u"-pw"_s);
         EXPECT_TRUE(logInAs(name, name + u"-pw"_s));
         auto* w = qobject_cast<frmWrite*>(app::loaded(app::FormId::Write));
         w->B_Title_text->setText(title);
@@ -61,45 +103,39 @@ protected:
     }
     // The browser after a search of all entries, on the entry `id`.
     frmLook* showAll(int id) {
-        auto* look = qobject_cast<frmLook*>(app::loaded(app::FormId::Look));
         if (auto* w = qobject_cast<frmWrite*>(app::loaded(app::FormId::Write))) {
-            click(w->findNoteComm); // "浏览日记"
+            click(w->findNoteComm);
             settle();
-            look = qobject_cast<frmLook*>(app::loaded(app::FormId::Look));
         }
-        search(look, 2);
-        for (int i = found(look); i > 1 && look->B_id != id; --i)
-            click(look->commNext);
-        EXPECT_EQ(look->B_id, id);
-        return look;
+        frmLook* l = look();
+        search(l, 2);
+        for (int i = found(l); i > 1 && l->B_id != id; --i)
+            click(l->commNext);
+        EXPECT_EQ(l->B_id, id);
+        return l;
     }
     // Tries to save `title` over the shown entry; the text of the last box.
-    QString saveOver(frmLook* look, const QString& title) {
-        click(look->modifyComm);
-        look->txt_title->setText(title);
-        click(look->saveComm);
-        EXPECT_EQ(look->txt_title->text(), title);
+    QString saveOver(frmLook* l, const QString& title) {
+        click(l->modifyComm);
+        l->txt_title->setText(title);
+        click(l->saveComm);
+        EXPECT_EQ(l->txt_title->text(), title);
         return dialogs->last().text;
     }
-    // Runs the admin tool; its standard output, and its exit code in `rc`.
-    QString admin(const QStringList& args, const QByteArray& input = {}, int* rc = nullptr) {
+    // Runs the administrator's tool; its output. A refusal prints nothing.
+    QString admin(const QStringList& args, const QByteArray& input = {}, int rc = 0) {
         QProcess p;
         p.start(QString::fromUtf8(DAYVAULT_ADMIN), args);
         p.write(input);
         p.closeWriteChannel();
         p.waitForFinished(60000);
-        if (rc)
-            *rc = p.exitCode();
-        else
-            EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_EQ(p.exitCode(), rc) << p.readAllStandardError().toStdString();
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_TRUE(rc == 0 || out.isEmpty());
+        return out;
     }
-    int refused(const QStringList& args, const QByteArray& input = {}) {
-        int rc = 0;
-        EXPECT_TRUE(admin(args, input, &rc).isEmpty());
-        return rc;
-    }
-    QString key;
+    const QString key = dir.filePath(u"recovery.key"_s);
+    const QStringList keyFile = {u"--recovery-key-file"_s, key};
 };
 
 TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
@@ -108,18 +144,14 @@ TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
     frmLook* look = showAll(id);
     EXPECT_EQ(diary::plainText(look->txt_content), content);
     EXPECT_EQ(look->txt_weather->text(), u"Foggy-Day"_s);
-    const struct {
-        const char* pattern;
-        int found;
-    } cases[] = {{"lighthouse", 1}, {"'NOTES'", 1}, {"100%", 1}, {"L_ght", 1},
-                 {"%notes", 1},     {"100x", 0},    {"塔", 0}};
-    for (const auto& c : cases) {
-        search(look, 3, QString::fromUtf8(c.pattern));
-        EXPECT_EQ(found(look), c.found) << c.pattern;
+    for (const auto& [pattern, n] :
+         {std::pair{u"'NOTES'"_s, 1}, {u"L_ght"_s, 1}, {u"%100%"_s, 1}, {u"塔"_s, 0}}) {
+        search(look, 3, pattern);
+        EXPECT_EQ(found(look), n) << pattern.toStdString();
     }
     look = showAll(id);
     EXPECT_EQ(saveOver(look, u"Beacon Log"_s), u"成功修改了记录号为%1的日记"_s.arg(id));
-    loginWindow();
+    backToLogin();
     const QByteArray raw = fileBytes();
     for (const char* text : {"Lighthouse", "Notes", "Beacon", "Foggy-Day", "潮汐在凌晨"})
         EXPECT_FALSE(raw.contains(QByteArray(text))) << text;
@@ -129,7 +161,7 @@ TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
 TEST_F(Privacy, APermissionSetByHandGivesNoKeyToReadChangeOrDelete) {
     const int secret = writeAs(u"alice"_s, u"alice's secret"_s, u"只给自己看"_s);
     const QString sealed = scalar(u"select hex(B_content) from JR_content"_s).toString();
-    press(u"bob"_s, u"bob-pw"_s, &frmLogin::RegComm);
+    use("RegComm", u"bob"_s, u"bob-pw"_s);
     exec(u"update JR_user set popedom=1 where B_user='bob'"_s);
     const int own = writeAs(u"bob"_s, u"bob's own"_s, u"我的"_s);
     frmLook* look = showAll(secret);
@@ -146,19 +178,16 @@ TEST_F(Privacy, APermissionSetByHandGivesNoKeyToReadChangeOrDelete) {
 TEST_F(Privacy, ACiphertextMovedToAnotherRowOrColumnFailsToOpen) {
     const int a = writeAs(u"alice"_s, u"a-title"_s, u"a-text"_s);
     const int b = writeAs(u"bob"_s, u"b-title"_s, u"b-text"_s);
-    exec(u"update JR_content set B_content=B_title where ID=%1"_s.arg(a));
-    exec(u"update JR_content set B_title=(select B_title from JR_content where ID=%1) where ID=%2"_s
+    exec(u"update JR_content set B_content=B_title where ID=%1;"
+         "update JR_content set B_title=(select B_title from JR_content where ID=%1) where ID=%2"_s
              .arg(a)
              .arg(b));
-    for (const auto& [name, id, box] :
-         {std::tuple{"alice", a, "B_content"}, {"bob", b, "B_title"}}) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(logInAs(QString::fromUtf8(name), QString::fromUtf8(name) + u"-pw"_s));
+    for (const auto& [name, id, title] : {std::tuple{u"alice"_s, a, false}, {u"bob"_s, b, true}}) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(logInAs(name, name + u"-pw"_s));
         frmLook* look = showAll(id);
-        const QString shown = QString::fromLatin1(box) == u"B_title"_s
-                                  ? look->txt_title->text()
-                                  : diary::plainText(look->txt_content);
-        EXPECT_EQ(shown, vault::damagedText());
+        EXPECT_EQ(title ? look->txt_title->text() : diary::plainText(look->txt_content),
+                  vault::damagedText());
         EXPECT_TRUE(saveOver(look, u"over it"_s).contains(u"无法解密"_s));
     }
 }
@@ -173,8 +202,8 @@ TEST_F(Privacy, AWrongPasswordOpensNothingAtTheRealCost) {
     EXPECT_FALSE(wrong.ok);
     EXPECT_TRUE(wrong.wrap.empty());
     EXPECT_FALSE(logInAs(u"alice"_s, u"alice-PW"_s));
-    EXPECT_EQ(dialogs->last().text, u"对不起，无此用户或者密码不正确！请重新输入！！"_s);
-    EXPECT_EQ(refused({u"export"_s, dbPath(), u"alice"_s}, "alice-PW\n"), 1);
+    EXPECT_EQ(dialogs->last().text, kFail);
+    admin({u"export"_s, dbPath(), u"alice"_s}, "alice-PW\n", 1);
     const auto line =
         QJsonDocument::fromJson(admin({u"export"_s, dbPath(), u"alice"_s}, "alice-pw\n").toUtf8());
     EXPECT_EQ(line[u"title"_s].toString(), u"alice's title"_s);
@@ -183,16 +212,15 @@ TEST_F(Privacy, AWrongPasswordOpensNothingAtTheRealCost) {
 
 TEST_F(Privacy, TheRecoveryKeyGrantsResetsAndExports) {
     QFile::remove(dbPath());
-    const QStringList keyFile = {u"--recovery-key-file"_s, key};
     admin(QStringList{u"init"_s, dbPath()} + keyFile);
     EXPECT_EQ(QFile::permissions(key) & ~(QFile::ReadUser | QFile::WriteUser),
               QFile::ReadOwner | QFile::WriteOwner);
-    EXPECT_EQ(refused(QStringList{u"init"_s, dbPath() + u"2"_s} + keyFile), 1);
+    admin(QStringList{u"init"_s, dbPath() + u"2"_s} + keyFile, {}, 1); // never over a key file
     EXPECT_FALSE(QFile::exists(dbPath() + u"2"_s));
 
     const int id = writeAs(u"alice"_s, u"alice's title"_s, u"第一行\n第二行"_s);
-    press(u"bob"_s, u"bob-pw"_s, &frmLogin::RegComm);
-    EXPECT_EQ(refused({u"grant"_s, dbPath(), u"bob"_s}), 1);
+    use("RegComm", u"bob"_s, u"bob-pw"_s);
+    admin({u"grant"_s, dbPath(), u"bob"_s}, {}, 1);
     admin(QStringList{u"grant"_s, dbPath(), u"bob"_s} + keyFile);
     ASSERT_TRUE(logInAs(u"bob"_s, u"bob-pw"_s));
     EXPECT_EQ(showAll(id)->txt_title->text(), u"alice's title"_s);
@@ -204,15 +232,14 @@ TEST_F(Privacy, TheRecoveryKeyGrantsResetsAndExports) {
 
     const QString out = dir.filePath(u"copy.mdb"_s);
     admin({u"backup"_s, dbPath(), out});
-    EXPECT_EQ(refused({u"backup"_s, dbPath(), out}), 1);
-    const QJsonObject entry =
-        QJsonDocument::fromJson(admin(QStringList{u"export"_s, out} + keyFile).toUtf8()).object();
-    EXPECT_EQ(entry, QJsonObject({{u"id"_s, id},
-                                  {u"title"_s, u"alice's title"_s},
-                                  {u"weather"_s, u"Foggy-Day"_s},
-                                  {u"content"_s, u"第一行\n第二行"_s},
-                                  {u"writer"_s, u"alice"_s},
-                                  {u"time"_s, column("B_time", id)}}));
+    admin({u"backup"_s, dbPath(), out}, {}, 1);
+    EXPECT_EQ(QJsonDocument::fromJson(admin(QStringList{u"export"_s, out} + keyFile).toUtf8()),
+              QJsonDocument(QJsonObject({{u"id"_s, id},
+                                         {u"title"_s, u"alice's title"_s},
+                                         {u"weather"_s, u"Foggy-Day"_s},
+                                         {u"content"_s, u"第一行\n第二行"_s},
+                                         {u"writer"_s, u"alice"_s},
+                                         {u"time"_s, column("B_time", id)}})));
 
     admin({u"revoke"_s, dbPath(), u"bob"_s});
     EXPECT_EQ(count(u"select count(*) from JR_admin"_s), 0);
@@ -227,7 +254,7 @@ TEST_F(Privacy, AnUpgradedPlainDatabaseIsSealedAtEachWritersLogin) {
     addUser(u"bob"_s, u"bob-pw"_s);
     const int a = addEntry(u"alice plain"_s, u"alice"_s, u"2024-3-1 8:00:00"_s, u"旧的正文"_s);
     addEntry(u"bob plain"_s, u"bob"_s);
-    admin(QStringList{u"upgrade"_s, dbPath(), u"--recovery-key-file"_s, key});
+    admin(QStringList{u"upgrade"_s, dbPath()} + keyFile);
     EXPECT_EQ(count(u"pragma user_version"_s), 2);
     EXPECT_EQ(column("B_title", a), u"alice plain"_s); // until alice logs in
     ASSERT_TRUE(logInAs(u"alice"_s, u"alice-pw"_s));
@@ -237,5 +264,5 @@ TEST_F(Privacy, AnUpgradedPlainDatabaseIsSealedAtEachWritersLogin) {
     EXPECT_FALSE(raw.contains(u"旧的正文"_s.toUtf8()));
     EXPECT_TRUE(raw.contains("bob plain"));
     EXPECT_EQ(diary::plainText(showAll(a)->txt_content), u"旧的正文"_s);
-    EXPECT_TRUE(admin({u"upgrade"_s, dbPath(), u"--recovery-key-file"_s, key}).contains(u"最新"_s));
+    EXPECT_TRUE(admin(QStringList{u"upgrade"_s, dbPath()} + keyFile).contains(u"最新"_s));
 }
