@@ -157,7 +157,6 @@ TEST_F(RegisterTest, PasswordChange) {
     press("modifyComm");
     ASSERT_EQ(dialogs->boxes.size(), 2u);
     EXPECT_EQ(dialogs->boxes[0].kind, fake::Box::Input);
-    EXPECT_EQ(dialogs->boxes[0].text, u"请输入新密码,如果按取消，则密码将改为空"_s);
     EXPECT_EQ(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\r  new pw  "_s);
     EXPECT_FALSE(frmLogin::data().hasOcn());
     EXPECT_FALSE(fileBytes().contains("new pw"));

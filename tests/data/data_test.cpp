@@ -16,21 +16,16 @@
 #include <sqlite3.h>
 #include <tuple>
 
-class RecordsetTest : public TempApp {
-protected:
-    void SetUp() override {
-        TempApp::SetUp();
-        for (int i = 1; i <= 3; ++i)
-            exec(u"insert into JR_content(B_title,B_writer) values('t%1','ann')"_s.arg(i));
-        d.OpenData();
-        d.rs().Open(sql::allEntries(), d.ocn());
-    }
-    myClass d;
-};
+using RecordsetTest = TempApp;
 
 // The keys are taken at the search and each row read when reached, with no read lock held in
 // between: another copy writes and checkpoints while a result is shown.
 TEST_F(RecordsetTest, MovesOffBothEndsReadingEachRowWhenReached) {
+    exec(
+        u"insert into JR_content(B_title,B_writer) values('t1','ann'),('t2','ann'),('t3','ann')"_s);
+    myClass d;
+    d.OpenData();
+    d.rs().Open(sql::allEntries(), d.ocn());
     exec(u"update JR_content set B_title='changed' where ID=2; delete from JR_content where ID=3;"
          "insert into JR_content(B_title,B_writer) values('t4','ann')"_s);
     sqlite3* other = nullptr;
@@ -78,21 +73,18 @@ protected:
         if (!loginOpen())
             open();
     }
-    void use(const char* button, const QString& name, const QString& pw) {
+    bool use(const char* button, const QString& name, const QString& pw) {
         backToLogin();
         fill("txtUserName", name);
         fill("txtPassword", pw);
         press(button);
         settle();
-    }
-    bool logInAs(const QString& name, const QString& pw) {
-        use("cmdOK", name, pw);
         return writeOpen();
     }
     // Registers, logs in and saves one entry; returns its ID.
     int writeAs(const QString& name, const QString& title, const QString& content) {
         use("RegComm", name, name + u"-pw"_s);
-        EXPECT_TRUE(logInAs(name, name + u"-pw"_s));
+        EXPECT_TRUE(use("cmdOK", name, name + u"-pw"_s));
         auto* w = qobject_cast<frmWrite*>(app::loaded(app::FormId::Write));
         w->B_Title_text->setText(title);
         w->B_Weather_Combo->setEditText(u"Foggy-Day"_s);
@@ -144,11 +136,8 @@ TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
     frmLook* look = showAll(id);
     EXPECT_EQ(diary::plainText(look->txt_content), content);
     EXPECT_EQ(look->txt_weather->text(), u"Foggy-Day"_s);
-    for (const auto& [pattern, n] :
-         {std::pair{u"'NOTES'"_s, 1}, {u"L_ght"_s, 1}, {u"%100%"_s, 1}, {u"塔"_s, 0}}) {
-        search(look, 3, pattern);
-        EXPECT_EQ(found(look), n) << pattern.toStdString();
-    }
+    search(look, 3, u"'NOTES' 1_0"_s); // LIKE on the opened titles
+    EXPECT_EQ(found(look), 1);
     look = showAll(id);
     EXPECT_EQ(saveOver(look, u"Beacon Log"_s), u"成功修改了记录号为%1的日记"_s.arg(id));
     backToLogin();
@@ -158,7 +147,9 @@ TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
     EXPECT_EQ(scalar(u"select typeof(B_content) from JR_content"_s).toString(), u"blob"_s);
 }
 
-TEST_F(Privacy, APermissionSetByHandGivesNoKeyToReadChangeOrDelete) {
+// Without the writer's key nothing opens, not with a hand-set permission, nor a ciphertext
+// moved to another row or column.
+TEST_F(Privacy, NoKeyOrAMovedCiphertextOpensNothing) {
     const int secret = writeAs(u"alice"_s, u"alice's secret"_s, u"只给自己看"_s);
     const QString sealed = scalar(u"select hex(B_content) from JR_content"_s).toString();
     use("RegComm", u"bob"_s, u"bob-pw"_s);
@@ -173,19 +164,16 @@ TEST_F(Privacy, APermissionSetByHandGivesNoKeyToReadChangeOrDelete) {
     EXPECT_TRUE(dialogs->last().text.contains(u"没有这篇日记的密钥，不能删除"_s));
     EXPECT_EQ(scalar(u"select hex(B_content) from JR_content where ID=%1"_s.arg(secret)), sealed);
     EXPECT_EQ(diary::plainText(showAll(own)->txt_content), u"我的"_s);
-}
 
-TEST_F(Privacy, ACiphertextMovedToAnotherRowOrColumnFailsToOpen) {
-    const int a = writeAs(u"alice"_s, u"a-title"_s, u"a-text"_s);
-    const int b = writeAs(u"bob"_s, u"b-title"_s, u"b-text"_s);
     exec(u"update JR_content set B_content=B_title where ID=%1;"
          "update JR_content set B_title=(select B_title from JR_content where ID=%1) where ID=%2"_s
-             .arg(a)
-             .arg(b));
-    for (const auto& [name, id, title] : {std::tuple{u"alice"_s, a, false}, {u"bob"_s, b, true}}) {
+             .arg(secret)
+             .arg(own));
+    for (const auto& [name, id, title] :
+         {std::tuple{u"alice"_s, secret, false}, {u"bob"_s, own, true}}) {
         SCOPED_TRACE(name.toStdString());
-        ASSERT_TRUE(logInAs(name, name + u"-pw"_s));
-        frmLook* look = showAll(id);
+        ASSERT_TRUE(use("cmdOK", name, name + u"-pw"_s));
+        look = showAll(id);
         EXPECT_EQ(title ? look->txt_title->text() : diary::plainText(look->txt_content),
                   vault::damagedText());
         EXPECT_TRUE(saveOver(look, u"over it"_s).contains(u"无法解密"_s));
@@ -201,7 +189,7 @@ TEST_F(Privacy, AWrongPasswordOpensNothingAtTheRealCost) {
     const accounts::Unlocked wrong = accounts::unlock(u"alice-PW"_s, stored);
     EXPECT_FALSE(wrong.ok);
     EXPECT_TRUE(wrong.wrap.empty());
-    EXPECT_FALSE(logInAs(u"alice"_s, u"alice-PW"_s));
+    EXPECT_FALSE(use("cmdOK", u"alice"_s, u"alice-PW"_s));
     EXPECT_EQ(dialogs->last().text, kFail);
     admin({u"export"_s, dbPath(), u"alice"_s}, "alice-PW\n", 1);
     const auto line =
@@ -222,29 +210,26 @@ TEST_F(Privacy, TheRecoveryKeyGrantsResetsAndExports) {
     use("RegComm", u"bob"_s, u"bob-pw"_s);
     admin({u"grant"_s, dbPath(), u"bob"_s}, {}, 1);
     admin(QStringList{u"grant"_s, dbPath(), u"bob"_s} + keyFile);
-    ASSERT_TRUE(logInAs(u"bob"_s, u"bob-pw"_s));
+    ASSERT_TRUE(use("cmdOK", u"bob"_s, u"bob-pw"_s));
     EXPECT_EQ(showAll(id)->txt_title->text(), u"alice's title"_s);
 
     // A forgotten password, set anew by an administrator from the escrow.
     admin({u"passwd"_s, dbPath(), u"alice"_s, u"--as"_s, u"bob"_s}, "bob-pw\nnew pw\n");
-    ASSERT_TRUE(logInAs(u"alice"_s, u"new pw"_s));
+    ASSERT_TRUE(use("cmdOK", u"alice"_s, u"new pw"_s));
     EXPECT_EQ(diary::plainText(showAll(id)->txt_content), u"第一行\n第二行"_s);
 
     const QString out = dir.filePath(u"copy.mdb"_s);
     admin({u"backup"_s, dbPath(), out});
     admin({u"backup"_s, dbPath(), out}, {}, 1);
-    EXPECT_EQ(QJsonDocument::fromJson(admin(QStringList{u"export"_s, out} + keyFile).toUtf8()),
-              QJsonDocument(QJsonObject({{u"id"_s, id},
-                                         {u"title"_s, u"alice's title"_s},
-                                         {u"weather"_s, u"Foggy-Day"_s},
-                                         {u"content"_s, u"第一行\n第二行"_s},
-                                         {u"writer"_s, u"alice"_s},
-                                         {u"time"_s, column("B_time", id)}})));
+    const auto copy =
+        QJsonDocument::fromJson(admin(QStringList{u"export"_s, out} + keyFile).toUtf8());
+    EXPECT_EQ(copy[u"content"_s].toString(), u"第一行\n第二行"_s);
+    EXPECT_EQ(copy[u"weather"_s].toString(), u"Foggy-Day"_s);
 
     admin({u"revoke"_s, dbPath(), u"bob"_s});
     EXPECT_EQ(count(u"select count(*) from JR_admin"_s), 0);
     exec(u"update JR_user set popedom=1 where B_user='bob'"_s);
-    ASSERT_TRUE(logInAs(u"bob"_s, u"bob-pw"_s));
+    ASSERT_TRUE(use("cmdOK", u"bob"_s, u"bob-pw"_s));
     EXPECT_EQ(showAll(id)->txt_title->text(), vault::noKeyText());
 }
 
@@ -257,7 +242,7 @@ TEST_F(Privacy, AnUpgradedPlainDatabaseIsSealedAtEachWritersLogin) {
     admin(QStringList{u"upgrade"_s, dbPath()} + keyFile);
     EXPECT_EQ(count(u"pragma user_version"_s), 2);
     EXPECT_EQ(column("B_title", a), u"alice plain"_s); // until alice logs in
-    ASSERT_TRUE(logInAs(u"alice"_s, u"alice-pw"_s));
+    ASSERT_TRUE(use("cmdOK", u"alice"_s, u"alice-pw"_s));
     EXPECT_TRUE(accounts::isRecord(scalar(u"select B_password from JR_user"_s).toString()));
     const QByteArray raw = fileBytes();
     EXPECT_FALSE(raw.contains("alice plain"));
