@@ -10,7 +10,6 @@
 
 #include <QFile>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <sodium.h>
 #include <tuple>
@@ -176,15 +175,13 @@ TEST_F(Privacy, AWrongPasswordOpensNothingAtTheRealCost) {
     const QString stored = scalar(u"select B_password from JR_user"_s).toString();
     EXPECT_TRUE(stored.contains(u"m=65536,t=2,"_s));
     const accounts::Unlocked wrong = accounts::unlock(u"alice-PW"_s, stored);
-    EXPECT_FALSE(wrong.ok);
-    EXPECT_TRUE(wrong.wrap.empty());
+    EXPECT_TRUE(!wrong.ok && wrong.wrap.empty()); // not even a key to try
     EXPECT_FALSE(use("cmdOK", u"alice"_s, u"alice-PW"_s));
     EXPECT_EQ(dialogs->last().text, kFail);
     admin({u"export"_s, dbPath(), u"alice"_s}, "alice-PW\n", 1);
     const auto line =
         QJsonDocument::fromJson(admin({u"export"_s, dbPath(), u"alice"_s}, "alice-pw\n").toUtf8());
     EXPECT_EQ(line[u"title"_s].toString(), u"alice's title"_s);
-    EXPECT_EQ(line[u"writer"_s].toString(), u"alice"_s);
 }
 
 TEST_F(Privacy, TheRecoveryKeyGrantsResetsAndExports) {
@@ -234,8 +231,7 @@ TEST_F(Privacy, AnUpgradedPlainDatabaseIsSealedAtEachWritersLogin) {
     ASSERT_TRUE(use("cmdOK", u"alice"_s, u"alice-pw"_s));
     EXPECT_TRUE(accounts::isRecord(scalar(u"select B_password from JR_user"_s).toString()));
     const QByteArray raw = fileBytes();
-    EXPECT_FALSE(raw.contains("alice plain"));
-    EXPECT_FALSE(raw.contains(u"旧的正文"_s.toUtf8()));
+    EXPECT_FALSE(raw.contains("alice plain") || raw.contains(u"旧的正文"_s.toUtf8()));
     EXPECT_TRUE(raw.contains("bob plain"));
     EXPECT_EQ(diary::plainText(showAll(a)->txt_content), u"旧的正文"_s);
     EXPECT_TRUE(admin(QStringList{u"upgrade"_s, dbPath()} + keyFile).contains(u"最新"_s));
