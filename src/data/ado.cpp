@@ -327,6 +327,12 @@ sqlite3* Connection::usable() {
     // Without this an edit would go to a file that is no longer the diary.
     if (db_ && !stale_ && sameFile())
         return db_;
+    if (db_ && !sameFile()) {
+        // Gone or replaced: once the handle lets go of the file, a new file at the path may
+        // be given its inode number, and would then pass for the file the results came from.
+        ++generation_;
+        ino_ = 0;
+    }
     dropHandle();
     openHandle();
     return db_;

@@ -1,27 +1,23 @@
-// The skinned windows under a real window manager (run-xvfb-wm starts Xvfb and openbox). The
-// pointer is the X server's own, driven through XTEST, so the window manager sees the presses
-// and takes moving and sizing over as it does for a hand on the mouse.
+// The skinned writing window on a real X server. Bare (run-xvfb), the window system refuses to
+// move or size it, so the caption bar and the borders do it by hand. Under a window manager
+// (run-xvfb-wm, DV_UNDER_WM), the X server's own pointer is driven through XTEST, so the
+// manager sees the presses and takes moving and sizing over as for a hand on the mouse.
 #include "app/FormRegistry.h"
-#include "base/Module1.h"
 #include "base/Twips.h"
-#include "caption/JSCAPTION.h"
-#include "diary/frmWrite.h"
-#include "shell/Desktop.h"
-#include "shell/Navigation.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
+#include "support/Apps.h"
 #include "support/Skins.h"
-#include "support/TempApp.h"
 
-#include <QApplication>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTest>
 #include <cstdio>
-#include <functional>
+#ifdef DV_UNDER_WM
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
+#endif
 
 namespace {
 
@@ -37,15 +33,26 @@ bool waitFor(const std::function<bool()>& done, int ms = 5000) {
     return true;
 }
 
-QColor onScreen(QPoint p) {
+// What the X server shows at a point of the screen; the bare root is black.
+bool isRoot(QPoint p) {
     return QGuiApplication::primaryScreen()
-        ->grabWindow(0, p.x(), p.y(), 1, 1)
-        .toImage()
-        .pixelColor(0, 0);
+               ->grabWindow(0, p.x(), p.y(), 1, 1)
+               .toImage()
+               .pixelColor(0, 0) == QColor(Qt::black);
 }
 
-// The server's pointer, from a connection of the test's own. Each call returns once the
-// server has acted on it.
+// The real platform calls, counting the moves and sizings the window system took.
+struct WatchedDesktop : app::QtDesktop {
+    int taken = 0, asked = 0;
+    bool count(bool ok) { return ++asked, taken += ok, ok; }
+    bool startMove(QWidget* w) override { return count(QtDesktop::startMove(w)); }
+    bool startResize(QWidget* w, Qt::Edges e) override {
+        return count(QtDesktop::startResize(w, e));
+    }
+};
+
+#ifdef DV_UNDER_WM
+// The server's pointer, from a connection of the test's own; each call returns once done.
 class Pointer {
 public:
     Pointer() : c(xcb_connect(nullptr, nullptr)) {
@@ -74,20 +81,11 @@ private:
     xcb_connection_t* c;
     xcb_window_t root;
 };
-
-// The real platform calls, counting the moves and sizings the window manager took.
-struct WatchedDesktop : app::QtDesktop {
-    int taken = 0, asked = 0;
-    bool count(bool ok) { return ++asked, taken += ok, ok; }
-    bool startMove(QWidget* w) override { return count(QtDesktop::startMove(w)); }
-    bool startResize(QWidget* w, Qt::Edges e) override {
-        return count(QtDesktop::startResize(w, e));
-    }
-};
+#endif
 
 } // namespace
 
-class UnderWm : public TempApp, public QObject {
+class OnX : public TempApp, public QObject {
 protected:
     void SetUp() override {
         TempApp::SetUp();
@@ -95,33 +93,36 @@ protected:
         platform = new WatchedDesktop;
         app::Desktop::install(platform);
         skin::SkinCache::clear();
-        // Frame pieces in one colour, each button image in one of its own.
+        // The caption's pieces each in a colour of its own, the borders 6 px wide.
         skin::PropertyBag bag = testskin::completeBag();
-        int hue = 0;
-        const std::pair<const char*, QSize> frame[] = {
-            {"TOPLEFT", {10, 30}}, {"TOPMID", {10, 30}}, {"TOPRIGHT", {10, 30}},
-            {"LEFTTOP", {6, 12}},  {"LEFTMID", {6, 12}}, {"RIGHTTOP", {6, 12}},
-            {"RIGHTMID", {6, 12}}, {"LEFTBOT", {12, 6}}, {"RIGHTBOT", {12, 6}},
-            {"BOTTOM", {12, 6}}};
-        for (const auto& [key, size] : frame)
-            bag.writePicture(QString::fromLatin1(key), testskin::png(size, {0x20, 0x40, 0xC0}));
-        for (const char* key : {"CLOSE", "CLOSE2", "CLOSE3", "MAX", "MAX2", "MAX3", "RES1", "RES2",
-                                "RES3", "MIN", "MIN2", "MIN3", "ONTOP1", "ONTOP3"})
-            bag.writePicture(QString::fromLatin1(key),
-                             testskin::png({20, 20}, QColor::fromHsv(hue += 24, 220, 230)));
-        const std::pair<const char*, qint16> metrics[] = {
-            {"XOFFSET", 12}, {"YOFFSET", 6}, {"FROMRIGHT", 6}, {"FROMTOP", 5}, {"ICONSPACE", 2}};
-        for (const auto& [key, value] : metrics)
-            bag.writeInteger(QString::fromLatin1(key), value);
+        for (const capskin::Piece& p : capskin::pieces())
+            bag.writePicture(QLatin1String(p.key), testskin::png(p.size, p.colour));
+        using namespace capskin;
+        for (const auto& [key, value] : {std::pair{"XOFFSET", kXOffset},
+                                         {"XOFFSET2", kXOffset2},
+                                         {"YOFFSET", kYOffset},
+                                         {"FROMRIGHT", kFromRight},
+                                         {"FROMTOP", kFromTop},
+                                         {"ICONSPACE", kIconSpace}})
+            bag.writeInteger(QLatin1String(key), value);
+        for (const char* key : {"LEFTTOP", "LEFTMID", "RIGHTTOP", "RIGHTMID"})
+            bag.writePicture(QLatin1String(key), testskin::png({6, 12}, {0x20, 0x40, 0xC0}));
+        for (const char* key : {"LEFTBOT", "RIGHTBOT", "BOTTOM"})
+            bag.writePicture(QLatin1String(key), testskin::png({12, 6}, {0x20, 0x40, 0xC0}));
         testskin::write(dir.filePath(u"16.jss"_s), bag);
         qApp->installEventFilter(this);
+#ifndef DV_UNDER_WM
+        // The pointer out of the way: a window moved over it would get crossing events.
+        QCursor::setPos(0, 0);
+#endif
 
         Module1::UserName = u"alice"_s;
         form = qobject_cast<frmWrite*>(app::load(app::FormId::Write));
         app::show(form);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
-        ASSERT_TRUE(waitFor([&] { return onScreen(form->geometry().center()) != Qt::black; }));
+        ASSERT_TRUE(waitFor([&] { return !isRoot(form->geometry().center()); }));
         bar = form->JSCAPTION1;
+        grip = QPoint(bar->buttonRect(JSCAPTION::MinButton).left() - 40, bar->height() / 2);
     }
     void TearDown() override {
         qApp->removeEventFilter(this);
@@ -132,7 +133,51 @@ protected:
             seen = static_cast<QMouseEvent*>(e)->globalPosition().toPoint();
         return false;
     }
+    bool cutCorners() const {
+        const QRect g = form->geometry();
+        return isRoot(g.topLeft()) && isRoot(g.topRight()) && !isRoot(g.bottomLeft()) &&
+               !isRoot(g.bottomRight());
+    }
 
+    WatchedDesktop* platform = nullptr;
+    frmWrite* form = nullptr;
+    JSCAPTION* bar = nullptr;
+    QPoint grip, seen;
+};
+
+#ifndef DV_UNDER_WM
+// Press, move in two steps and release, as a hand does; the widget may move under the pointer.
+static void drag(QWidget* w, QPoint from, QPoint by) {
+    const QPoint start = w->mapToGlobal(from);
+    QTest::mouseMove(w, from - QPoint(1, 0));
+    QTest::mouseMove(w, from);
+    QTest::mousePress(w, Qt::LeftButton, {}, from);
+    QTest::mouseMove(w, w->mapFromGlobal(start + by / 2));
+    QTest::mouseMove(w, w->mapFromGlobal(start + by));
+    QTest::mouseRelease(w, Qt::LeftButton, {}, w->mapFromGlobal(start + by));
+}
+
+TEST_F(OnX, WithoutAWindowManagerTheCaptionMovesAndTheBordersSizeByHand) {
+    EXPECT_TRUE(waitFor([&] { return cutCorners(); }));
+    const QRect before = form->geometry();
+    drag(bar, grip, QPoint(60, 40));
+    EXPECT_EQ(platform->asked, 1);
+    EXPECT_EQ(platform->taken, 0);
+    EXPECT_EQ(form->pos(), before.topLeft() + QPoint(60, 40));
+    EXPECT_TRUE(waitFor([&] { return isRoot(before.topLeft() + QPoint(20, 20)); }));
+
+    const QRect moved = form->geometry();
+    JSBORDER* right = form->JSBORDER2;
+    ASSERT_TRUE(Module1::ResizeEnabled);
+    drag(right, right->rect().center(), QPoint(70, 0));
+    EXPECT_EQ(platform->asked, 2);
+    EXPECT_EQ(platform->taken, 0);
+    EXPECT_EQ(form->geometry(), moved.adjusted(0, 0, 70, 0));
+    EXPECT_TRUE(waitFor([&] { return !isRoot({moved.right() + 40, moved.center().y()}); }));
+}
+#else
+class UnderWm : public OnX {
+protected:
     // The pointer over a point of the screen, once the program has seen it there.
     void hover(QPoint p) {
         EXPECT_TRUE(waitFor([&] {
@@ -153,8 +198,8 @@ protected:
         hover(from);
         const int before = platform->taken;
         pointer.press();
-        // Motion the server sends before the window manager holds the pointer is lost to
-        // it: the pointer moves on until the window follows.
+        // Motion sent before the window manager holds the pointer is lost to it: the pointer
+        // moves on until the window follows.
         const bool ok = waitFor([&] { return platform->taken > before; }) && waitFor([&] {
                             pointer.moveTo(from + by / 2);
                             pointer.moveTo(from + by);
@@ -163,29 +208,22 @@ protected:
         pointer.release();
         return ok && platform->taken == platform->asked;
     }
-    bool cutCorners() const {
-        const QRect g = form->geometry();
-        return onScreen(g.topLeft()) == Qt::black && onScreen(g.topRight()) == Qt::black &&
-               onScreen(g.bottomLeft()) != Qt::black;
-    }
     QColor maxButtonOnScreen() const {
-        return onScreen(bar->mapToGlobal(bar->buttonRect(JSCAPTION::MaxButton).center()));
+        const QPoint p = bar->mapToGlobal(bar->buttonRect(JSCAPTION::MaxButton).center());
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(0, p.x(), p.y(), 1, 1)
+            .toImage()
+            .pixelColor(0, 0);
     }
 
     Pointer pointer;
-    WatchedDesktop* platform = nullptr;
-    frmWrite* form = nullptr;
-    JSCAPTION* bar = nullptr;
-    QPoint seen;
 };
 
 TEST_F(UnderWm, CaptionMovesTheWindowAndItsButtonsActAtOnceAfterwards) {
     EXPECT_TRUE(waitFor([&] { return cutCorners(); }));
-    const QRect start = form->geometry();
-    const QPoint grip = bar->mapToGlobal(
-        QPoint(bar->buttonRect(JSCAPTION::MinButton).left() - 40, bar->height() / 2));
-    const QPoint target = start.topLeft() + QPoint(60, 40);
-    ASSERT_TRUE(dragByWm(grip, {60, 40}, [&] { return pointer.origin(form) == target; }))
+    const QPoint target = form->pos() + QPoint(60, 40);
+    ASSERT_TRUE(
+        dragByWm(bar->mapToGlobal(grip), {60, 40}, [&] { return pointer.origin(form) == target; }))
         << "at " << pointer.origin(form).x() << "," << pointer.origin(form).y();
     ASSERT_TRUE(waitFor([&] { return form->pos() == target; }));
     const QRect moved = form->geometry();
@@ -196,7 +234,7 @@ TEST_F(UnderWm, CaptionMovesTheWindowAndItsButtonsActAtOnceAfterwards) {
     ASSERT_TRUE(waitFor([&] { return bar->MaxState() == 1; }, 3000))
         << "the click after a move did nothing";
     EXPECT_TRUE(waitFor([&] { return form->geometry() == *platform->workArea(form); }));
-    EXPECT_TRUE(waitFor([&] { return onScreen(form->geometry().topLeft()) != Qt::black; }));
+    EXPECT_TRUE(waitFor([&] { return !isRoot(form->geometry().topLeft()); }));
     EXPECT_FALSE(form->JSBORDER2->isVisible());
     const QColor restoreImage = maxButtonOnScreen();
     EXPECT_NE(restoreImage, maxImage);
@@ -236,6 +274,7 @@ TEST_F(UnderWm, BordersHandSizingToTheWindowManagerDownToTheMinimum) {
         << form->width() << "x" << form->height();
     EXPECT_EQ(form->geometry().topLeft(), start.topLeft());
 }
+#endif
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
