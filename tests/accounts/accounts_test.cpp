@@ -1,0 +1,205 @@
+// Names and passwords as every account path compares and keeps them, and the login window:
+// logging in, failing, registering, changing a password, and a check that throws.
+#include "accounts/Password.h"
+#include "forms/DbGuard.h"
+#include "support/Apps.h"
+
+#include <QPointer>
+#include <new>
+#include <stdexcept>
+#include <tuple>
+
+TEST(Normalise, BlanksAtTheEndsThenApostrophes) {
+    // Blanks first: one that stood by an edge apostrophe stays. Only U+0020 is a blank.
+    const std::pair<QString, QString> cases[] = {
+        {u"  ann  "_s, u"ann"_s},        {u"o'neil"_s, u"oneil"_s},    {u"'' "_s, u""_s},
+        {u"' ann '"_s, u" ann "_s},      {u"\tann\t"_s, u"\tann\t"_s}, {u"a b"_s, u"a b"_s},
+        {u"\u3000ann"_s, u"\u3000ann"_s}};
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(accounts::normalise(in), out) << in.toStdString();
+}
+
+// The one check at the real cost.
+TEST(Passwords, HashesVerifyAndNeverHoldTheText) {
+    accounts::setCheapHashesForTests(false);
+    const QString h = accounts::hashPassword(u"秘密 pass"_s);
+    accounts::setCheapHashesForTests(true);
+    EXPECT_TRUE(accounts::isHash(h));
+    EXPECT_FALSE(h.contains(u"pass"_s));
+    EXPECT_NE(h, accounts::hashPassword(u"秘密 pass"_s)); // salted
+    EXPECT_TRUE(accounts::verifyPassword(u"秘密 pass"_s, h));
+    EXPECT_FALSE(accounts::verifyPassword(u"秘密 pas"_s, h));
+    // No row is never a match, whatever is typed.
+    EXPECT_FALSE(accounts::verifyPassword(QString(), QString(), false));
+}
+
+using LoginTest = LoginApp;
+
+// The stored name, in any case typed. From a user table made elsewhere: a permission counts
+// only as a small whole number, a password kept as text becomes a hash.
+TEST_F(LoginTest, LogsInAsTheStoredNameWithItsPermission) {
+    exec(u"drop table JR_user;"
+         "create table JR_user(B_user text collate nocase, B_password text, popedom);"
+         "insert into JR_user values('Ann Lee','%1',1),('nul','%1',NULL),('big','%1',99999),"
+         "('txt','%1',' 1 '),('old','%1',7)"_s.arg(u"plain secret"_s));
+    const std::tuple<QString, QString, int> cases[] = {{u"ANN LEE"_s, u"Ann Lee"_s, 1},
+                                                       {u"nul"_s, u"nul"_s, 0},
+                                                       {u"big"_s, u"big"_s, 0},
+                                                       {u"txt"_s, u"txt"_s, 1},
+                                                       {u"old"_s, u"old"_s, 7}};
+    for (const auto& [typed, name, popedom] : cases) {
+        SCOPED_TRACE(typed.toStdString());
+        if (!loginOpen())
+            open();
+        attempt(typed, u"plain secret"_s);
+        settle();
+        EXPECT_TRUE(dialogs->boxes.empty());
+        EXPECT_EQ(Module1::UserName, name);
+        EXPECT_EQ(Module1::UserPopedom, popedom);
+        ASSERT_TRUE(writeOpen());
+        app::unload(app::loaded(app::FormId::Write));
+        settle();
+    }
+    EXPECT_TRUE(accounts::isHash(scalar(u"select B_password from JR_user"_s).toString()));
+    EXPECT_FALSE(fileBytes().contains("plain secret"));
+}
+
+// A wrong password at 确定 or 修改密码: one box, the name selected, the password kept. The
+// third failure of the run ends it, with a login between or not; so do Escape and the close box.
+TEST_F(LoginTest, FailuresEnterEscapeAndTheCloseBox) {
+    addUser(u"ann"_s, u"pw"_s);
+    press("Command1");
+    ASSERT_EQ(desktop->opened.size(), 1u);
+    EXPECT_TRUE(desktop->opened[0].toLocalFile().endsWith(u"/manual.html"_s));
+    for (const char* button : {"cmdOK", "modifyComm"}) {
+        SCOPED_TRACE(button);
+        dialogs->boxes.clear();
+        fill("txtUserName", u"ann"_s);
+        fill("txtPassword", QString::fromLatin1(button));
+        press(button);
+        EXPECT_EQ(dialogs->texts(), QStringList{kFail});
+        EXPECT_EQ(dialogs->last().icon, app::Icon::Critical);
+        EXPECT_EQ(QApplication::focusWidget(), edit("txtUserName"));
+        EXPECT_EQ(edit("txtUserName")->selectedText(), u"ann"_s);
+        EXPECT_EQ(edit("txtPassword")->text(), QString::fromLatin1(button));
+    }
+    EXPECT_EQ(frmLogin::FailedLogins, 2);
+    fill("txtPassword", u"pw"_s); // not changed by the refused change
+    QTest::keyClick(edit("txtPassword"), Qt::Key_Return);
+    settle();
+    ASSERT_TRUE(writeOpen());
+    app::go(app::loaded(app::FormId::Write), app::FormId::Login); // "重新登录"
+    settle();
+    login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
+    QApplication::setActiveWindow(login);
+    attempt(u"nobody"_s, u"pw"_s);
+    settle();
+    EXPECT_EQ(dialogs->texts().mid(dialogs->texts().size() - 2), (QStringList{kFail, kThird}));
+    EXPECT_FALSE(loginOpen());
+    EXPECT_EQ(endedCount, 1);
+    open();
+    QTest::keyClick(edit("txtUserName"), Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(loginOpen());
+    open();
+    QPointer<frmLogin> gone = login;
+    login->close(); // the close box
+    settle();
+    EXPECT_TRUE(gone.isNull());
+    EXPECT_EQ(endedCount, 3);
+}
+
+using RegisterTest = LoginApp;
+
+// A new name is stored normalised, its password only as a hash, and the shown texts as typed;
+// a taken or empty one is refused, also when another copy takes it between check and insert.
+// 修改密码 then asks for the new password and keeps it as typed; Cancel empties it; an
+// unknown or empty name is told so and counts as no failure.
+TEST_F(RegisterTest, RegisteringAndChangingThePassword) {
+    addUser(u"ann"_s, u"pw"_s);
+    exec(u"create trigger race before insert on JR_user when new.B_user='late' begin "
+         "insert into JR_user(B_user,B_password) values('LATE','x'); end"_s);
+    const QString taken = u"此用户已经存在，请用另外一个用户名注册"_s;
+    const auto added = [](const QString& name) {
+        return u"注册成功，请记住你的用户和密码\n\n用户：%1\n密码： it's me "_s.arg(name);
+    };
+    const std::pair<QString, QString> cases[] = {{u" a'NN "_s, taken},
+                                                 {u"late"_s, taken},
+                                                 {u" ' "_s, u"请填写用户名"_s},
+                                                 {u"bob"_s, added(u"bob"_s)},
+                                                 {u" o'Brien "_s, added(u" o'Brien "_s)}};
+    for (const auto& [name, says] : cases) {
+        SCOPED_TRACE(name.toStdString());
+        dialogs->boxes.clear();
+        fill("txtUserName", name);
+        fill("txtPassword", u" it's me "_s);
+        press("RegComm");
+        EXPECT_EQ(dialogs->texts(), QStringList{says});
+        if (says == taken) {
+            EXPECT_EQ(edit("txtUserName")->selectedText(), name);
+        }
+    }
+    EXPECT_EQ(scalar(u"select group_concat(B_user||popedom) from JR_user"_s).toString(),
+              u"ann0,bob0,oBrien0"_s);
+    EXPECT_FALSE(fileBytes().contains("it's me") || fileBytes().contains("its me"));
+
+    dialogs->boxes.clear();
+    dialogs->inputAnswers.push_back(u"  new pw  "_s);
+    press("modifyComm"); // right after a registration
+    ASSERT_EQ(dialogs->boxes.size(), 2u);
+    EXPECT_EQ(dialogs->boxes[0].kind, fake::Box::Input);
+    EXPECT_EQ(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\r  new pw  "_s);
+    EXPECT_FALSE(frmLogin::data().hasOcn());
+    EXPECT_FALSE(fileBytes().contains("new pw"));
+    fill("txtPassword", u"new pw"_s); // as the login compares it: no blanks at the ends
+    press("modifyComm");              // Cancel
+    EXPECT_EQ(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\r"_s);
+    for (const auto& [name, says] :
+         {std::pair{u"ghost"_s, u"此用户不存在"_s}, {QString(), u"请输入用户"_s}}) {
+        fill("txtUserName", name);
+        press("modifyComm");
+        EXPECT_EQ(dialogs->last().text, says);
+        EXPECT_EQ(edit("txtUserName")->selectedText(), name);
+    }
+    EXPECT_FALSE(frmLogin::data().hasRs());
+    attempt(u" o'Brien "_s, QString());
+    settle();
+    EXPECT_TRUE(writeOpen());
+    EXPECT_EQ(Module1::UserName, u"oBrien"_s);
+    EXPECT_EQ(frmLogin::FailedLogins, 0);
+}
+
+using HashFailure = LoginApp;
+
+// A check that throws (its memory not to be had), or any handler that throws: one error box
+// quoting nothing typed, the window as it was, no failed login, and the program goes on.
+TEST_F(HashFailure, EveryButtonAndHandlerShowsTheErrorAndKeepsTheWindow) {
+    const auto oneErrorBox = [&] {
+        ASSERT_EQ(dialogs->boxes.size(), 1u) << dialogs->texts().join(u'|').toStdString();
+        EXPECT_EQ(dialogs->last().icon, app::Icon::Critical);
+        EXPECT_FALSE(dialogs->last().text.contains(u"secret"_s));
+        dialogs->boxes.clear();
+    };
+    addUser(u"alice"_s, u"secret"_s);
+    accounts::failHashingForTests(true);
+    for (const char* button : {"cmdOK", "RegComm", "modifyComm"}) {
+        SCOPED_TRACE(button);
+        fill("txtUserName", button == std::string("RegComm") ? u"bob"_s : u"alice"_s);
+        fill("txtPassword", u"secret"_s);
+        press(button);
+        oneErrorBox();
+        EXPECT_EQ(edit("txtPassword")->text(), u"secret"_s);
+        EXPECT_TRUE(loginOpen());
+        EXPECT_EQ(frmLogin::FailedLogins, 0);
+    }
+    const std::function<void()> throwers[] = {[] { throw std::bad_alloc(); },
+                                              [] { throw std::runtime_error("secret text"); },
+                                              [] { throw 42; }};
+    for (const auto& work : throwers) {
+        EXPECT_FALSE(app::guarded(login, work));
+        oneErrorBox();
+    }
+    accounts::failHashingForTests(false);
+    attempt(u"alice"_s, u"secret"_s);
+    EXPECT_TRUE(writeOpen());
+}
