@@ -1,0 +1,452 @@
+// The diary windows: writing (writer, date, refused saves, where the buttons lead), browsing
+// (start state, the entry shown, leaving), "查询" of each kind for each permission and the date
+// picker, "<<" "<" ">" ">>" from every cursor place, "修改" "保存" "删除", and what assistive
+// tools meet: the names a screen reader reads, a writer box changed behind the user's back.
+#include "caption/JSCAPTION.h"
+#include "diary/frmMonth.h"
+#include "support/Apps.h"
+
+#include <QAccessible>
+#include <QCalendarWidget>
+#include <QPointer>
+#include <QTableView>
+#include <QToolButton>
+
+using Write = DiaryApp;
+using Look = DiaryApp;
+using Search = DiaryApp;
+using Navigation = DiaryApp;
+using Edit = DiaryApp;
+using Assistive = DiaryApp;
+
+TEST_F(Write, StartsForTheLoggedInWriterWithADateThatFollowsTheClock) {
+    logIn(u"小明"_s);
+    setNow(QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59)));
+    frmWrite* w = openWrite();
+    type(w->B_Writer_text, u"mallory"_s); // locked
+    EXPECT_EQ(w->B_Writer_text->text(), u"小明"_s);
+    EXPECT_EQ(w->Label5->text(), u"2024/12/31"_s);
+    setNow(QDateTime(QDate(2025, 1, 1), QTime(0, 0, 0)));
+    w->Timer1_Timer();
+    EXPECT_EQ(w->Label5->text(), u"2025/1/1"_s);
+    // A click in the title selects all of it, so typing replaces the placeholder.
+    click(w->B_Title_text);
+    type(w->B_Title_text, u"spring"_s);
+    EXPECT_EQ(w->B_Title_text->text(), u"spring"_s);
+}
+
+TEST_F(Write, ARefusedOrFailedSaveKeepsEveryTextAndWritesNothing) {
+    frmWrite* w = openWrite();
+    click(w->saveComm);
+    EXPECT_EQ(dialogs->last().text, u"请先编写日记内容"_s);
+    w->B_Title_text->setText(u"my title"_s);
+    w->B_Weather_Combo->setEditText(u"大风"_s);
+    w->B_Content_text->setPlainText(u"precious\ntext"_s);
+    // The engine refuses the row, as with a full disk.
+    exec(u"create trigger refuse before insert on JR_content "
+         "begin select raise(abort, 'disk I/O error'); end"_s);
+    click(w->saveComm);
+    EXPECT_EQ(dialogs->last().title, u"错误"_s);
+    settle();
+    EXPECT_EQ(app::loaded(app::FormId::Write), w);
+    EXPECT_EQ(w->B_Title_text->text() + w->B_Weather_Combo->currentText() +
+                  w->B_Content_text->toPlainText(),
+              u"my title大风precious\ntext"_s);
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 0);
+    exec(u"drop trigger refuse"_s);
+
+    // Back again: saved once, the message shown while the window is still open, then only the
+    // browser is left.
+    bool writeOpenAtBox = false;
+    dialogs->onBox = [&](const fake::Box&) { writeOpenAtBox = app::loaded(app::FormId::Write); };
+    click(w->saveComm);
+    EXPECT_TRUE(writeOpenAtBox);
+    EXPECT_EQ(scalar(u"select B_weather from JR_content"_s), u"大风"_s);
+    settle();
+    EXPECT_EQ(app::loadedCount(), 1);
+    ASSERT_NE(look(), nullptr);
+    EXPECT_TRUE(look()->isVisible());
+    EXPECT_EQ(endedCount, 0);
+}
+
+TEST_F(Write, ButtonsLeadToTheBrowserTheManualAndTheLoginWithoutSaving) {
+    frmWrite* w = openWrite();
+    w->B_Content_text->setPlainText(u"never saved"_s);
+    bool manualBeforeBoxClosed = false;
+    dialogs->onBox = [&](const fake::Box&) { manualBeforeBoxClosed = !desktop->opened.empty(); };
+    click(w->helpComm);
+    EXPECT_FALSE(manualBeforeBoxClosed);
+    ASSERT_EQ(desktop->opened.size(), 1u);
+    EXPECT_TRUE(desktop->opened[0].toLocalFile().endsWith(u"/manual.html"_s));
+    click(w->findNoteComm);
+    settle();
+    ASSERT_NE(look(), nullptr);
+    click(qobject_cast<frmWrite*>(app::go(look(), app::FormId::Write))->reLoginComm);
+    settle();
+    EXPECT_EQ(app::loadedCount(), 1);
+    EXPECT_NE(app::loaded(app::FormId::Login), nullptr);
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 0);
+}
+
+namespace {
+void expectStartState(frmLook* look) {
+    EXPECT_EQ(look->txtQuerytime->text(), u"2024-3-7"_s); // no leading zeros
+    EXPECT_TRUE(look->optQueryType[2]->isChecked());
+    EXPECT_FALSE(look->modifyComm->isEnabled() || look->saveComm->isEnabled() ||
+                 look->DelComm->isEnabled());
+    EXPECT_TRUE(look->txt_title->isReadOnly() && look->txt_content->isReadOnly());
+    EXPECT_FALSE(look->myrs.hasOcn()); // no search on opening
+}
+} // namespace
+
+TEST_F(Look, ShowsAnEntrySelectsTheLockedTitleAndReleasesAllOnLeaving) {
+    const int id = addEntry(u"春天 first"_s, u"alice"_s, u"2024-3-7 9:05:00"_s, u"一\n二"_s, 42);
+    frmLook* look = openLook();
+    expectStartState(look);
+    search(look, 2);
+    EXPECT_EQ(look->txt_content->toPlainText(), u"一\n二"_s);
+    EXPECT_EQ(look->B_id, id);
+    click(look->txt_title);
+    EXPECT_EQ(look->txt_title->selectedText(), u"春天 first"_s);
+    type(look->txt_title, u"x"_s);
+    EXPECT_EQ(look->txt_title->text(), u"春天 first"_s);
+
+    QPointer<frmLook> old = look;
+    click(look->writeNoteComm);
+    ASSERT_FALSE(old.isNull()); // destroyed only when the event loop runs
+    EXPECT_FALSE(old->myrs.hasOcn() || old->myrs.hasRs());
+    settle();
+    click(qobject_cast<frmWrite*>(app::loaded(app::FormId::Write))->findNoteComm);
+    settle();
+    ASSERT_NE(this->look(), nullptr);
+    expectStartState(this->look());
+
+    // Closed by its frame: the same clean-up, and the run ends with the last window.
+    look = this->look();
+    search(look, 2);
+    look->close();
+    EXPECT_FALSE(look->myrs.hasOcn() || look->myrs.hasRs());
+    settle();
+    EXPECT_EQ(endedCount, 1);
+}
+
+TEST_F(Search, PermissionOneAloneWidensEveryKindToAllWriters) {
+    addEntry(u"a 标题"_s, u"alice"_s, u"2024-3-1 8:00:00"_s);
+    addEntry(u"b 标题"_s, u"bob"_s, u"2024-3-2 9:00:00"_s);
+    addEntry(u"a2"_s, u"Alice"_s, u"2024-3-2 8:00:00"_s);
+    for (qint16 popedom : {0, 2, -1, 1}) {
+        SCOPED_TRACE(popedom);
+        logIn(u"alice"_s, popedom);
+        const bool all = popedom == 1;
+        frmLook* look = openLook();
+        search(look, 2);
+        EXPECT_EQ(found(look), all ? 3 : 2);
+        search(look, 3, u"标题"_s);
+        EXPECT_EQ(rows(look).join(u','), all ? u"a 标题/alice,b 标题/bob"_s : u"a 标题/alice"_s);
+        search(look, 0, u"2024-3-2"_s);
+        EXPECT_EQ(found(look), all ? 2 : 1);
+        app::unload(look);
+    }
+}
+
+TEST_F(Search, AWholeDateFindsThatDayOnlyAndTitlesAreMatchedLiterally) {
+    for (const char* t : {"2024-3-1 0:00:00", "2024-3-1 23:59:59", "2024-3-1", "2024-3-10 8:00:00",
+                          "2024-11-1 8:00:00", "2014-3-1 8:00:00"})
+        addEntry(QString::fromLatin1(t), u"alice"_s, QString::fromLatin1(t));
+    for (const char* t : {"It's mine", "Bob''s", "50% off", "a_b", "axb"})
+        addEntry(QString::fromLatin1(t), u"alice"_s, u"2020-1-1 8:00:00"_s);
+    const std::tuple<int, const char*, int> cases[] = {
+        {0, "2024-3-1", 3},    {0, " 2024-03-01  ", 3},
+        {0, "2024-3-10", 1},   {0, "2024-3-1 0", 1},
+        {0, "3-1", 5},         {0, "2024-2-30", 0},
+        {3, "'s", 2},          {3, "''", 1},
+        {3, "50%", 1},         {3, "a_b", 2},
+        {3, "' or 1=1 --", 0}, {3, "'); delete from JR_content; --", 0}};
+    frmLook* look = openLook();
+    for (const auto& [kind, typed, n] : cases) {
+        SCOPED_TRACE(typed);
+        search(look, kind, QString::fromLatin1(typed));
+        EXPECT_EQ(found(look), n);
+        EXPECT_EQ(takeTexts().size(), n ? 0 : 1);
+    }
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 11);
+}
+
+TEST_F(Search, EmptyBoxesOrNoRowKeepTheEntryAndTheButtonsShown) {
+    const int id = addEntry(u"shown"_s);
+    addEntry(u"e2"_s);
+    frmLook* look = openLook();
+    search(look, 2);
+    for (int kind : {0, 3}) {
+        search(look, kind, QString());
+        EXPECT_EQ(dialogs->last().text, kind ? u"请输入标题!!"_s : u"请输入查询日期"_s);
+    }
+    search(look, 3, u"nothing like it"_s);
+    EXPECT_EQ(look->Label6->text(), u"没有找到记录数"_s);
+    EXPECT_EQ(dialogs->last().text, u"没有查找满足条件的数据！"_s);
+    EXPECT_EQ(look->B_id, id);
+    // A search that finds rows leaves "<" and the unlocked boxes as they were.
+    search(look, 2);
+    click(look->MovefirstComm); // "<" off
+    click(look->modifyComm);
+    search(look, 2);
+    EXPECT_FALSE(look->commPrevious->isEnabled() || look->saveComm->isEnabled());
+    EXPECT_TRUE(look->commNext->isEnabled() && look->DelComm->isEnabled());
+    EXPECT_FALSE(look->txt_title->isReadOnly());
+    // Typing into the date box chooses its kind; Enter searches.
+    look->txtQuerytime->setText(u"2024-3-"_s);
+    type(look->txtQuerytime, u"1"_s);
+    EXPECT_TRUE(look->optQueryType[0]->isChecked());
+    QTest::keyClick(look->txtQuerytime, Qt::Key_Return);
+    EXPECT_EQ(found(look), 2);
+}
+
+namespace {
+frmMonth* picker() {
+    return qobject_cast<frmMonth*>(app::loaded(app::FormId::Month));
+}
+
+// Clicks `day` of the month shown (neighbouring months fill the first and last rows).
+void clickDay(QCalendarWidget* cal, int day) {
+    auto* view = cal->findChild<QTableView*>(u"qt_calendar_calendarview"_s);
+    QAbstractItemModel* m = view->model();
+    for (int i = 1; i < m->rowCount(); ++i) {
+        const int r = day <= 15 ? i : m->rowCount() - i;
+        for (int c = 1; c < m->columnCount(); ++c)
+            if (m->index(r, c).data().toString() == QString::number(day))
+                return QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                                         view->visualRect(m->index(r, c)).center());
+    }
+    FAIL() << "day " << day << " not shown";
+}
+} // namespace
+
+TEST_F(Search, ThePickerOpensOnTheBoxDateAndWritesTheClickedDate) {
+    frmLook* look = openLook();
+    const std::pair<const char*, QDate> opens[] = {{"2023-01-09", QDate(2023, 1, 9)},
+                                                   {"next week", QDate(2024, 3, 7)}};
+    for (const auto& [typed, shown] : opens) {
+        look->txtQuerytime->setText(QString::fromLatin1(typed));
+        click(look->findDateCommd);
+        ASSERT_NE(picker(), nullptr);
+        EXPECT_EQ(picker()->MonthView1->selectedDate(), shown) << typed;
+    }
+    click(look->optQueryType[3]);
+    clickDay(picker()->MonthView1, 5);
+    EXPECT_EQ(look->txtQuerytime->text(), u"2024-3-5"_s);
+    EXPECT_TRUE(look->optQueryType[3]->isChecked()); // no search, kind unchanged
+    EXPECT_FALSE(look->myrs.hasRs());
+
+    // A pick after the browser has closed goes nowhere.
+    settle();
+    click(look->findDateCommd);
+    frmMonth* m = picker();
+    click(look->writeNoteComm);
+    settle();
+    clickDay(m->MonthView1, 28);
+    settle();
+    EXPECT_EQ(app::loadedCount(), 1);
+}
+
+namespace {
+constexpr int BOF = ado::adPosBOF, END = ado::adPosEOF;
+
+void placeCursor(ado::Recordset& rs, int at) {
+    rs.MoveFirst();
+    if (at == BOF)
+        rs.MovePrevious();
+    for (int i = 1; at != BOF && i < (at == END ? 4 : at); ++i)
+        rs.MoveNext();
+}
+} // namespace
+
+TEST_F(Navigation, EveryCursorPlaceAgainstEveryButton) {
+    for (int i = 1; i <= 3; ++i)
+        addEntry(u"row%1"_s.arg(i));
+    frmLook* look = openLook();
+    search(look, 2);
+    ASSERT_EQ(found(look), 3);
+    QPushButton *next = look->commNext, *prev = look->commPrevious, *first = look->MovefirstComm,
+                *last = look->MovelastComm;
+    struct Step {
+        int from;
+        QPushButton* pressed;
+        int shown;           // row then shown; 0: boxes and Label6 keep their texts
+        bool prevOn, nextOn; // afterwards
+        int to;
+    };
+    // Before each press "<" and ">" are set so that any change they undergo is visible.
+    const Step table[] = {
+        {BOF, next, 1, true, true, 1},     {1, next, 2, true, true, 2},
+        {2, next, 3, true, true, 3},       {3, next, 0, true, true, END},
+        {END, next, 0, false, false, END}, {BOF, prev, 0, false, false, BOF},
+        {1, prev, 0, true, true, BOF},     {2, prev, 1, true, true, 1},
+        {3, prev, 2, true, true, 2},       {END, prev, 3, true, true, 3},
+        {BOF, first, 0, true, false, BOF}, {1, first, 1, false, true, 1},
+        {3, first, 1, false, true, 1},     {END, first, 1, false, true, 1},
+        {BOF, last, 3, true, false, 3},    {2, last, 3, true, false, 3},
+        {3, last, 3, true, false, 3},      {END, last, 0, false, false, END},
+    };
+    for (const Step& s : table) {
+        SCOPED_TRACE(::testing::Message() << s.from << s.pressed->text().toStdString());
+        placeCursor(look->myrs.rs(), s.from);
+        prev->setEnabled(s.pressed == prev || s.pressed == first);
+        next->setEnabled(s.pressed == next);
+        s.pressed->setEnabled(true);
+        look->txt_title->setText(u"-"_s);
+        look->Label6->setText(u"-"_s);
+        click(s.pressed);
+        EXPECT_EQ(look->txt_title->text() + look->Label6->text(),
+                  s.shown ? u"row%1当前记录：%1"_s.arg(s.shown) : u"--"_s);
+        EXPECT_EQ(prev->isEnabled(), s.prevOn);
+        EXPECT_EQ(next->isEnabled(), s.nextOn);
+        EXPECT_EQ(look->myrs.rs().AbsolutePosition(), s.to);
+        EXPECT_TRUE(look->modifyComm->isEnabled() && look->DelComm->isEnabled());
+        EXPECT_FALSE(look->saveComm->isEnabled());
+    }
+    EXPECT_TRUE(dialogs->boxes.empty());
+}
+
+TEST_F(Navigation, ButtonsBeforeTheFirstSearchAndOnAnEmptyResultChangeNothing) {
+    frmLook* look = openLook();
+    QPushButton* all[] = {look->MovefirstComm, look->commPrevious, look->commNext,
+                          look->MovelastComm};
+    for (bool searched : {false, true}) {
+        if (searched)
+            search(look, 2);
+        for (QPushButton* b : all)
+            click(b);
+        EXPECT_EQ(look->Label6->text(), searched ? u"没有找到记录数"_s : u"共有记录数："_s);
+        EXPECT_EQ(look->txt_title->text(), u"Text1"_s);
+    }
+    EXPECT_FALSE(look->commPrevious->isEnabled() || look->commNext->isEnabled());
+}
+
+TEST_F(Edit, ModifyThenSaveWritesTheShownTextsBackToTheEntryNowShown) {
+    const int a = addEntry(u"a"_s);
+    const int id = addEntry(u"old"_s, u"alice"_s, u"2024-3-2 8:00:00"_s, u"old text"_s, 17);
+    frmLook* look = openLook();
+    search(look, 2);
+    click(look->modifyComm);
+    retype(look->txt_title, u"typed on a"_s);
+    click(look->commNext); // still editable on the next entry, which is the one saved
+    EXPECT_TRUE(look->txt_writer->isReadOnly() && look->txt_time->isReadOnly());
+    retype(look->txt_title, u"Tom's \"new\" 标题"_s);
+    look->txt_content->setPlainText(u"new\n'text'\u00a0😀"_s);
+
+    dialogs->askAnswers = {false};
+    click(look->saveComm);
+    EXPECT_EQ(column("B_title", id), u"old"_s);
+    click(look->saveComm);
+    EXPECT_EQ(dialogs->last().text, u"成功修改了记录号为17的日记"_s);
+    EXPECT_EQ(column("B_title", id) + column("B_content", id),
+              u"Tom's \"new\" 标题new\n'text'\u00a0😀"_s);
+    EXPECT_EQ(column("B_writer", id) + column("B_time", id), u"alice2024-3-2 8:00:00"_s);
+    EXPECT_EQ(column("B_title", a), u"a"_s);
+    EXPECT_FALSE(look->saveComm->isEnabled());
+    EXPECT_TRUE(look->txt_title->isReadOnly() && look->txt_content->isReadOnly());
+}
+
+TEST_F(Edit, DeletingOneOfSeveralThenTheOnlyEntry) {
+    const int a = addEntry(u"a"_s);
+    const int b = addEntry(u"b"_s);
+    frmLook* look = openLook();
+    search(look, 2);
+    click(look->commNext);
+    dialogs->askAnswers = {false};
+    click(look->DelComm);
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 2);
+    click(look->DelComm);
+    EXPECT_EQ(column("B_title", b), QString());
+    EXPECT_EQ(look->B_id, a);
+    click(look->DelComm);
+    EXPECT_EQ(count(u"select count(*) from JR_content"_s), 0);
+    EXPECT_EQ(look->Label6->text(), u"没有找到记录数"_s);
+    EXPECT_FALSE(look->modifyComm->isEnabled() || look->DelComm->isEnabled());
+}
+
+TEST_F(Edit, TheSearchAfterADeletionUsesTheBoxesAsTheyAreNow) {
+    const int keep = addEntry(u"keep"_s);
+    const int drop = addEntry(u"drop"_s);
+    frmLook* look = openLook();
+    search(look, 3, u"drop"_s);
+    look->txtQuerytitle->clear();
+    click(look->DelComm);
+    EXPECT_EQ(column("B_title", drop), QString());
+    EXPECT_EQ(dialogs->last().text, u"请输入标题!!"_s);
+    EXPECT_EQ(look->B_id, drop);
+    look->txtQuerytitle->setText(u"ee"_s);
+    click(look->DelComm);
+    EXPECT_EQ(look->B_id, keep);
+}
+
+TEST_F(Edit, ASaveOverADeletedEntrySaysSoAndKeepsTheTypedTexts) {
+    const int mine = addEntry(u"mine"_s);
+    frmLook* look = openLook();
+    search(look, 3, u"mine"_s);
+    click(look->modifyComm);
+    click(look->DelComm); // the only entry found
+    retype(look->txt_title, u"typed after"_s);
+    click(look->saveComm);
+    EXPECT_EQ(dialogs->last().text, u"记录号为%1的日记已不存在，修改未保存"_s.arg(mine));
+    EXPECT_TRUE(look->saveComm->isEnabled());
+    EXPECT_FALSE(look->txt_title->isReadOnly());
+    EXPECT_EQ(look->txt_title->text(), u"typed after"_s);
+}
+
+namespace {
+QString nameOf(QObject* o) {
+    return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
+}
+} // namespace
+
+TEST_F(Assistive, ScreenReadersHearWhatTheScreenShows) {
+    frmWrite* w = openWrite();
+    addEntry(u"一"_s);
+    frmLook* look = openLook();
+    search(look, 2);
+    app::show(app::load(app::FormId::Month));
+    auto* month = qobject_cast<frmMonth*>(app::loaded(app::FormId::Month));
+    for (QLabel* label : {w->Label5, look->Label6}) { // the date, the count
+        EXPECT_FALSE(label->text().isEmpty());
+        EXPECT_EQ(nameOf(label), label->text());
+    }
+    for (QWidget* window : std::initializer_list<QWidget*>{w, look, month}) {
+        SCOPED_TRACE(window->windowTitle().toStdString());
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window);
+        EXPECT_EQ(nameOf(window), window->windowTitle());
+    }
+    // The caption bar reads the title once: its shadow is out of the tree.
+    for (diary::SkinnedForm* form : std::initializer_list<diary::SkinnedForm*>{w, look}) {
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(form->JSCAPTION1);
+        QStringList heard;
+        for (int i = 0; i < bar->childCount(); ++i)
+            heard << bar->child(i)->text(QAccessible::Name);
+        EXPECT_EQ(heard.count(form->windowTitle()), 1) << heard.join(u',').toStdString();
+        EXPECT_EQ(nameOf(form->JSCAPTION1->Label1), form->windowTitle());
+    }
+    for (const char* b : {"qt_calendar_prevmonth", "qt_calendar_nextmonth"})
+        EXPECT_EQ(nameOf(month->MonthView1->findChild<QToolButton*>(QLatin1StringView(b))),
+                  b[12] == 'p' ? u"上个月"_s : u"下个月"_s);
+}
+
+TEST_F(Assistive, NewEntryIsWrittenByTheLoggedInUserWhateverTheWriterBoxHolds) {
+    frmWrite* w = openWrite();
+    // Qt's own text interface writes into the read-only box.
+    QAccessible::queryAccessibleInterface(w->B_Writer_text)
+        ->setText(QAccessible::Value, u"mallory"_s);
+    ASSERT_EQ(w->B_Writer_text->text(), u"mallory"_s);
+    type(w->B_Content_text, u"mine"_s);
+    click(w->saveComm);
+    EXPECT_EQ(column("B_writer", count(u"select max(ID) from JR_content"_s)), Module1::UserName);
+
+    // An edit saved from the browsing window keeps the entry's writer too.
+    frmLook* look = openLook();
+    search(look, 2);
+    click(look->modifyComm);
+    QAccessible::queryAccessibleInterface(look->txt_writer)
+        ->setText(QAccessible::Value, u"mallory"_s);
+    ASSERT_EQ(look->txt_writer->text(), u"mallory"_s);
+    click(look->saveComm);
+    EXPECT_EQ(column("B_writer", look->B_id), Module1::UserName);
+}
