@@ -116,23 +116,24 @@ TEST_F(SkinnedApp, TheOutlineCutsTheTopCornersOfTheNormalWindowAtAnyDpi) {
 TEST_F(SkinnedApp, OnlyTheTextBoxesGrowWithTheWindow) {
     for (SkinnedForm* form : openBoth()) {
         SCOPED_TRACE(form->objectName().toStdString());
-        QWidget* box = form == look() ? static_cast<QWidget*>(look()->txt_content)
-                                      : qobject_cast<frmWrite*>(form)->B_Content_text;
-        const QSize designedWindow = form->size();
+        auto* box = form->findChild<QPlainTextEdit*>();
+        const auto others = [&] {
+            QList<QRect> at;
+            for (QWidget* c : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (c != box && !c->objectName().isEmpty() && !qobject_cast<JSCAPTION*>(c) &&
+                    !qobject_cast<JSBORDER*>(c))
+                    at << c->geometry();
+            return at;
+        };
+        const QList<QRect> fixed = others();
+        const QSize window = form->size();
         const QRect designed = box->geometry();
-        QMap<QWidget*, QRect> others;
-        for (QWidget* c : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-            if (c != box && !c->objectName().isEmpty() && !qobject_cast<JSCAPTION*>(c) &&
-                !qobject_cast<JSBORDER*>(c))
-                others.insert(c, c->geometry());
-        const std::pair<QSize, QRect> cases[] = {{{130, 70}, designed.adjusted(0, 0, 130, 70)},
-                                                 {{-200, -100}, designed},
-                                                 {{-50, 40}, designed.adjusted(0, 0, 0, 40)}};
-        for (const auto& [by, expected] : cases) {
-            form->resize(designedWindow + by);
-            EXPECT_EQ(box->geometry(), expected);
+        for (const auto& [by, grown] : {std::pair{QSize(130, 70), QSize(130, 70)},
+                                        {QSize(-200, -100), QSize(0, 0)},
+                                        {QSize(-50, 40), QSize(0, 40)}}) {
+            form->resize(window + by);
+            EXPECT_EQ(box->geometry(), designed.adjusted(0, 0, grown.width(), grown.height()));
         }
-        for (auto it = others.cbegin(); it != others.cend(); ++it)
-            EXPECT_EQ(it.key()->geometry(), it.value()) << it.key()->objectName().toStdString();
+        EXPECT_EQ(others(), fixed);
     }
 }

@@ -94,21 +94,8 @@ protected:
         app::Desktop::install(platform);
         skin::SkinCache::clear();
         // The caption's pieces each in a colour of its own, the borders 6 px wide.
-        skin::PropertyBag bag = testskin::completeBag();
-        for (const capskin::Piece& p : capskin::pieces())
-            bag.writePicture(QLatin1String(p.key), testskin::png(p.size, p.colour));
-        using namespace capskin;
-        for (const auto& [key, value] : {std::pair{"XOFFSET", kXOffset},
-                                         {"XOFFSET2", kXOffset2},
-                                         {"YOFFSET", kYOffset},
-                                         {"FROMRIGHT", kFromRight},
-                                         {"FROMTOP", kFromTop},
-                                         {"ICONSPACE", kIconSpace}})
-            bag.writeInteger(QLatin1String(key), value);
-        for (const char* key : {"LEFTTOP", "LEFTMID", "RIGHTTOP", "RIGHTMID"})
-            bag.writePicture(QLatin1String(key), testskin::png({6, 12}, {0x20, 0x40, 0xC0}));
-        for (const char* key : {"LEFTBOT", "RIGHTBOT", "BOTTOM"})
-            bag.writePicture(QLatin1String(key), testskin::png({12, 6}, {0x20, 0x40, 0xC0}));
+        skin::PropertyBag bag = capskin::bag(testskin::completeBag());
+        testskin::borders(bag, 6, {0x20, 0x40, 0xC0});
         testskin::write(dir.filePath(u"16.jss"_s), bag);
         qApp->installEventFilter(this);
 #ifndef DV_UNDER_WM

@@ -172,10 +172,7 @@ QString SkinnedApp::writeSkin(const QString& name, const SkinLook& look) {
     };
     for (const char* key : {"TOPLEFT", "TOPMID", "TOPRIGHT"})
         piece(key, 10, look.caption);
-    for (const char* key : {"LEFTTOP", "LEFTMID", "RIGHTTOP", "RIGHTMID"})
-        piece(key, look.border, 12);
-    for (const char* key : {"LEFTBOT", "RIGHTBOT", "BOTTOM"})
-        piece(key, 12, look.border);
+    testskin::borders(bag, look.border, look.colour);
     // Buttons and metrics of a usable bar, as the shipped skins have them.
     for (const char* key : {"CLOSE", "CLOSE2", "CLOSE3", "MAX", "MAX2", "MAX3", "RES1", "RES2",
                             "RES3", "MIN", "MIN2", "MIN3", "ONTOP1", "ONTOP3"})

@@ -1,45 +1,41 @@
 #include "support/Fakes.h"
 
 namespace fake {
+namespace {
+// The next scripted answer, or `none` once the script is used up.
+template <class T> T next(std::deque<T>& script, T none) {
+    if (script.empty())
+        return none;
+    T a = std::move(script.front());
+    script.pop_front();
+    return a;
+}
+} // namespace
 
-void Dialogs::message(QWidget*, const QString& text, const QString& title, app::Icon icon) {
-    boxes.push_back({Box::Message, text, title, icon, {}});
+void Dialogs::record(Box b) {
+    boxes.push_back(std::move(b));
     if (onBox)
         onBox(boxes.back());
 }
 
+void Dialogs::message(QWidget*, const QString& text, const QString& title, app::Icon icon) {
+    record({Box::Message, text, title, icon, {}});
+}
+
 bool Dialogs::ask(QWidget*, const QString& text, const QString& title) {
-    boxes.push_back({Box::Ask, text, title, app::Icon::None, {}});
-    if (onBox)
-        onBox(boxes.back());
-    if (askAnswers.empty())
-        return true;
-    const bool a = askAnswers.front();
-    askAnswers.pop_front();
-    return a;
+    record({Box::Ask, text, title, app::Icon::None, {}});
+    return next(askAnswers, true);
 }
 
 QString Dialogs::input(QWidget*, const QString& prompt, const QString& title,
                        const QString& defaultText) {
-    boxes.push_back({Box::Input, prompt, title, app::Icon::None, defaultText});
-    if (onBox)
-        onBox(boxes.back());
-    if (inputAnswers.empty())
-        return QString();
-    QString a = inputAnswers.front();
-    inputAnswers.pop_front();
-    return a;
+    record({Box::Input, prompt, title, app::Icon::None, defaultText});
+    return next(inputAnswers, QString());
 }
 
 QString Dialogs::openFile(QWidget*, const QString& filter) {
-    boxes.push_back({Box::OpenFile, filter, {}, app::Icon::None, {}});
-    if (onBox)
-        onBox(boxes.back());
-    if (fileAnswers.empty())
-        return QString();
-    QString a = fileAnswers.front();
-    fileAnswers.pop_front();
-    return a;
+    record({Box::OpenFile, filter, {}, app::Icon::None, {}});
+    return next(fileAnswers, QString());
 }
 
 QStringList Dialogs::texts() const {
@@ -47,25 +43,6 @@ QStringList Dialogs::texts() const {
     for (const Box& b : boxes)
         out << b.text;
     return out;
-}
-
-bool Desktop::openUrl(const QUrl& url) {
-    opened.push_back(url);
-    return true;
-}
-
-void Desktop::setTopMost(QWidget* w, bool on) {
-    topMost.emplace_back(w, on);
-}
-
-bool Desktop::startMove(QWidget* w) {
-    moves.push_back(w);
-    return acceptMove;
-}
-
-bool Desktop::startResize(QWidget* w, Qt::Edges edges) {
-    resizes.emplace_back(w, edges);
-    return acceptResize;
 }
 
 Dialogs& installDialogs() {

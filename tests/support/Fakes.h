@@ -44,6 +44,9 @@ public:
 
     QStringList texts() const;
     const Box& last() const { return boxes.back(); }
+
+private:
+    void record(Box b);
 };
 
 class Desktop : public app::Desktop {
@@ -56,10 +59,12 @@ public:
     bool acceptResize = true;
     std::optional<QRect> area = QRect(0, 0, 1920, 1040);
 
-    bool openUrl(const QUrl& url) override;
-    void setTopMost(QWidget* w, bool on) override;
-    bool startMove(QWidget* w) override;
-    bool startResize(QWidget* w, Qt::Edges edges) override;
+    bool openUrl(const QUrl& url) override { return opened.push_back(url), true; }
+    void setTopMost(QWidget* w, bool on) override { topMost.emplace_back(w, on); }
+    bool startMove(QWidget* w) override { return moves.push_back(w), acceptMove; }
+    bool startResize(QWidget* w, Qt::Edges e) override {
+        return resizes.emplace_back(w, e), acceptResize;
+    }
     std::optional<QRect> workArea(QWidget*) override { return area; }
 };
 

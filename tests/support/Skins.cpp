@@ -43,6 +43,13 @@ skin::PropertyBag completeBag() {
     return bag;
 }
 
+void borders(skin::PropertyBag& bag, int width, QColor colour) {
+    for (const char* key : {"LEFTTOP", "LEFTMID", "RIGHTTOP", "RIGHTMID"})
+        bag.writePicture(QLatin1String(key), png(QSize(width, 12), colour));
+    for (const char* key : {"LEFTBOT", "RIGHTBOT", "BOTTOM"})
+        bag.writePicture(QLatin1String(key), png(QSize(12, width), colour));
+}
+
 QString write(const QString& path, const skin::PropertyBag& bag) {
     EXPECT_TRUE(skin::WriteSkinFile(path, bag));
     return path;
@@ -78,8 +85,7 @@ QString keyOf(const QColor& c) {
     return {};
 }
 
-skin::PropertyBag bag() {
-    skin::PropertyBag b;
+skin::PropertyBag bag(skin::PropertyBag b) {
     for (const Piece& p : pieces())
         b.writePicture(QLatin1String(p.key), testskin::png(p.size, p.colour));
     const std::pair<const char*, qint16> metrics[] = {

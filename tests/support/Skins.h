@@ -15,6 +15,8 @@ QByteArray png(QSize size, QColor colour);
 QByteArray bmp(QSize size, QColor colour);
 // Every key of a complete skin; picture sizes can be changed per key afterwards.
 skin::PropertyBag completeBag();
+// Solid border pieces `width` px thick.
+void borders(skin::PropertyBag& bag, int width, QColor colour);
 // Writes the bag as a skin file and returns its path.
 QString write(const QString& path, const skin::PropertyBag& bag);
 } // namespace testskin
@@ -35,7 +37,8 @@ inline constexpr quint32 kForeColor = 0x00112233u;  // shadow: RGB(0x33,0x22,0x1
 inline constexpr quint32 kBackColor = 0x00445566u;  // title: RGB(0x66,0x55,0x44)
 inline constexpr quint32 kParentBack = 0x00778899u; // window: RGB(0x99,0x88,0x77)
 
-skin::PropertyBag bag();
+// The pieces, metrics and colours over `base`.
+skin::PropertyBag bag(skin::PropertyBag base = {});
 } // namespace capskin
 
 // A 400 x 300 frameless window at (50, 40) carrying the bar with the test skin; 15 twips/px.
