@@ -2,7 +2,7 @@
 // logging in, failing, registering, changing a password, and a check that throws.
 #include "accounts/Password.h"
 #include "forms/DbGuard.h"
-#include "support/Apps.h"
+#include "support/Support.h"
 
 #include <QPointer>
 #include <new>

@@ -6,7 +6,7 @@
 #include "data/myClass.h"
 #include "data/statements.h"
 #include "forms/FormUtil.h"
-#include "support/Apps.h"
+#include "support/Support.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -4,7 +4,7 @@
 // tools meet: the names a screen reader reads, a writer box changed behind the user's back.
 #include "caption/JSCAPTION.h"
 #include "diary/frmMonth.h"
-#include "support/Apps.h"
+#include "support/Support.h"
 
 #include <QAccessible>
 #include <QCalendarWidget>

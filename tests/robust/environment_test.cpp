@@ -2,7 +2,7 @@
 // several processes at once, one of them killed: a clear message naming the file, nothing
 // typed or stored lost, work going on once the cause is gone.
 // Root ignores file permissions, so when the suite is started as root it runs as nobody.
-#include "support/Apps.h"
+#include "support/Support.h"
 
 #include "data/ado.h"
 #include "skin/SkinFile.h"

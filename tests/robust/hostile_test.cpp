@@ -1,6 +1,6 @@
 // Hostile texts pasted into every text box: stored and shown back exactly, names and
 // passwords as the normalisation says, nothing else touched, no unexpected box.
-#include "support/Apps.h"
+#include "support/Support.h"
 
 #include "accounts/Password.h"
 #include "data/ado.h"

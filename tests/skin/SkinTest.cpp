@@ -5,7 +5,7 @@
 #include "skin/JSBORDER.h"
 #include "skin/clsOnTop.h"
 #include "skinpack/SkinPack.h"
-#include "support/Skins.h"
+#include "support/Support.h"
 
 #include <QApplication>
 #include <QDir>

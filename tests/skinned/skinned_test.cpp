@@ -1,6 +1,6 @@
 // The writing and browsing windows wearing the skin: the frame over the controls, skin choice,
 // outline, minimum size and the growing text boxes; maximising is left to the X-server tests.
-#include "support/Apps.h"
+#include "support/Support.h"
 
 #include "base/Twips.h"
 #include "caption/JSCAPTION.h"

@@ -6,8 +6,7 @@
 #include "base/Twips.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
-#include "support/Apps.h"
-#include "support/Skins.h"
+#include "support/Support.h"
 
 #include <QCursor>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // Starts Qt offscreen in Chinese, with the scripted dialogs and desktop installed.
 #include "shell/Locale.h"
-#include "support/Fakes.h"
+#include "support/Support.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -1,0 +1,513 @@
+#include "support/Support.h"
+
+#include "accounts/Password.h"
+#include "accounts/frmLogin.h"
+#include "app/FormRegistry.h"
+#include "base/Module1.h"
+#include "base/Twips.h"
+#include "caption/JSCAPTION.h"
+#include "data/ado.h"
+#include "data/statements.h"
+#include "shell/Navigation.h"
+#include "skin/JSBORDER.h"
+#include "skin/SkinCache.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QInputMethodEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QWidget>
+#include <sqlite3.h>
+
+namespace fake {
+namespace {
+// The next scripted answer, or `none` once the script is used up.
+template <class T> T next(std::deque<T>& script, T none) {
+    if (script.empty())
+        return none;
+    T a = std::move(script.front());
+    script.pop_front();
+    return a;
+}
+} // namespace
+
+void Dialogs::record(Box b) {
+    boxes.push_back(std::move(b));
+    if (onBox)
+        onBox(boxes.back());
+}
+
+void Dialogs::message(QWidget*, const QString& text, const QString& title, app::Icon icon) {
+    record({Box::Message, text, title, icon, {}});
+}
+
+bool Dialogs::ask(QWidget*, const QString& text, const QString& title) {
+    record({Box::Ask, text, title, app::Icon::None, {}});
+    return next(askAnswers, true);
+}
+
+QString Dialogs::input(QWidget*, const QString& prompt, const QString& title,
+                       const QString& defaultText) {
+    record({Box::Input, prompt, title, app::Icon::None, defaultText});
+    return next(inputAnswers, QString());
+}
+
+QString Dialogs::openFile(QWidget*, const QString& filter) {
+    record({Box::OpenFile, filter, {}, app::Icon::None, {}});
+    return next(fileAnswers, QString());
+}
+
+QStringList Dialogs::texts() const {
+    QStringList out;
+    for (const Box& b : boxes)
+        out << b.text;
+    return out;
+}
+
+Dialogs& installDialogs() {
+    auto* d = new Dialogs;
+    app::Dialogs::install(d);
+    return *d;
+}
+
+Desktop& installDesktop() {
+    auto* d = new Desktop;
+    app::Desktop::install(d);
+    return *d;
+}
+
+} // namespace fake
+
+void TempApp::settle() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
+namespace {
+void resetRun() {
+    app::setClock({});
+    app::setOnAllUnloaded({});
+    app::Twips::setFactors(0, 0);
+    Module1::reset();
+    frmLogin::resetRun();
+    skin::SkinCache::clear();
+    ado::setBusyTimeout(200);
+    accounts::setCheapHashesForTests(true);
+    accounts::failHashingForTests(false);
+}
+} // namespace
+
+void TempApp::SetUp() {
+    ASSERT_TRUE(dir.isValid());
+    resetRun();
+    QDir(dir.path()).mkpath(u"data"_s);
+    ado::createDatabase(dbPath());
+    app::setAppFolder(dir.path());
+    dialogs = &fake::installDialogs();
+    desktop = &fake::installDesktop();
+    endedCount = 0;
+    app::setOnAllUnloaded([this] { ++endedCount; });
+}
+
+void TempApp::TearDown() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->testAttribute(Qt::WA_DeleteOnClose))
+            w->close();
+    settle();
+    resetRun();
+    app::setAppFolder(QString());
+}
+
+QString TempApp::dbPath() const {
+    return dir.filePath(u"data/data.mdb"_s);
+}
+
+// Every statement in turn; the first column of the first row of the last that gave one.
+QVariant TempApp::scalar(const QString& sql) {
+    const QByteArray q = sql.toUtf8();
+    const char *next = q.constData(), *end = next + q.size();
+    QVariant out;
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open(dbPath().toUtf8().constData(), &db);
+    sqlite3_busy_timeout(db, 5000);
+    while (rc == SQLITE_OK && next < end) {
+        sqlite3_stmt* st = nullptr;
+        rc = sqlite3_prepare_v2(db, next, int(end - next), &st, &next);
+        if (rc == SQLITE_OK && st && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            if (sqlite3_column_type(st, 0) == SQLITE_INTEGER)
+                out = QVariant::fromValue<qint64>(sqlite3_column_int64(st, 0));
+            else if (sqlite3_column_type(st, 0) != SQLITE_NULL)
+                out = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                                        sqlite3_column_bytes(st, 0));
+        }
+        rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+        sqlite3_finalize(st);
+    }
+    EXPECT_EQ(rc, SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return out;
+}
+
+void TempApp::addUser(const QString& name, const QString& password, int popedom) {
+    const QString n = accounts::normalise(name);
+    exec(u"insert into JR_user(B_user,B_password,popedom) values('%1','%2',%3)"_s
+             .arg(sql::quote(n), accounts::hashPassword(accounts::normalise(password)))
+             .arg(popedom));
+}
+
+QByteArray TempApp::fileBytes() const {
+    QByteArray all;
+    for (const QString& suffix : {QString(), u"-wal"_s}) {
+        QFile f(dbPath() + suffix);
+        if (f.open(QIODevice::ReadOnly))
+            all += f.readAll();
+    }
+    return all;
+}
+
+void TempApp::writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+namespace testskin {
+namespace {
+QByteArray encode(QSize size, QColor colour, const char* format) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(colour);
+    QByteArray out;
+    QBuffer buf(&out);
+    buf.open(QIODevice::WriteOnly);
+    img.save(&buf, format);
+    return out;
+}
+} // namespace
+
+QByteArray png(QSize size, QColor colour) {
+    return encode(size, colour, "PNG");
+}
+QByteArray bmp(QSize size, QColor colour) {
+    return encode(size, colour, "BMP");
+}
+
+skin::PropertyBag completeBag() {
+    skin::PropertyBag bag;
+    int n = 0;
+    for (const auto& k : skin::skinKeys()) {
+        const QString key = QLatin1String(k.name);
+        if (k.kind == skin::Kind::Picture)
+            bag.writePicture(key, png(QSize(4 + n, 6 + n), QColor(10 * n, 100, 200)));
+        else if (k.kind == skin::Kind::Integer)
+            bag.writeInteger(key, qint16(n));
+        else
+            bag.writeColour(key, 0x00102030u + quint32(n));
+        ++n;
+    }
+    return bag;
+}
+
+void borders(skin::PropertyBag& bag, int width, QColor colour) {
+    for (const char* key : {"LEFTTOP", "LEFTMID", "RIGHTTOP", "RIGHTMID"})
+        bag.writePicture(QLatin1String(key), png(QSize(width, 12), colour));
+    for (const char* key : {"LEFTBOT", "RIGHTBOT", "BOTTOM"})
+        bag.writePicture(QLatin1String(key), png(QSize(12, width), colour));
+}
+
+QString write(const QString& path, const skin::PropertyBag& bag) {
+    EXPECT_TRUE(skin::WriteSkinFile(path, bag));
+    return path;
+}
+} // namespace testskin
+
+namespace capskin {
+const QList<Piece>& pieces() {
+    static const QList<Piece> list = [] {
+        const QList<std::pair<const char*, QSize>> sizes = {
+            {"TOPLEFT", {10, 30}}, {"TOPMID", {7, 30}},  {"TOPRIGHT", {12, 30}},
+            {"CLOSE", {16, 14}},   {"CLOSE2", {16, 14}}, {"CLOSE3", {16, 14}},
+            {"MAX", {15, 14}},     {"MAX2", {15, 14}},   {"MAX3", {15, 14}},
+            {"RES1", {17, 14}},    {"RES2", {17, 14}},   {"RES3", {17, 14}},
+            {"MIN", {13, 14}},     {"MIN2", {13, 14}},   {"MIN3", {13, 14}},
+            {"ONTOP1", {11, 14}},  {"ONTOP3", {11, 14}},
+        };
+        QList<Piece> out;
+        int i = 0;
+        for (const auto& [key, size] : sizes) {
+            out.append({key, size, QColor(20 + 9 * i, 230 - 7 * i, (60 + 31 * i) % 256)});
+            ++i;
+        }
+        return out;
+    }();
+    return list;
+}
+
+QString keyOf(const QColor& c) {
+    for (const Piece& p : pieces())
+        if (p.colour.rgb() == c.rgb())
+            return QLatin1String(p.key);
+    return {};
+}
+
+skin::PropertyBag bag(skin::PropertyBag b) {
+    for (const Piece& p : pieces())
+        b.writePicture(QLatin1String(p.key), testskin::png(p.size, p.colour));
+    const std::pair<const char*, qint16> metrics[] = {
+        {"XOFFSET", kXOffset},     {"XOFFSET2", kXOffset2}, {"YOFFSET", kYOffset},
+        {"FROMRIGHT", kFromRight}, {"FROMTOP", kFromTop},   {"ICONSPACE", kIconSpace}};
+    for (const auto& [key, value] : metrics)
+        b.writeInteger(QLatin1String(key), value);
+    b.writeColour(u"FORECOLOR"_s, kForeColor);
+    b.writeColour(u"BackColor"_s, kBackColor);
+    b.writeColour(u"PARENTBACKCOLOR"_s, kParentBack);
+    return b;
+}
+} // namespace capskin
+
+void CaptionFixture::SetUp() {
+    TempApp::SetUp();
+    app::Twips::setFactors(15, 15);
+    skinPath = testskin::write(dir.filePath(u"t.jss"_s), capskin::bag());
+}
+
+void CaptionFixture::TearDown() {
+    window.reset();
+    TempApp::TearDown();
+}
+
+void CaptionFixture::makeWindow(const QVariantMap& settings, bool show) {
+    window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
+    window->setWindowTitle(u"写日记"_s);
+    window->setGeometry(50, 40, 400, 300);
+    bar = new JSCAPTION(window.get());
+    bar->setObjectName(u"JSCAPTION1"_s);
+    bar->ReadProperties(settings);
+    bar->setPath(skinPath);
+    if (show) {
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+}
+
+QString CaptionFixture::at(int x, int y) const {
+    const QImage img = bar->surface().toImage();
+    if (!img.rect().contains(x, y))
+        return u"<outside>"_s;
+    return capskin::keyOf(img.pixelColor(x, y));
+}
+
+void CaptionFixture::moveTo(QPoint p) {
+    // Qt drops a move to where the pointer already is; step through the row below the band.
+    QTest::mouseMove(bar, QPoint(p.x(), bar->height() - 1));
+    QTest::mouseMove(bar, p);
+}
+
+void DiaryApp::SetUp() {
+    TempApp::SetUp();
+    app::registerForms();
+    setNow(QDateTime(QDate(2024, 3, 7), QTime(10, 30)));
+    logIn(u"alice"_s);
+}
+
+void DiaryApp::logIn(const QString& name, qint16 popedom) {
+    Module1::UserName = name;
+    Module1::UserPopedom = popedom;
+}
+
+void DiaryApp::setNow(const QDateTime& t) {
+    now_ = t;
+    app::setClock([this] { return now_; });
+}
+
+frmWrite* DiaryApp::openWrite() {
+    auto* w = qobject_cast<frmWrite*>(app::load(app::FormId::Write));
+    app::show(w);
+    return w;
+}
+
+frmLook* DiaryApp::openLook() {
+    auto* w = qobject_cast<frmLook*>(app::load(app::FormId::Look));
+    app::show(w);
+    return w;
+}
+
+int DiaryApp::addEntry(const QString& title, const QString& writer, const QString& time,
+                       const QString& content, int id) {
+    exec(u"insert into JR_content(ID,B_title,B_weather,B_content,B_writer,B_time) "
+         "values(%1,'%2','晴','%3','%4','%5')"_s.arg(id ? QString::number(id) : u"null"_s,
+                                                     sql::quote(title), sql::quote(content),
+                                                     sql::quote(writer), time));
+    return count(u"select max(ID) from JR_content"_s);
+}
+
+QString DiaryApp::column(const char* name, int id) {
+    return scalar(u"select %1 from JR_content where ID=%2"_s.arg(QLatin1String(name)).arg(id))
+        .toString();
+}
+
+void DiaryApp::click(QWidget* w) {
+    QPoint at = w->rect().center();
+    if (auto* r = qobject_cast<QRadioButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(r);
+        at = r->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, r).center();
+    }
+    QTest::mouseClick(w, Qt::LeftButton, {}, at);
+}
+
+void DiaryApp::type(QWidget* w, const QString& text) {
+    for (qsizetype i = 0, j = 0; i < text.size(); i = j) {
+        const bool ascii = text[i].unicode() < 0x80;
+        while (j < text.size() && (text[j].unicode() < 0x80) == ascii)
+            ++j;
+        if (ascii) {
+            QTest::keyClicks(w, text.mid(i, j - i));
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(text.mid(i, j - i));
+            QCoreApplication::sendEvent(w, &commit);
+        }
+    }
+}
+
+void DiaryApp::retype(QLineEdit* box, const QString& text) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    type(box, text);
+}
+
+void DiaryApp::search(frmLook* look, int kind, const QString& text) {
+    if (kind == 0)
+        look->txtQuerytime->setText(text);
+    if (kind == 3)
+        look->txtQuerytitle->setText(text);
+    click(look->optQueryType[kind]);
+    click(look->queryComm);
+}
+
+int DiaryApp::found(frmLook* look) {
+    const QString t = look->Label6->text();
+    if (t == u"没有找到记录数"_s)
+        return 0;
+    return t.startsWith(u"共有记录数："_s) ? t.mid(6).toInt() : -1;
+}
+
+QStringList DiaryApp::rows(frmLook* look) {
+    QStringList out;
+    for (int i = 0, n = found(look); i < n; ++i) {
+        if (i > 0)
+            click(look->commNext);
+        out << look->txt_title->text() + u'/' + look->txt_writer->text();
+    }
+    out.sort();
+    return out;
+}
+
+QStringList DiaryApp::takeTexts() {
+    QStringList t = dialogs->texts();
+    dialogs->boxes.clear();
+    return t;
+}
+
+void LoginApp::SetUp() {
+    DiaryApp::SetUp();
+    logIn(QString());
+    open();
+}
+
+void LoginApp::open() {
+    login = qobject_cast<frmLogin*>(app::load(app::FormId::Login));
+    ASSERT_NE(login, nullptr);
+    app::show(login);
+    QApplication::setActiveWindow(login);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(login));
+}
+
+QLineEdit* LoginApp::edit(const char* name) {
+    return login->findChild<QLineEdit*>(QLatin1String(name));
+}
+
+QPushButton* LoginApp::button(const char* name) {
+    return login->findChild<QPushButton*>(QLatin1String(name));
+}
+
+void LoginApp::fill(const char* box, const QString& text) {
+    QLineEdit* e = edit(box);
+    e->clear();
+    e->setFocus();
+    QTest::keyClicks(e, text);
+}
+
+void LoginApp::attempt(const QString& name, const QString& password) {
+    fill("txtUserName", name);
+    fill("txtPassword", password);
+    press("cmdOK");
+}
+
+void SkinnedApp::SetUp() {
+    DiaryApp::SetUp();
+    app::Twips::setFactors(15, 15);
+    defaultSkin = writeSkin(u"16.jss"_s, kDefault);
+    otherSkin = writeSkin(u"other.jss"_s, kOther);
+}
+
+QString SkinnedApp::writeSkin(const QString& name, const SkinLook& look) {
+    skin::PropertyBag bag = testskin::completeBag();
+    const auto piece = [&](const char* key, int w, int h) {
+        bag.writePicture(QLatin1String(key), testskin::png(QSize(w, h), look.colour));
+    };
+    for (const char* key : {"TOPLEFT", "TOPMID", "TOPRIGHT"})
+        piece(key, 10, look.caption);
+    testskin::borders(bag, look.border, look.colour);
+    // Buttons and metrics of a usable bar, as the shipped skins have them.
+    for (const char* key : {"CLOSE", "CLOSE2", "CLOSE3", "MAX", "MAX2", "MAX3", "RES1", "RES2",
+                            "RES3", "MIN", "MIN2", "MIN3", "ONTOP1", "ONTOP3"})
+        piece(key, 20, look.caption - 10);
+    const std::pair<const char*, qint16> metrics[] = {{"XOFFSET", 12}, {"XOFFSET2", 8},
+                                                      {"YOFFSET", 6},  {"FROMRIGHT", 6},
+                                                      {"FROMTOP", 5},  {"ICONSPACE", 2}};
+    for (const auto& [key, value] : metrics)
+        bag.writeInteger(QLatin1String(key), value);
+    return testskin::write(dir.filePath(name), bag);
+}
+
+std::vector<diary::SkinnedForm*> SkinnedApp::openBoth() {
+    std::vector<diary::SkinnedForm*> forms{openWrite(), openLook()};
+    for (QWidget* w : forms)
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(w));
+    return forms;
+}
+
+void SkinnedApp::eachAlone(const std::function<void(diary::SkinnedForm*)>& test) {
+    for (app::FormId id : {app::FormId::Write, app::FormId::Look}) {
+        auto* form = qobject_cast<diary::SkinnedForm*>(app::load(id));
+        app::show(form);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+        SCOPED_TRACE(form->objectName().toStdString());
+        test(form);
+        app::unload(form);
+        settle();
+    }
+}
+
+QString SkinnedApp::skinOf(diary::SkinnedForm* form) const {
+    const QString path = form->JSCAPTION1->Path();
+    for (const JSBORDER* b : {form->JSBORDER1, form->JSBORDER2, form->JSBORDER3})
+        if (b->Path() != path)
+            return u"mixed"_s;
+    // What is drawn must agree with the paths.
+    const SkinLook& look = path == defaultSkin ? kDefault : kOther;
+    const QImage left = form->JSBORDER1->surface().toImage();
+    if (form->JSCAPTION1->height() != look.caption || form->JSBORDER1->width() != look.border ||
+        left.isNull() || left.pixelColor(0, 0) != look.colour)
+        return u"mixed"_s;
+    return path == defaultSkin ? u"16"_s : path == otherSkin ? u"other"_s : u"mixed"_s;
+}
