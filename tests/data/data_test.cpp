@@ -58,28 +58,10 @@ TEST_F(RecordsetTest, MovesOffBothEndsReadingEachRowWhenReached) {
 
 class Privacy : public LoginApp {
 protected:
-    // Leaves the diary windows for a fresh login window, as "重新登录" does.
-    void backToLogin() {
-        for (app::FormId id : {app::FormId::Look, app::FormId::Write})
-            if (QWidget* w = app::loaded(id))
-                app::unload(w);
-        settle();
-        if (!loginOpen())
-            open();
-    }
-    bool use(const char* button, const QString& name, const QString& pw) {
-        backToLogin();
-        fill("txtUserName", name);
-        fill("txtPassword", pw);
-        press(button);
-        settle();
-        return writeOpen();
-    }
     // Registers, logs in and saves one entry; returns its ID.
     int writeAs(const QString& name, const QString& title, const QString& content) {
-        use("RegComm", name, name + u"-pw"_s);
-        EXPECT_TRUE(use("cmdOK", name, name + u"-pw"_s));
-        auto* w = qobject_cast<frmWrite*>(app::loaded(app::FormId::Write));
+        useLogin(name, name + u"-pw"_s, &frmLogin::RegComm);
+        frmWrite* w = useLogin(name, name + u"-pw"_s);
         w->B_Title_text->setText(title);
         w->B_Weather_Combo->setEditText(u"Foggy-Day"_s);
         w->B_Content_text->setPlainText(content);
@@ -129,7 +111,8 @@ TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
     EXPECT_EQ(found(look), 1);
     look = showAll(id);
     EXPECT_EQ(saveOver(look, u"Beacon Log"_s), u"成功修改了记录号为%1的日记"_s.arg(id));
-    backToLogin();
+    app::unload(look);
+    settle();
     const QByteArray raw = fileBytes();
     for (const char* text : {"Lighthouse", "Notes", "Beacon", "Foggy-Day", "潮汐在凌晨"})
         EXPECT_FALSE(raw.contains(QByteArray(text))) << text;
@@ -141,7 +124,7 @@ TEST_F(Privacy, TheFileHoldsNoEntryTextAndTheTitleSearchKeepsItsLike) {
 TEST_F(Privacy, NoKeyOrAMovedCiphertextOpensNothing) {
     const int secret = writeAs(u"alice"_s, u"alice's secret"_s, u"只给自己看"_s);
     const QString sealed = scalar(u"select hex(B_content) from JR_content"_s).toString();
-    use("RegComm", u"bob"_s, u"bob-pw"_s);
+    useLogin(u"bob"_s, u"bob-pw"_s, &frmLogin::RegComm);
     exec(u"update JR_user set popedom=1 where B_user='bob'"_s);
     const int own = writeAs(u"bob"_s, u"bob's own"_s, u"我的"_s);
     frmLook* look = showAll(secret);
@@ -161,7 +144,7 @@ TEST_F(Privacy, NoKeyOrAMovedCiphertextOpensNothing) {
     for (const auto& [name, id, title] :
          {std::tuple{u"alice"_s, secret, false}, {u"bob"_s, own, true}}) {
         SCOPED_TRACE(name.toStdString());
-        ASSERT_TRUE(use("cmdOK", name, name + u"-pw"_s));
+        ASSERT_NE(useLogin(name, name + u"-pw"_s), nullptr);
         look = showAll(id);
         EXPECT_EQ(title ? look->txt_title->text() : diary::plainText(look->txt_content),
                   vault::damagedText());
@@ -177,7 +160,7 @@ TEST_F(Privacy, AWrongPasswordOpensNothingAtTheRealCost) {
     EXPECT_TRUE(stored.contains(u"m=65536,t=2,"_s));
     const accounts::Unlocked wrong = accounts::unlock(u"alice-PW"_s, stored);
     EXPECT_TRUE(!wrong.ok && wrong.wrap.empty()); // not even a key to try
-    EXPECT_FALSE(use("cmdOK", u"alice"_s, u"alice-PW"_s));
+    EXPECT_EQ(useLogin(u"alice"_s, u"alice-PW"_s), nullptr);
     EXPECT_EQ(dialogs->last().text, kFail);
     admin({u"export"_s, dbPath(), u"alice"_s}, "alice-PW\n", 1);
     const auto line =
@@ -194,15 +177,15 @@ TEST_F(Privacy, TheRecoveryKeyGrantsResetsAndExports) {
     EXPECT_FALSE(QFile::exists(dbPath() + u"2"_s));
 
     const int id = writeAs(u"alice"_s, u"alice's title"_s, u"第一行\n第二行"_s);
-    use("RegComm", u"bob"_s, u"bob-pw"_s);
+    useLogin(u"bob"_s, u"bob-pw"_s, &frmLogin::RegComm);
     admin({u"grant"_s, dbPath(), u"bob"_s}, {}, 1);
     admin(QStringList{u"grant"_s, dbPath(), u"bob"_s} + keyFile);
-    ASSERT_TRUE(use("cmdOK", u"bob"_s, u"bob-pw"_s));
+    ASSERT_NE(useLogin(u"bob"_s, u"bob-pw"_s), nullptr);
     EXPECT_EQ(showAll(id)->txt_title->text(), u"alice's title"_s);
 
     // A forgotten password, set anew by an administrator from the escrow.
     admin({u"passwd"_s, dbPath(), u"alice"_s, u"--as"_s, u"bob"_s}, "bob-pw\nnew pw\n");
-    ASSERT_TRUE(use("cmdOK", u"alice"_s, u"new pw"_s));
+    ASSERT_NE(useLogin(u"alice"_s, u"new pw"_s), nullptr);
     EXPECT_EQ(diary::plainText(showAll(id)->txt_content), u"第一行\n第二行"_s);
 
     const QString out = dir.filePath(u"copy.mdb"_s);
@@ -216,7 +199,7 @@ TEST_F(Privacy, TheRecoveryKeyGrantsResetsAndExports) {
     admin({u"revoke"_s, dbPath(), u"bob"_s});
     EXPECT_EQ(count(u"select count(*) from JR_admin"_s), 0);
     exec(u"update JR_user set popedom=1 where B_user='bob'"_s);
-    ASSERT_TRUE(use("cmdOK", u"bob"_s, u"bob-pw"_s));
+    ASSERT_NE(useLogin(u"bob"_s, u"bob-pw"_s), nullptr);
     EXPECT_EQ(showAll(id)->txt_title->text(), vault::noKeyText());
 }
 
@@ -229,7 +212,7 @@ TEST_F(Privacy, AnUpgradedPlainDatabaseIsSealedAtEachWritersLogin) {
     admin(QStringList{u"upgrade"_s, dbPath()} + keyFile);
     EXPECT_EQ(count(u"pragma user_version"_s), 2);
     EXPECT_EQ(column("B_title", a), u"alice plain"_s); // until alice logs in
-    ASSERT_TRUE(use("cmdOK", u"alice"_s, u"alice-pw"_s));
+    ASSERT_NE(useLogin(u"alice"_s, u"alice-pw"_s), nullptr);
     EXPECT_TRUE(accounts::isRecord(scalar(u"select B_password from JR_user"_s).toString()));
     const QByteArray raw = fileBytes();
     EXPECT_FALSE(raw.contains("alice plain") || raw.contains(u"旧的正文"_s.toUtf8()));

@@ -140,12 +140,8 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
         f.apply();
         const QByteArray damaged = fileBytes();
 
-        auto* login = qobject_cast<frmLogin*>(app::load(app::FormId::Login));
-        app::show(login);
-        type(login->txtUserName, u"alice"_s);
-        type(login->txtPassword, u"alice-pw"_s);
-        click(login->cmdOK);
-        settle();
+        useLogin(u"alice"_s, u"alice-pw"_s);
+        auto* login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
         if (f.reads) {
             EXPECT_EQ(takeTexts(), QStringList());
             closeAll();

@@ -14,8 +14,10 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QInputMethodEvent>
 #include <QStyle>
@@ -382,6 +384,29 @@ void DiaryApp::retype(QLineEdit* box, const QString& text) {
     box->selectAll();
     QTest::keyClick(box, Qt::Key_Backspace);
     type(box, text);
+}
+
+void DiaryApp::paste(QWidget* box, const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+}
+
+frmWrite* DiaryApp::useLogin(const QString& name, const QString& password,
+                             QPushButton* frmLogin::*button) {
+    for (app::FormId id : {app::FormId::Look, app::FormId::Write})
+        if (QWidget* w = app::loaded(id))
+            app::unload(w);
+    settle();
+    auto* login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
+    if (!login)
+        app::show(login = qobject_cast<frmLogin*>(app::load(app::FormId::Login)));
+    paste(login->txtUserName, name);
+    paste(login->txtPassword, password);
+    click(login->*button);
+    settle();
+    return qobject_cast<frmWrite*>(app::loaded(app::FormId::Write));
 }
 
 void DiaryApp::search(frmLook* look, int kind, const QString& text) {

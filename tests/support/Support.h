@@ -208,6 +208,12 @@ protected:
     // ASCII as key presses, anything else as an input method commits it.
     static void type(QWidget* w, const QString& text);
     static void retype(QLineEdit* box, const QString& text);
+    // Select all, paste: the way any text, control characters included, reaches a box.
+    static void paste(QWidget* box, const QString& text);
+    // Leaves the diary windows for the login window, pastes both texts and presses `button`;
+    // the writing window then open, if any.
+    static frmWrite* useLogin(const QString& name, const QString& password,
+                              QPushButton* frmLogin::*button = &frmLogin::cmdOK);
     // The kind chosen by clicking its option, its box filled, then "查询".
     static void search(frmLook* look, int kind, const QString& text = QString());
     // The count after "共有记录数：", 0 after "没有找到记录数".
