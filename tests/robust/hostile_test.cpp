@@ -6,7 +6,6 @@
 #include "data/ado.h"
 #include "data/statements.h"
 
-#include <QRegularExpression>
 #include <QSet>
 
 namespace {
@@ -151,15 +150,9 @@ TEST_F(HostileText, EveryDiaryBoxStoresAndShowsEveryTextExactly) {
     EXPECT_EQ(everything(), untouched);
     EXPECT_EQ(count(u"select count(*) from JR_content where B_writer='alice'"_s), int(n));
     EXPECT_EQ(scalar(u"pragma integrity_check"_s).toString(), u"ok"_s);
-    static const QRegularExpression expected(
-        u"^(添加完成！|没有查找满足条件的数据！|真的要修改吗\\?|"
-        "成功修改了记录号为\\d+的日记)$"_s);
-    int errors = 0;
-    for (const fake::Box& b : dialogs->boxes) {
-        errors += b.title == u"错误"_s; // each one seen by searchFor
-        EXPECT_TRUE(b.title == u"错误"_s || expected.match(b.text).hasMatch())
-            << b.text.toStdString();
-    }
+    int errors = 0; // each one seen by searchFor
+    for (const fake::Box& b : dialogs->boxes)
+        errors += b.title == u"错误"_s;
     EXPECT_EQ(errors, expectedErrors);
 }
 

@@ -89,6 +89,7 @@ TEST_F(SkinnedApp, TheMinimumSizeHoldsPerDimensionInTheNormalStateOnly) {
         QTest::mouseMove(left,
                          left->mapFromGlobal(left->mapToGlobal(QPoint(2, 52)) + QPoint(400, 0)));
         QTest::mouseRelease(left, Qt::LeftButton);
+        QTest::mouseMove(left, QPoint(2, 60)); // released: only tracks
         EXPECT_EQ(form->geometry(), QRect(404, 100, 296, 400));
 
         for (JSCAPTION::Button b : {JSCAPTION::MaxButton, JSCAPTION::MinButton}) {
