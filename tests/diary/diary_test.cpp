@@ -191,18 +191,14 @@ frmMonth* picker() {
     return qobject_cast<frmMonth*>(app::loaded(app::FormId::Month));
 }
 
-// Clicks `day` of the month shown (neighbouring months fill the first and last rows).
-void clickDay(QCalendarWidget* cal, int day) {
-    auto* view = cal->findChild<QTableView*>(u"qt_calendar_calendarview"_s);
-    QAbstractItemModel* m = view->model();
-    for (int i = 1; i < m->rowCount(); ++i) {
-        const int r = day <= 15 ? i : m->rowCount() - i;
-        for (int c = 1; c < m->columnCount(); ++c)
-            if (m->index(r, c).data().toString() == QString::number(day))
-                return QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                                         view->visualRect(m->index(r, c)).center());
-    }
-    FAIL() << "day " << day << " not shown";
+// Picks `day` of the month shown by a click on it, or by Enter.
+void pickDay(QCalendarWidget* cal, int day, bool byKey = false) {
+    cal->setSelectedDate(QDate(cal->yearShown(), cal->monthShown(), day));
+    auto* view = cal->findChild<QTableView*>();
+    if (byKey)
+        return QTest::keyClick(view, Qt::Key_Return);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->currentIndex()).center());
 }
 } // namespace
 
@@ -217,7 +213,7 @@ TEST_F(Search, ThePickerOpensOnTheBoxDateAndWritesTheClickedDate) {
         EXPECT_EQ(picker()->MonthView1->selectedDate(), shown) << typed;
     }
     click(look->optQueryType[3]);
-    clickDay(picker()->MonthView1, 5);
+    pickDay(picker()->MonthView1, 5);
     EXPECT_EQ(look->txtQuerytime->text(), u"2024-3-5"_s);
     EXPECT_TRUE(look->optQueryType[3]->isChecked()); // no search, kind unchanged
     EXPECT_FALSE(look->myrs.hasRs());
@@ -228,7 +224,7 @@ TEST_F(Search, ThePickerOpensOnTheBoxDateAndWritesTheClickedDate) {
     frmMonth* m = picker();
     click(look->writeNoteComm);
     settle();
-    clickDay(m->MonthView1, 28);
+    pickDay(m->MonthView1, 28, true);
     settle();
     EXPECT_EQ(app::loadedCount(), 1);
 }

@@ -26,64 +26,12 @@
 #include <QWidget>
 #include <sqlite3.h>
 
-namespace fake {
-namespace {
-// The next scripted answer, or `none` once the script is used up.
-template <class T> T next(std::deque<T>& script, T none) {
-    if (script.empty())
-        return none;
-    T a = std::move(script.front());
-    script.pop_front();
-    return a;
-}
-} // namespace
-
-void Dialogs::record(Box b) {
-    boxes.push_back(std::move(b));
-    if (onBox)
-        onBox(boxes.back());
-}
-
-void Dialogs::message(QWidget*, const QString& text, const QString& title, app::Icon icon) {
-    record({Box::Message, text, title, icon, {}});
-}
-
-bool Dialogs::ask(QWidget*, const QString& text, const QString& title) {
-    record({Box::Ask, text, title, app::Icon::None, {}});
-    return next(askAnswers, true);
-}
-
-QString Dialogs::input(QWidget*, const QString& prompt, const QString& title,
-                       const QString& defaultText) {
-    record({Box::Input, prompt, title, app::Icon::None, defaultText});
-    return next(inputAnswers, QString());
-}
-
-QString Dialogs::openFile(QWidget*, const QString& filter) {
-    record({Box::OpenFile, filter, {}, app::Icon::None, {}});
-    return next(fileAnswers, QString());
-}
-
-QStringList Dialogs::texts() const {
+QStringList fake::Dialogs::texts() const {
     QStringList out;
-    for (const Box& b : boxes)
+    for (const fake::Box& b : boxes)
         out << b.text;
     return out;
 }
-
-Dialogs& installDialogs() {
-    auto* d = new Dialogs;
-    app::Dialogs::install(d);
-    return *d;
-}
-
-Desktop& installDesktop() {
-    auto* d = new Desktop;
-    app::Desktop::install(d);
-    return *d;
-}
-
-} // namespace fake
 
 void TempApp::settle() {
     for (int i = 0; i < 3; ++i) {
@@ -112,8 +60,8 @@ void TempApp::SetUp() {
     QDir(dir.path()).mkpath(u"data"_s);
     ado::createDatabase(dbPath());
     app::setAppFolder(dir.path());
-    dialogs = &fake::installDialogs();
-    desktop = &fake::installDesktop();
+    dialogs = &fake::install<fake::Dialogs>();
+    desktop = &fake::install<fake::Desktop>();
     endedCount = 0;
     app::setOnAllUnloaded([this] { ++endedCount; });
 }
@@ -125,10 +73,6 @@ void TempApp::TearDown() {
     settle();
     resetRun();
     app::setAppFolder(QString());
-}
-
-QString TempApp::dbPath() const {
-    return dir.filePath(u"data/data.mdb"_s);
 }
 
 // Every statement in turn; the first column of the first row of the last that gave one.
@@ -318,28 +262,6 @@ void DiaryApp::SetUp() {
     logIn(u"alice"_s);
 }
 
-void DiaryApp::logIn(const QString& name, qint16 popedom) {
-    Module1::UserName = name;
-    Module1::UserPopedom = popedom;
-}
-
-void DiaryApp::setNow(const QDateTime& t) {
-    now_ = t;
-    app::setClock([this] { return now_; });
-}
-
-frmWrite* DiaryApp::openWrite() {
-    auto* w = qobject_cast<frmWrite*>(app::load(app::FormId::Write));
-    app::show(w);
-    return w;
-}
-
-frmLook* DiaryApp::openLook() {
-    auto* w = qobject_cast<frmLook*>(app::load(app::FormId::Look));
-    app::show(w);
-    return w;
-}
-
 int DiaryApp::addEntry(const QString& title, const QString& writer, const QString& time,
                        const QString& content, int id) {
     exec(u"insert into JR_content(ID,B_title,B_weather,B_content,B_writer,B_time) "
@@ -436,12 +358,6 @@ QStringList DiaryApp::rows(frmLook* look) {
     return out;
 }
 
-QStringList DiaryApp::takeTexts() {
-    QStringList t = dialogs->texts();
-    dialogs->boxes.clear();
-    return t;
-}
-
 void LoginApp::SetUp() {
     DiaryApp::SetUp();
     logIn(QString());
@@ -454,14 +370,6 @@ void LoginApp::open() {
     app::show(login);
     QApplication::setActiveWindow(login);
     ASSERT_TRUE(QTest::qWaitForWindowActive(login));
-}
-
-QLineEdit* LoginApp::edit(const char* name) {
-    return login->findChild<QLineEdit*>(QLatin1String(name));
-}
-
-QPushButton* LoginApp::button(const char* name) {
-    return login->findChild<QPushButton*>(QLatin1String(name));
 }
 
 void LoginApp::fill(const char* box, const QString& text) {

@@ -50,9 +50,8 @@ namespace fake {
 struct Box {
     enum Kind { Message, Ask, Input, OpenFile } kind;
     QString text; // message text, question, prompt or filter
-    QString title;
+    QString title{};
     app::Icon icon = app::Icon::None;
-    QString defaultText;
 };
 
 class Dialogs : public app::Dialogs {
@@ -63,17 +62,36 @@ public:
     std::deque<QString> fileAnswers;       // empty queue answers Cancel
     std::function<void(const Box&)> onBox; // runs while the box is "open"
 
-    void message(QWidget*, const QString& text, const QString& title, app::Icon icon) override;
-    bool ask(QWidget*, const QString& text, const QString& title) override;
-    QString input(QWidget*, const QString& prompt, const QString& title,
-                  const QString& defaultText) override;
-    QString openFile(QWidget*, const QString& filter) override;
+    void message(QWidget*, const QString& text, const QString& title, app::Icon icon) override {
+        record({Box::Message, text, title, icon});
+    }
+    bool ask(QWidget*, const QString& text, const QString& title) override {
+        return record({Box::Ask, text, title}), next(askAnswers, true);
+    }
+    QString input(QWidget*, const QString& prompt, const QString& title, const QString&) override {
+        return record({Box::Input, prompt, title}), next(inputAnswers, QString());
+    }
+    QString openFile(QWidget*, const QString& filter) override {
+        return record({Box::OpenFile, filter}), next(fileAnswers, QString());
+    }
 
     QStringList texts() const;
     const Box& last() const { return boxes.back(); }
 
 private:
-    void record(Box b);
+    void record(const Box& b) {
+        boxes.push_back(b);
+        if (onBox)
+            onBox(boxes.back());
+    }
+    // The next scripted answer, or `none` once the script is used up.
+    template <class T> static T next(std::deque<T>& script, T none) {
+        if (script.empty())
+            return none;
+        T a = std::move(script.front());
+        script.pop_front();
+        return a;
+    }
 };
 
 class Desktop : public app::Desktop {
@@ -95,9 +113,12 @@ public:
     std::optional<QRect> workArea(QWidget*) override { return area; }
 };
 
-// Installs fresh fakes and returns them; the app owns them.
-Dialogs& installDialogs();
-Desktop& installDesktop();
+// Installs a fresh fake and returns it; the app owns it.
+template <class Fake> Fake& install() {
+    auto* f = new Fake;
+    Fake::install(f);
+    return *f;
+}
 
 } // namespace fake
 
@@ -112,7 +133,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    QString dbPath() const;
+    QString dbPath() const { return dir.filePath(u"data/data.mdb"_s); }
     // Runs SQL straight on the file, outside the application's connections.
     QVariant scalar(const QString& sql);
     void exec(const QString& sql) { scalar(sql); }
@@ -192,10 +213,20 @@ class DiaryApp : public TempApp {
 protected:
     void SetUp() override;
 
-    static void logIn(const QString& name, qint16 popedom = 0);
-    void setNow(const QDateTime& t);
-    frmWrite* openWrite();
-    frmLook* openLook();
+    static void logIn(const QString& name, qint16 popedom = 0) {
+        Module1::UserName = name;
+        Module1::UserPopedom = popedom;
+    }
+    void setNow(const QDateTime& t) {
+        now_ = t, app::setClock([this] { return now_; });
+    }
+    template <class Form> static Form* shown(app::FormId id) {
+        auto* w = qobject_cast<Form*>(app::load(id));
+        app::show(w);
+        return w;
+    }
+    static frmWrite* openWrite() { return shown<frmWrite>(app::FormId::Write); }
+    static frmLook* openLook() { return shown<frmLook>(app::FormId::Look); }
     frmLook* look() const { return qobject_cast<frmLook*>(app::loaded(app::FormId::Look)); }
     // Adds an entry straight to the file (id 0: the database chooses); returns its ID.
     int addEntry(const QString& title, const QString& writer = u"alice"_s,
@@ -220,7 +251,10 @@ protected:
     static int found(frmLook* look);
     // "title/writer" of every row of the result, stepping with ">", sorted.
     static QStringList rows(frmLook* look);
-    QStringList takeTexts();
+    QStringList takeTexts() {
+        const QStringList t = dialogs->texts();
+        return dialogs->boxes.clear(), t;
+    }
 
     QDateTime now_;
 };
@@ -230,10 +264,9 @@ class LoginApp : public DiaryApp {
 protected:
     void SetUp() override;
     void open();
-    QLineEdit* edit(const char* name);
-    QPushButton* button(const char* name);
+    QLineEdit* edit(const char* name) { return login->findChild<QLineEdit*>(QLatin1String(name)); }
     void fill(const char* box, const QString& text);
-    void press(const char* name) { click(button(name)); }
+    void press(const char* name) { click(login->findChild<QPushButton*>(QLatin1String(name))); }
     // Fills both boxes and presses 确定.
     void attempt(const QString& name, const QString& password);
     static bool loginOpen() { return app::loaded(app::FormId::Login) != nullptr; }
