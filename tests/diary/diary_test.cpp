@@ -245,10 +245,21 @@ TEST_F(Navigation, EveryCursorPlaceAgainstEveryButton) {
     for (int i = 1; i <= 3; ++i)
         addEntry(u"row%1"_s.arg(i));
     frmLook* look = openLook();
-    search(look, 2);
-    ASSERT_EQ(found(look), 3);
     QPushButton *next = look->commNext, *prev = look->commPrevious, *first = look->MovefirstComm,
                 *last = look->MovelastComm;
+    // Before the first search and on an empty result they change nothing.
+    for (const QString& title : {QString(), u"no such"_s}) {
+        if (!title.isEmpty())
+            search(look, 3, title);
+        for (QPushButton* b : {first, prev, next, last})
+            click(b);
+        EXPECT_EQ(look->Label6->text(), title.isEmpty() ? u"共有记录数："_s : u"没有找到记录数"_s);
+        EXPECT_EQ(look->txt_title->text(), u"Text1"_s);
+    }
+    EXPECT_FALSE(prev->isEnabled() || next->isEnabled());
+    dialogs->boxes.clear();
+    search(look, 2);
+    ASSERT_EQ(found(look), 3);
     struct Step {
         int from;
         QPushButton* pressed;
@@ -288,21 +299,6 @@ TEST_F(Navigation, EveryCursorPlaceAgainstEveryButton) {
     EXPECT_TRUE(dialogs->boxes.empty());
 }
 
-TEST_F(Navigation, ButtonsBeforeTheFirstSearchAndOnAnEmptyResultChangeNothing) {
-    frmLook* look = openLook();
-    QPushButton* all[] = {look->MovefirstComm, look->commPrevious, look->commNext,
-                          look->MovelastComm};
-    for (bool searched : {false, true}) {
-        if (searched)
-            search(look, 2);
-        for (QPushButton* b : all)
-            click(b);
-        EXPECT_EQ(look->Label6->text(), searched ? u"没有找到记录数"_s : u"共有记录数："_s);
-        EXPECT_EQ(look->txt_title->text(), u"Text1"_s);
-    }
-    EXPECT_FALSE(look->commPrevious->isEnabled() || look->commNext->isEnabled());
-}
-
 TEST_F(Edit, ModifyThenSaveWritesTheShownTextsBackToTheEntryNowShown) {
     const int a = addEntry(u"a"_s);
     const int id = addEntry(u"old"_s, u"alice"_s, u"2024-3-2 8:00:00"_s, u"old text"_s, 17);
@@ -328,7 +324,8 @@ TEST_F(Edit, ModifyThenSaveWritesTheShownTextsBackToTheEntryNowShown) {
     EXPECT_TRUE(look->txt_title->isReadOnly() && look->txt_content->isReadOnly());
 }
 
-TEST_F(Edit, DeletingOneOfSeveralThenTheOnlyEntry) {
+// The last entry deleted while it is being changed: a save then says so and keeps the texts.
+TEST_F(Edit, DeletingOneOfSeveralThenTheOnlyEntryWhileItIsBeingChanged) {
     const int a = addEntry(u"a"_s);
     const int b = addEntry(u"b"_s);
     frmLook* look = openLook();
@@ -340,23 +337,15 @@ TEST_F(Edit, DeletingOneOfSeveralThenTheOnlyEntry) {
     click(look->DelComm);
     EXPECT_EQ(column("B_title", b), QString());
     EXPECT_EQ(look->B_id, a);
+    click(look->modifyComm);
     click(look->DelComm);
     EXPECT_EQ(count(u"select count(*) from JR_content"_s), 0);
     EXPECT_EQ(look->Label6->text(), u"没有找到记录数"_s);
     EXPECT_FALSE(look->modifyComm->isEnabled() || look->DelComm->isEnabled());
-}
-
-TEST_F(Edit, ASaveOverADeletedEntrySaysSoAndKeepsTheTypedTexts) {
-    const int mine = addEntry(u"mine"_s);
-    frmLook* look = openLook();
-    search(look, 3, u"mine"_s);
-    click(look->modifyComm);
-    click(look->DelComm); // the only entry found
     retype(look->txt_title, u"typed after"_s);
     click(look->saveComm);
-    EXPECT_EQ(dialogs->last().text, u"记录号为%1的日记已不存在，修改未保存"_s.arg(mine));
-    EXPECT_TRUE(look->saveComm->isEnabled());
-    EXPECT_FALSE(look->txt_title->isReadOnly());
+    EXPECT_EQ(dialogs->last().text, u"记录号为%1的日记已不存在，修改未保存"_s.arg(a));
+    EXPECT_TRUE(look->saveComm->isEnabled() && !look->txt_title->isReadOnly());
     EXPECT_EQ(look->txt_title->text(), u"typed after"_s);
 }
 

@@ -217,17 +217,6 @@ skin::PropertyBag bag(skin::PropertyBag b) {
 }
 } // namespace capskin
 
-void CaptionFixture::SetUp() {
-    TempApp::SetUp();
-    app::Twips::setFactors(15, 15);
-    skinPath = testskin::write(dir.filePath(u"t.jss"_s), capskin::bag());
-}
-
-void CaptionFixture::TearDown() {
-    window.reset();
-    TempApp::TearDown();
-}
-
 void CaptionFixture::makeWindow(const QVariantMap& settings, bool show) {
     window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
     window->setWindowTitle(u"写日记"_s);
@@ -393,22 +382,10 @@ void SkinnedApp::SetUp() {
 }
 
 QString SkinnedApp::writeSkin(const QString& name, const SkinLook& look) {
-    skin::PropertyBag bag = testskin::completeBag();
-    const auto piece = [&](const char* key, int w, int h) {
-        bag.writePicture(QLatin1String(key), testskin::png(QSize(w, h), look.colour));
-    };
+    skin::PropertyBag bag = capskin::bag(testskin::completeBag());
     for (const char* key : {"TOPLEFT", "TOPMID", "TOPRIGHT"})
-        piece(key, 10, look.caption);
+        bag.writePicture(QLatin1String(key), testskin::png(QSize(10, look.caption), look.colour));
     testskin::borders(bag, look.border, look.colour);
-    // Buttons and metrics of a usable bar, as the shipped skins have them.
-    for (const char* key : {"CLOSE", "CLOSE2", "CLOSE3", "MAX", "MAX2", "MAX3", "RES1", "RES2",
-                            "RES3", "MIN", "MIN2", "MIN3", "ONTOP1", "ONTOP3"})
-        piece(key, 20, look.caption - 10);
-    const std::pair<const char*, qint16> metrics[] = {{"XOFFSET", 12}, {"XOFFSET2", 8},
-                                                      {"YOFFSET", 6},  {"FROMRIGHT", 6},
-                                                      {"FROMTOP", 5},  {"ICONSPACE", 2}};
-    for (const auto& [key, value] : metrics)
-        bag.writeInteger(QLatin1String(key), value);
     return testskin::write(dir.filePath(name), bag);
 }
 

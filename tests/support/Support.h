@@ -3,6 +3,7 @@
 // folder, test skins, and the program's windows ready to be driven.
 #include "accounts/frmLogin.h"
 #include "base/Module1.h"
+#include "base/Twips.h"
 #include "caption/JSCAPTION.h"
 #include "diary/frmLook.h"
 #include "diary/frmWrite.h"
@@ -189,8 +190,12 @@ skin::PropertyBag bag(skin::PropertyBag base = {});
 // A 400 x 300 frameless window at (50, 40) carrying the bar with the test skin; 15 twips/px.
 class CaptionFixture : public TempApp {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        TempApp::SetUp();
+        app::Twips::setFactors(15, 15);
+        skinPath = testskin::write(dir.filePath(u"t.jss"_s), capskin::bag());
+    }
+    void TearDown() override { window.reset(), TempApp::TearDown(); }
 
     void makeWindow(const QVariantMap& settings = {}, bool show = true);
     // The piece drawn at (x, y) of the bar's backing image, or at a button's centre.
