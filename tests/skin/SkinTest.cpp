@@ -288,12 +288,6 @@ TEST_F(Border, ZonesCursorsAndHitTestCodes) {
             EXPECT_EQ(desktop->resizes[0], std::make_pair(window.get(), JSBORDER::edgesFor(code)));
         }
     }
-    // A narrow bottom border: a point in both end zones is the lower-left corner.
-    JSBORDER narrow;
-    narrow.setBORDERTYPE(3);
-    narrow.resize(15, 7);
-    send(&narrow, QEvent::MouseMove, {8, 2});
-    EXPECT_EQ(narrow.zone(), 0);
 }
 
 TEST_F(Border, PressUsesTheLastZoneAndNothingWhileSizingIsOff) {

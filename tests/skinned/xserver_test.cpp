@@ -33,11 +33,14 @@ bool waitFor(const std::function<bool()>& done, int ms = 5000) {
 }
 
 // What the X server shows at a point of the screen; the bare root is black.
-bool isRoot(QPoint p) {
+QColor onScreen(QPoint p) {
     return QGuiApplication::primaryScreen()
-               ->grabWindow(0, p.x(), p.y(), 1, 1)
-               .toImage()
-               .pixelColor(0, 0) == QColor(Qt::black);
+        ->grabWindow(0, p.x(), p.y(), 1, 1)
+        .toImage()
+        .pixelColor(0, 0);
+}
+bool isRoot(QPoint p) {
+    return onScreen(p) == QColor(Qt::black);
 }
 
 // The real platform calls, counting the moves and sizings the window system took.
@@ -195,11 +198,7 @@ protected:
         return ok && platform->taken == platform->asked;
     }
     QColor maxButtonOnScreen() const {
-        const QPoint p = bar->mapToGlobal(bar->buttonRect(JSCAPTION::MaxButton).center());
-        return QGuiApplication::primaryScreen()
-            ->grabWindow(0, p.x(), p.y(), 1, 1)
-            .toImage()
-            .pixelColor(0, 0);
+        return onScreen(bar->mapToGlobal(bar->buttonRect(JSCAPTION::MaxButton).center()));
     }
 
     Pointer pointer;
