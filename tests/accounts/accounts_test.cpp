@@ -68,12 +68,7 @@ TEST_F(LoginTest, FailuresEnterEscapeAndTheCloseBox) {
     QTest::keyClick(edit("txtPassword"), Qt::Key_Return);
     settle();
     ASSERT_TRUE(writeOpen());
-    app::go(app::loaded(app::FormId::Write), app::FormId::Login); // "重新登录"
-    settle();
-    login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
-    QApplication::setActiveWindow(login);
-    attempt(u"nobody"_s, QString()); // no row matches, not even an empty password
-    settle();
+    useLogin(u"nobody"_s, QString()); // no row matches, not even an empty password
     EXPECT_EQ(dialogs->texts().mid(dialogs->texts().size() - 2), (QStringList{kFail, kThird}));
     EXPECT_FALSE(loginOpen());
     EXPECT_EQ(endedCount, 1);
@@ -141,9 +136,7 @@ TEST_F(RegisterTest, RegisteringAndChangingThePassword) {
         EXPECT_EQ(edit("txtUserName")->selectedText(), name);
     }
     EXPECT_FALSE(frmLogin::data().hasRs());
-    attempt(u" o'Brien "_s, QString());
-    settle();
-    EXPECT_TRUE(writeOpen());
+    EXPECT_NE(useLogin(u" o'Brien "_s, QString()), nullptr);
     EXPECT_EQ(Module1::UserName, u"oBrien"_s);
     EXPECT_EQ(frmLogin::FailedLogins, 0);
 }
@@ -179,6 +172,5 @@ TEST_F(HashFailure, EveryButtonAndHandlerShowsTheErrorAndKeepsTheWindow) {
         oneErrorBox();
     }
     accounts::failHashingForTests(false);
-    attempt(u"alice"_s, u"secret"_s);
-    EXPECT_TRUE(writeOpen());
+    EXPECT_NE(useLogin(u"alice"_s, u"secret"_s), nullptr);
 }

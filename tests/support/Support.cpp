@@ -306,13 +306,13 @@ void DiaryApp::paste(QWidget* box, const QString& text) {
 
 frmWrite* DiaryApp::useLogin(const QString& name, const QString& password,
                              QPushButton* frmLogin::*button) {
+    auto* login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
+    if (!login)
+        app::show(login = qobject_cast<frmLogin*>(app::load(app::FormId::Login)));
     for (app::FormId id : {app::FormId::Look, app::FormId::Write})
         if (QWidget* w = app::loaded(id))
             app::unload(w);
     settle();
-    auto* login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
-    if (!login)
-        app::show(login = qobject_cast<frmLogin*>(app::load(app::FormId::Login)));
     paste(login->txtUserName, name);
     paste(login->txtPassword, password);
     click(login->*button);
@@ -366,12 +366,6 @@ void LoginApp::fill(const char* box, const QString& text) {
     e->clear();
     e->setFocus();
     QTest::keyClicks(e, text);
-}
-
-void LoginApp::attempt(const QString& name, const QString& password) {
-    fill("txtUserName", name);
-    fill("txtPassword", password);
-    press("cmdOK");
 }
 
 void SkinnedApp::SetUp() {

@@ -272,8 +272,6 @@ protected:
     QLineEdit* edit(const char* name) { return login->findChild<QLineEdit*>(QLatin1String(name)); }
     void fill(const char* box, const QString& text);
     void press(const char* name) { click(login->findChild<QPushButton*>(QLatin1String(name))); }
-    // Fills both boxes and presses 确定.
-    void attempt(const QString& name, const QString& password);
     static bool loginOpen() { return app::loaded(app::FormId::Login) != nullptr; }
     static bool writeOpen() { return app::loaded(app::FormId::Write) != nullptr; }
 
