@@ -74,21 +74,15 @@ TEST_F(Write, ButtonsLeadToTheBrowserTheManualAndTheLoginWithoutSaving) {
     EXPECT_EQ(count(u"select count(*) from JR_content"_s), 0);
 }
 
-namespace {
-void expectStartState(frmLook* look) {
+TEST_F(Look, ShowsAnEntrySelectsTheLockedTitleAndReleasesAllOnLeaving) {
+    const int id = addEntry(u"春天 first"_s, u"alice"_s, u"2024-3-7 9:05:00"_s, u"一\n二"_s, 42);
+    frmLook* look = openLook();
     EXPECT_EQ(look->txtQuerytime->text(), u"2024-3-7"_s); // no leading zeros
     EXPECT_TRUE(look->optQueryType[2]->isChecked());
     EXPECT_FALSE(look->modifyComm->isEnabled() || look->saveComm->isEnabled() ||
                  look->DelComm->isEnabled());
     EXPECT_TRUE(look->txt_title->isReadOnly() && look->txt_content->isReadOnly());
     EXPECT_FALSE(look->myrs.hasOcn()); // no search on opening
-}
-} // namespace
-
-TEST_F(Look, ShowsAnEntrySelectsTheLockedTitleAndReleasesAllOnLeaving) {
-    const int id = addEntry(u"春天 first"_s, u"alice"_s, u"2024-3-7 9:05:00"_s, u"一\n二"_s, 42);
-    frmLook* look = openLook();
-    expectStartState(look);
     search(look, 2);
     EXPECT_EQ(look->txt_content->toPlainText(), u"一\n二"_s);
     EXPECT_EQ(look->B_id, id);
@@ -411,11 +405,10 @@ TEST_F(SkinnedApp, TheFrameLiesOverTheControlsOfANarrowedWindow) {
 TEST_F(SkinnedApp, AChosenSkinHoldsForTheRunAnOpenBrowserKeepsItsOwnAndBadChoicesChangeNothing) {
     frmLook* openBrowser = openLook();
     frmWrite* write = openWrite();
-    QFile junk(dir.filePath(u"junk.jss"_s));
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write("not a skin") > 0);
-    junk.close();
+    const QString junk = dir.filePath(u"junk.jss"_s);
+    writeFile(junk, "not a skin");
     // The fake cancels the first dialog.
-    for (const QString& bad : {QString(), junk.fileName(), dir.filePath(u"gone.jss"_s)}) {
+    for (const QString& bad : {QString(), junk, dir.filePath(u"gone.jss"_s)}) {
         if (!bad.isEmpty())
             dialogs->fileAnswers.push_back(bad);
         click(write->hfComm);
@@ -457,7 +450,10 @@ TEST_F(SkinnedApp, WithoutTheDefaultSkinTheWindowsStillWork) {
 TEST_F(SkinnedApp, TheMinimumSizeHoldsPerDimensionInTheNormalStateOnly) {
     const std::pair<QSize, QSize> cases[] = {
         {{200, 500}, {296, 500}}, {{500, 100}, {500, 148}}, {{297, 149}, {297, 149}}};
-    eachAlone([&](SkinnedForm* form) {
+    for (app::FormId id : {app::FormId::Write, app::FormId::Look}) { // each window alone
+        auto* form = shown<SkinnedForm>(id);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+        SCOPED_TRACE(form->objectName().toStdString());
         for (const auto& [asked, expected] : cases) {
             form->resize(asked);
             EXPECT_EQ(form->size(), expected) << asked.width() << "x" << asked.height();
@@ -487,7 +483,9 @@ TEST_F(SkinnedApp, TheMinimumSizeHoldsPerDimensionInTheNormalStateOnly) {
         }
         form->setWindowState(Qt::WindowNoState);
         EXPECT_EQ(form->size(), QSize(296, 148));
-    });
+        app::unload(form);
+        settle();
+    }
 }
 
 TEST_F(SkinnedApp, TheOutlineCutsTheTopCornersOfTheNormalWindowAtAnyDpi) {

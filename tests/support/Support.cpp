@@ -390,18 +390,6 @@ std::vector<diary::SkinnedForm*> SkinnedApp::openBoth() {
     return forms;
 }
 
-void SkinnedApp::eachAlone(const std::function<void(diary::SkinnedForm*)>& test) {
-    for (app::FormId id : {app::FormId::Write, app::FormId::Look}) {
-        auto* form = qobject_cast<diary::SkinnedForm*>(app::load(id));
-        app::show(form);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
-        SCOPED_TRACE(form->objectName().toStdString());
-        test(form);
-        app::unload(form);
-        settle();
-    }
-}
-
 QString SkinnedApp::skinOf(diary::SkinnedForm* form) const {
     const QString path = form->JSCAPTION1->Path();
     for (const JSBORDER* b : {form->JSBORDER1, form->JSBORDER2, form->JSBORDER3})

@@ -273,10 +273,8 @@ protected:
     void fill(const char* box, const QString& text);
     void press(const char* name) { click(login->findChild<QPushButton*>(QLatin1String(name))); }
     static bool loginOpen() { return app::loaded(app::FormId::Login) != nullptr; }
-    static bool writeOpen() { return app::loaded(app::FormId::Write) != nullptr; }
 
     const QString kFail = u"对不起，无此用户或者密码不正确！请重新输入！！"_s;
-    const QString kThird = u"你已经尝试登录了三次，程序将结束"_s;
     frmLogin* login = nullptr;
 };
 
@@ -296,8 +294,6 @@ protected:
     QString writeSkin(const QString& name, const SkinLook& look);
 
     std::vector<diary::SkinnedForm*> openBoth();
-    // Each skinned window on its own: loaded, shown, tested, unloaded.
-    void eachAlone(const std::function<void(diary::SkinnedForm*)>& test);
     // Which of the two skins the window's controls wear: "16", "other", or "mixed".
     QString skinOf(diary::SkinnedForm* form) const;
 
