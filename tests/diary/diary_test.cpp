@@ -13,6 +13,7 @@
 #include <QCalendarWidget>
 #include <QDir>
 #include <QFile>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QTableView>
 #include <QToolButton>
@@ -470,7 +471,9 @@ TEST_F(SkinnedApp, TheMinimumSizeHoldsPerDimensionInTheNormalStateOnly) {
         QTest::mouseMove(left,
                          left->mapFromGlobal(left->mapToGlobal(QPoint(2, 52)) + QPoint(400, 0)));
         QTest::mouseRelease(left, Qt::LeftButton);
-        QTest::mouseMove(left, QPoint(2, 60)); // released: only tracks
+        QMouseEvent away(QEvent::MouseMove, QPointF(-300, 60), left->mapToGlobal(QPointF(-300, 60)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(left, &away); // released: only tracks
         EXPECT_EQ(form->geometry(), QRect(404, 100, 296, 400));
 
         for (JSCAPTION::Button b : {JSCAPTION::MaxButton, JSCAPTION::MinButton}) {
