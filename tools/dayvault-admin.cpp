@@ -2,7 +2,10 @@
 // the administrator key, set a forgotten password, export entries, make a backup.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
-#include "data/Vault.h"
+#include "data/KeyRing.h"
+#include "data/KeyStore.h"
+#include "data/Keys.h"
+#include "data/Pinned.h"
 #include "data/ado.h"
 #include "data/statements.h"
 
@@ -18,7 +21,6 @@
 #include <functional>
 #include <iostream>
 #include <optional>
-#include <sqlite3.h>
 #include <string>
 #include <unistd.h>
 
@@ -27,15 +29,19 @@ namespace {
 int usage() {
     std::fputs(
         "用法（密码从标准输入读取，每行一个；--as ADMIN 时先读 ADMIN 的密码）：\n"
-        "  dayvault-admin init DB --recovery-key-file FILE   创建数据库，把恢复密钥写入 FILE\n"
-        "  dayvault-admin upgrade DB --recovery-key-file FILE  为旧版数据库加上密钥\n"
+        "  dayvault-admin init DB --recovery-key-file FILE   创建数据库，把恢复密钥写入 FILE，\n"
+        "                                                    管理员公钥写入 DB 旁的 admin.pub\n"
+        "  dayvault-admin upgrade DB --recovery-key-file FILE  为旧版数据库加上密钥，或用已有的\n"
+        "                                                    恢复密钥固定管理员公钥\n"
+        "  dayvault-admin check DB                           列出数据库中不对的地方\n"
         "  dayvault-admin users DB                           列出用户及其权限值\n"
-        "  dayvault-admin adduser DB NAME PASSWORD           添加用户\n"
+        "  dayvault-admin adduser DB NAME                    添加用户（读 NAME 的密码）\n"
         "  dayvault-admin grant DB NAME (--recovery-key-file FILE | --as ADMIN)\n"
-        "                                                    让用户成为管理员（权限值 1）\n"
-        "  dayvault-admin revoke DB NAME                     收回管理员权限和密钥\n"
+        "                       让用户成为管理员（权限值 1）；读 NAME 本人的密码\n"
+        "  dayvault-admin revoke DB NAME --recovery-key-file FILE\n"
+        "                       收回管理员权限，并换用新的管理员密钥对\n"
         "  dayvault-admin passwd DB NAME (--recovery-key-file FILE | --as ADMIN)\n"
-        "                                                    为忘记密码的用户设置新密码\n"
+        "                       为忘记密码的用户设置新密码（读新密码）\n"
         "  dayvault-admin export DB [NAME] [--format json|markdown]\n"
         "                       [--recovery-key-file FILE | --as ADMIN]  导出日记\n"
         "  dayvault-admin backup DB OUT                      在线备份数据库（不覆盖已有文件）\n",
@@ -118,52 +124,62 @@ void writeAll(int fd, const QByteArray& bytes, const QString& path) {
         throw Refused{QStringLiteral("无法写入文件：%1").arg(path)};
 }
 
-vault::Secret recoveryAdminKey(sqlite3* db, const QString& file) {
+QByteArray readRecovery(const QString& file) {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         throw Refused{QStringLiteral("无法读取恢复密钥文件：%1").arg(file)};
-    auto key = vault::adminKeyFromRecovery(db, f.read(4096));
+    return f.read(4096);
+}
+
+vault::Secret recoveryAdminKey(ado::Connection& c, const QString& file) {
+    auto key = vault::adminKeyFromRecovery(c.keyStore(), readRecovery(file));
     if (!key)
         throw Refused{QStringLiteral("恢复密钥不属于这个数据库")};
     return std::move(*key);
 }
 
+struct UserKey {
+    vault::Unwrapped key;
+    vault::Secret wrap;
+};
+
 // The data key of `name` opened by the password on standard input.
-vault::Secret keyByPassword(ado::Connection& c, const QString& name) {
+UserKey keyByPassword(ado::Connection& c, const QString& name) {
     const QString password = readLine();
     ado::Recordset rs;
     rs.Open(sql::userQuery(name), c);
     const bool found = !rs.eof();
     const QString stored = found ? rs.Fields(QStringLiteral("B_password")).toString() : QString();
-    const accounts::Unlocked check = accounts::unlock(password, stored, found);
+    accounts::Unlocked check = accounts::unlock(password, stored, found);
     if (!check.ok)
         throw Refused{QStringLiteral("无此用户或者密码不正确：%1").arg(name)};
     auto key = accounts::dataKeyOf(c, name, check);
     if (!key)
         throw Refused{QStringLiteral("%1 还没有密钥：请先用程序登录一次").arg(name)};
-    return std::move(*key);
+    return {std::move(*key), std::move(check.wrap)};
 }
 
 // The administrator secret key from the recovery key file or from ADMIN's password.
 vault::Secret adminKey(ado::Connection& c, const Args& a) {
     if (!a.recoveryFile.isEmpty())
-        return recoveryAdminKey(c.handle(), a.recoveryFile);
+        return recoveryAdminKey(c, a.recoveryFile);
     if (a.as.isEmpty())
         throw Refused{
             QStringLiteral("需要管理员密钥：请给出 --recovery-key-file FILE 或 --as ADMIN")};
     const QString admin = accounts::normalise(a.as);
-    const vault::Secret key = keyByPassword(c, admin);
-    auto sk = vault::adminKeyOf(c.handle(), admin, key);
+    const UserKey key = keyByPassword(c, admin);
+    auto sk = vault::adminKeyOf(c, admin, key.key.key);
     if (!sk)
         throw Refused{QStringLiteral("%1 没有管理员密钥").arg(admin)};
     return std::move(*sk);
 }
 
-vault::Secret escrowed(ado::Connection& c, const QString& name, const vault::Secret& admin) {
-    auto key = vault::escrowedKey(c.handle(), name, admin);
-    if (!key)
-        throw Refused{QStringLiteral("%1 还没有密钥：请先用程序登录一次").arg(name)};
-    return std::move(*key);
+QString storedRecord(ado::Connection& c, const QString& name) {
+    ado::Recordset rs;
+    rs.Open(sql::userQuery(name), c);
+    if (rs.eof())
+        throw Refused{QStringLiteral("没有这个用户：%1").arg(name)};
+    return rs.Fields(QStringLiteral("B_password")).toString();
 }
 
 bool userExists(ado::Connection& c, const QString& name) {
@@ -172,95 +188,136 @@ bool userExists(ado::Connection& c, const QString& name) {
     return !rs.eof();
 }
 
-void inTransaction(ado::Connection& c, const std::function<void()>& work) {
-    c.Execute(QStringLiteral("begin immediate"));
-    try {
-        work();
-        c.Execute(QStringLiteral("commit"));
-    } catch (...) {
-        c.Execute(QStringLiteral("rollback"));
-        throw;
-    }
+// NAME's own password vouches for the key the escrow holds: a forged escrow would hand the
+// administrator key to whoever made it.
+int grant(ado::Connection& c, const QString& name, const Args& a) {
+    storedRecord(c, name);
+    const vault::Secret admin = adminKey(c, a);
+    UserKey own = keyByPassword(c, name);
+    const auto record = c.keyStore().userKey(name);
+    const auto escrowed =
+        record ? vault::openEscrow(record->escrow, vault::fold(name), admin) : std::nullopt;
+    if (!escrowed || !(*escrowed == own.key.key))
+        throw Refused{QStringLiteral("托管密钥与用户本人的密钥不符：%1，没有授权").arg(name)};
+    const vault::Secret key = accounts::currentKey(c, name, std::move(own.key), own.wrap, nullptr);
+    accounts::inTransaction(c, [&] {
+        c.Execute(sql::setPopedom(name, 1));
+        vault::grantAdmin(c.keyStore(), name, key, admin);
+    });
+    say(stdout, QStringLiteral("%1 现在是管理员（权限值 1）").arg(name));
+    return 0;
 }
 
-int setAdmin(ado::Connection& c, const QString& name, const Args& a, bool grant) {
-    if (!userExists(c, name))
-        throw Refused{QStringLiteral("没有这个用户：%1").arg(name)};
-    std::optional<vault::Secret> admin, key;
-    if (grant) {
-        admin = adminKey(c, a);
-        key = escrowed(c, name, *admin);
-    }
-    inTransaction(c, [&] {
-        c.Execute(QStringLiteral("update JR_user set popedom=%1 where B_user='%2'")
-                      .arg(grant ? 1 : 0)
-                      .arg(name));
-        if (grant)
-            vault::grantAdmin(c.handle(), name, *key, *admin);
-        else
-            vault::revokeAdmin(c.handle(), name);
+// A new administrator key pair, so a copy of the old one opens nothing written from now on.
+int revoke(ado::Connection& c, const QString& name, const Args& a) {
+    storedRecord(c, name);
+    if (a.recoveryFile.isEmpty())
+        throw Refused{QStringLiteral("收回管理员密钥要换用新的管理员密钥对，需要恢复密钥："
+                                     "请给出 --recovery-key-file FILE")};
+    const QByteArray recovery = readRecovery(a.recoveryFile);
+    const vault::Secret old = recoveryAdminKey(c, a.recoveryFile);
+    int unopened = 0;
+    QStringList others;
+    accounts::inTransaction(c, [&] {
+        c.Execute(sql::setPopedom(name, 0));
+        const vault::Bytes pk = vault::replaceAdminKeyPair(c.keyStore(), old, recovery, &unopened);
+        for (const auto& row : c.rows({QStringLiteral("select B_user from JR_user where "
+                                                      "popedom=1 order by B_user"),
+                                       {}}))
+            others << row[0].toString();
+        // Pinned before the file commits: without the pin the file would be refused.
+        vault::writePinned(vault::adminPubPath(c.file()), pk);
     });
-    say(stdout, grant ? QStringLiteral("%1 现在是管理员（权限值 1）").arg(name)
-                      : QStringLiteral("%1 不再是管理员（权限值 0）").arg(name));
+    say(stdout, QStringLiteral("%1 不再是管理员（权限值 0）；已换用新的管理员密钥对，"
+                               "每位用户下次登录时换用新的数据密钥")
+                    .arg(name));
+    if (!others.isEmpty())
+        say(stdout, QStringLiteral("以下管理员需要重新授权（grant）：%1")
+                        .arg(others.join(QStringLiteral("、"))));
+    if (unopened)
+        say(stderr, QStringLiteral("有 %1 位用户的托管密钥无法打开，未能换用新的管理员公钥")
+                        .arg(unopened));
+    return 0;
+}
+
+// A forgotten password, set from the escrow: only a key that opens the user's own entries.
+int passwd(ado::Connection& c, const QString& name, const Args& a) {
+    const QString stored = storedRecord(c, name);
+    const vault::Secret admin = adminKey(c, a);
+    const auto record = c.keyStore().userKey(name);
+    std::optional<vault::Unwrapped> key;
+    if (record) {
+        auto escrowed = vault::openEscrow(record->escrow, vault::fold(name), admin);
+        if (!escrowed)
+            throw Refused{QStringLiteral("无法取得 %1 的密钥，密码没有修改").arg(name)};
+        if (!vault::opensEntries(c, name, *escrowed))
+            throw Refused{
+                QStringLiteral("托管密钥打不开 %1 的日记（可能被人改动过），密码没有修改").arg(name)};
+        // Bound to no administrator key: his next login replaces it.
+        key = vault::Unwrapped{std::move(*escrowed), vault::Bytes()};
+    } else if (accounts::isRecord(stored)) {
+        throw Refused{QStringLiteral("找不到 %1 的密钥记录，密码没有修改").arg(name)};
+    }
+    accounts::setPassword(c, name, readLine(), key, stored);
+    say(stdout, QStringLiteral("已为 %1 设置新密码").arg(name));
     return 0;
 }
 
 int exportEntries(ado::Connection& c, const QString& name, const Args& a) {
     if (a.format != QLatin1String("json") && a.format != QLatin1String("markdown"))
         throw Refused{QStringLiteral("未知的格式：%1").arg(a.format)};
-    sqlite3* db = c.handle();
-    vault::forget();
+    vault::KeyRing ring;
+    ring.bindTo(c.adminPublic());
+    c.keys = &ring;
     if (!a.recoveryFile.isEmpty() || !a.as.isEmpty()) {
-        vault::keepAdminKey(db, adminKey(c, a));
+        if (!ring.keepAdminKey(adminKey(c, a)))
+            throw Refused{QStringLiteral("管理员密钥与固定的管理员公钥不符")};
     } else {
         if (name.isEmpty())
             throw Refused{QStringLiteral("请给出用户名，或者 --recovery-key-file / --as")};
-        vault::keepUserKey(db, name, keyByPassword(c, name));
+        ring.keepUserKey(name, keyByPassword(c, name).key.key.copy());
     }
-    const char* sql =
-        "select ID, dv_open(B_title,B_writer,'B_title'), dv_open(B_weather,B_writer,'B_weather'),"
-        " dv_open(B_content,B_writer,'B_content'), B_writer, B_time,"
-        " dv_state(B_title,B_writer,'B_title') + dv_state(B_weather,B_writer,'B_weather') +"
-        " dv_state(B_content,B_writer,'B_content') from JR_content"
-        " where ?1 is null or B_writer=?1 order by ID";
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
-        c.fail(sqlite3_errcode(db), QString());
-    const QByteArray who = name.toUtf8();
+    sql::Statement query{QStringLiteral("select ID from JR_content") +
+                             (name.isEmpty() ? QString() : QStringLiteral(" where B_writer=?")) +
+                             QStringLiteral(" order by ID"),
+                         {}};
     if (!name.isEmpty())
-        sqlite3_bind_text(st, 1, who.constData(), int(who.size()), SQLITE_TRANSIENT);
-    const auto text = [&](int i) {
-        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                 sqlite3_column_bytes(st, i));
-    };
+        query.params.append({QStringLiteral("B_writer"), name});
+    query.keysOf = QStringLiteral("JR_content");
+    ado::Recordset rs;
+    rs.Open(query, c);
     int skipped = 0;
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        if (sqlite3_column_int(st, 6) != 0) {
+    for (; !rs.eof(); rs.MoveNext()) {
+        if (!rs.opened()) {
             ++skipped;
             continue;
         }
+        const auto text = [&](const char* column) {
+            return rs.Fields(QLatin1String(column)).toString();
+        };
         if (a.format == QLatin1String("json")) {
             QJsonObject o;
-            o[QStringLiteral("id")] = qint64(sqlite3_column_int64(st, 0));
-            const char* keys[] = {"title", "weather", "content", "writer", "time"};
-            for (int i = 0; i < 5; ++i)
-                o[QString::fromLatin1(keys[i])] = sqlite3_column_type(st, i + 1) == SQLITE_NULL
-                                                      ? QJsonValue()
-                                                      : QJsonValue(text(i + 1));
+            o[QStringLiteral("id")] = rs.Fields(QStringLiteral("ID")).toLongLong();
+            const std::pair<const char*, const char*> keys[] = {{"title", "B_title"},
+                                                                {"weather", "B_weather"},
+                                                                {"content", "B_content"},
+                                                                {"writer", "B_writer"},
+                                                                {"time", "B_time"}};
+            for (const auto& [key, column] : keys) {
+                const QVariant v = rs.Fields(QLatin1String(column));
+                o[QLatin1String(key)] = v.isNull() ? QJsonValue() : QJsonValue(v.toString());
+            }
             std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).constData(), stdout);
             std::fputc('\n', stdout);
         } else {
             say(stdout, QStringLiteral(
                             "## %1\n\n- 编号：%2\n- 作者：%3\n- 天气：%4\n- 添加时间：%5\n\n%6\n")
-                            .arg(text(1), QString::number(sqlite3_column_int64(st, 0)), text(4),
-                                 text(2), text(5), text(3)));
+                            .arg(text("B_title"), text("ID"), text("B_writer"), text("B_weather"),
+                                 text("B_time"), text("B_content")));
         }
     }
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE)
-        c.fail(rc, QString());
-    vault::forget();
+    rs.Close();
+    ring.clear();
     if (skipped)
         say(stderr, QStringLiteral("有 %1 篇日记无法解密，未导出").arg(skipped));
     return 0;
@@ -270,68 +327,105 @@ int backup(const QString& path, const QString& out) {
     if (!QFileInfo::exists(path))
         throw Refused{QStringLiteral("数据库不存在：%1").arg(path)};
     ::close(createPrivate(out));
-    sqlite3* src = nullptr;
-    sqlite3* dst = nullptr;
-    int rc =
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &src, SQLITE_OPEN_READONLY, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_open_v2(QFile::encodeName(out).constData(), &dst, SQLITE_OPEN_READWRITE,
-                             nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(src, 5000);
-        sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
-        if (!b) {
-            rc = sqlite3_errcode(dst);
-        } else {
-            while ((rc = sqlite3_backup_step(b, 256)) == SQLITE_OK || rc == SQLITE_BUSY ||
-                   rc == SQLITE_LOCKED)
-                sqlite3_sleep(rc == SQLITE_OK ? 0 : 50);
-            sqlite3_backup_finish(b);
-        }
-    }
-    const QString msg = QString::fromUtf8(sqlite3_errstr(rc));
-    sqlite3_close(src);
-    sqlite3_close(dst);
-    if (rc != SQLITE_DONE) {
+    try {
+        ado::backupDatabase(path, out);
+    } catch (...) {
         QFile::remove(out);
-        throw ado::Error(msg, rc, path);
+        throw;
     }
     say(stdout, QStringLiteral("已备份到：%1").arg(out));
     return 0;
 }
 
-// init and upgrade: the key file first, so nothing is made when it is refused.
-int makeKeys(const QString& path, const Args& a, bool create) {
-    if (a.recoveryFile.isEmpty())
-        throw Refused{QStringLiteral("请用 --recovery-key-file FILE 指定恢复密钥文件")};
-    if (create && QFileInfo::exists(path))
-        throw Refused{QStringLiteral("文件已存在，不会覆盖：%1").arg(path)};
-    QByteArray recovery;
-    std::optional<ado::Connection> c;
-    if (!create) {
-        c.emplace();
-        open(*c, path);
-        if (vault::enabled(c->handle()) && vault::schemaVersion(c->handle()) >= 2) {
+// Everything that keeps the program from opening the file, or a user from logging in.
+int check(const QString& path) {
+    ado::Connection c;
+    c.requirePinnedKey = false;
+    c.refuseUnknownObjects = false;
+    open(c, path);
+    QStringList problems = c.problems();
+    if (c.sealed())
+        for (const auto& row :
+             c.rows({QStringLiteral("select B_user,B_password from JR_user order by B_user"), {}}))
+            if (accounts::isRecord(row[1].toString()) && !c.keyStore().userKey(row[0].toString()))
+                problems << QStringLiteral("用户 %1 的密钥记录不见了").arg(row[0].toString());
+    for (const QString& p : problems)
+        say(stdout, p);
+    if (problems.isEmpty())
+        say(stdout, QStringLiteral("没有发现问题：%1").arg(path));
+    return problems.isEmpty() ? 0 : 1;
+}
+
+// A file with keys is pinned only when its recovery key proves the stored public key; an old
+// plain file gets a fresh key pair, whatever a planted JR_vault holds, and its plain rows
+// signed so that rows planted later are told apart from them.
+int upgrade(const QString& path, const Args& a) {
+    ado::Connection c;
+    c.requirePinnedKey = false;
+    open(c, path);
+    vault::KeyStore& store = c.keyStore();
+    const QString adminPub = vault::adminPubPath(path);
+    if (QFileInfo::exists(a.recoveryFile)) {
+        const vault::Secret sk = recoveryAdminKey(c, a.recoveryFile);
+        const vault::Bytes pk = vault::publicOf(sk);
+        const bool pinned = vault::readPinned(adminPub, vault::kPublicBytes) == pk;
+        if (pinned && !c.adminPublic().empty()) {
             say(stdout, QStringLiteral("数据库已是最新版本：%1").arg(path));
             return 0;
         }
+        accounts::inTransaction(c, [&] {
+            // First pinned now: what plain rows the file holds were left by the program.
+            if (!QFileInfo::exists(adminPub)) {
+                const vault::KeyPair signing = vault::newSigningKeyPair();
+                vault::signPlainRows(c, signing.secretKey);
+                vault::writePinned(vault::upgradePubPath(path), signing.publicKey);
+            }
+            c.Execute(QStringLiteral("PRAGMA user_version = 2"));
+            vault::writePinned(adminPub, pk);
+        });
+        say(stdout, QStringLiteral("已固定管理员公钥：%1").arg(adminPub));
+        return 0;
     }
+    if (!c.rows({QStringLiteral("select 1 from sqlite_master where name in ('JR_key','JR_admin')"),
+                 {}})
+             .empty() &&
+        !c.rows({QStringLiteral("select 1 from JR_key union all select 1 from JR_admin"), {}})
+             .empty())
+        throw Refused{QStringLiteral("数据库已有密钥：请用 --recovery-key-file 给出它的恢复密钥文件")};
     const int fd = createPrivate(a.recoveryFile);
     try {
-        if (create) {
-            recovery = ado::createDatabase(path);
-        } else {
-            inTransaction(*c, [&] { recovery = vault::upgrade(c->handle()); });
-        }
-        writeAll(fd, recovery, a.recoveryFile);
+        accounts::inTransaction(c, [&] {
+            const vault::Installation keys = vault::newInstallation(store);
+            if (keys.recoveryText.size() != qsizetype(2 * vault::kKeyBytes + 1))
+                throw Refused{QStringLiteral("恢复密钥生成失败")};
+            const vault::KeyPair signing = vault::newSigningKeyPair();
+            vault::signPlainRows(c, signing.secretKey);
+            c.Execute(QStringLiteral("PRAGMA user_version = 2"));
+            writeAll(fd, keys.recoveryText, a.recoveryFile);
+            vault::writePinned(vault::upgradePubPath(path), signing.publicKey);
+            vault::writePinned(adminPub, keys.adminPublic);
+        });
     } catch (...) {
         QFile::remove(a.recoveryFile);
         throw;
     }
-    say(stdout, create ? QStringLiteral("已创建数据库：%1\n恢复密钥已写入：%2（请妥善保管）")
-                             .arg(path, a.recoveryFile)
-                       : QStringLiteral("已升级数据库：%1\n恢复密钥已写入：%2（请妥善保管）")
-                             .arg(path, a.recoveryFile));
+    say(stdout, QStringLiteral("已升级数据库：%1\n恢复密钥已写入：%2（请妥善保管）")
+                    .arg(path, a.recoveryFile));
+    return 0;
+}
+
+int init(const QString& path, const Args& a) {
+    if (QFileInfo::exists(path))
+        throw Refused{QStringLiteral("文件已存在，不会覆盖：%1").arg(path)};
+    const int fd = createPrivate(a.recoveryFile);
+    try {
+        writeAll(fd, ado::createDatabase(path), a.recoveryFile);
+    } catch (...) {
+        QFile::remove(a.recoveryFile);
+        throw;
+    }
+    say(stdout, QStringLiteral("已创建数据库：%1\n恢复密钥已写入：%2（请妥善保管）")
+                    .arg(path, a.recoveryFile));
     return 0;
 }
 
@@ -344,52 +438,44 @@ int run(const QStringList& raw) {
     const QString path = a.plain[1];
     const qsizetype n = a.plain.size();
     const QString name = n > 2 ? accounts::normalise(a.plain[2]) : QString();
-    if ((cmd == QLatin1String("init") || cmd == QLatin1String("upgrade")) && n == 2)
-        return makeKeys(path, a, cmd == QLatin1String("init"));
+    if ((cmd == QLatin1String("init") || cmd == QLatin1String("upgrade")) && n == 2) {
+        if (a.recoveryFile.isEmpty())
+            throw Refused{QStringLiteral("请用 --recovery-key-file FILE 指定恢复密钥文件")};
+        return cmd == QLatin1String("init") ? init(path, a) : upgrade(path, a);
+    }
     if (cmd == QLatin1String("backup") && n == 3)
         return backup(path, a.plain[2]);
+    if (cmd == QLatin1String("check") && n == 2)
+        return check(path);
     ado::Connection c;
     if (cmd == QLatin1String("users") && n == 2) {
         open(c, path);
         ado::Recordset rs;
-        rs.Open(QStringLiteral("select B_user, popedom from JR_user order by B_user"), c);
+        rs.Open({QStringLiteral("select B_user, popedom from JR_user order by B_user")}, c);
         for (; !rs.eof(); rs.MoveNext())
             say(stdout,
                 QStringLiteral("%1\t%2").arg(rs.Fields(QStringLiteral("B_user")).toString(),
                                              rs.Fields(QStringLiteral("popedom")).toString()));
         return 0;
     }
-    if (cmd == QLatin1String("adduser") && n == 4) {
+    if (cmd == QLatin1String("adduser") && n == 3) {
         if (name.isEmpty())
             throw Refused{QStringLiteral("用户名不能为空")};
         open(c, path);
         if (userExists(c, name))
             throw Refused{QStringLiteral("此用户已经存在：%1").arg(name)};
-        accounts::addUser(c, name, accounts::normalise(a.plain[3]));
+        accounts::addUser(c, name, readLine());
         say(stdout, QStringLiteral("已添加用户：%1").arg(name));
         return 0;
     }
-    if ((cmd == QLatin1String("grant") || cmd == QLatin1String("revoke")) && n == 3) {
-        open(c, path);
-        return setAdmin(c, name, a, cmd == QLatin1String("grant"));
-    }
-    if (cmd == QLatin1String("passwd") && n == 3) {
-        open(c, path);
-        if (!userExists(c, name))
-            throw Refused{QStringLiteral("没有这个用户：%1").arg(name)};
-        const vault::Secret admin = adminKey(c, a);
-        const auto key = vault::escrowedKey(c.handle(), name, admin);
-        // A new password without the key would leave the entries behind for good.
-        if (!key && vault::hasUserKey(c.handle(), name))
-            throw Refused{QStringLiteral("无法取得 %1 的密钥，密码没有修改").arg(name)};
-        accounts::setPassword(c, name, readLine(), key ? &*key : nullptr);
-        say(stdout, QStringLiteral("已为 %1 设置新密码").arg(name));
-        return 0;
-    }
-    if (cmd == QLatin1String("export") && (n == 2 || n == 3)) {
-        open(c, path);
-        return exportEntries(c, name, a);
-    }
+    if (cmd == QLatin1String("grant") && n == 3)
+        return open(c, path), grant(c, name, a);
+    if (cmd == QLatin1String("revoke") && n == 3)
+        return open(c, path), revoke(c, name, a);
+    if (cmd == QLatin1String("passwd") && n == 3)
+        return open(c, path), passwd(c, name, a);
+    if (cmd == QLatin1String("export") && (n == 2 || n == 3))
+        return open(c, path), exportEntries(c, name, a);
     return usage();
 }
 

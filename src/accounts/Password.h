@@ -1,6 +1,6 @@
 #pragma once
 // Names and passwords as the login window compares them, and how passwords are kept.
-#include "data/Vault.h"
+#include "data/Cipher.h"
 
 #include <QString>
 #include <cstddef>

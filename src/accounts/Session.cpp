@@ -1,12 +1,30 @@
 #include "accounts/Session.h"
 
+#include "data/KeyRing.h"
+#include "data/KeyStore.h"
+#include "data/Keys.h"
 #include "data/ado.h"
 #include "data/statements.h"
+
+#include <functional>
 
 namespace accounts {
 namespace {
 
-template <class F> void inTransaction(ado::Connection& c, F work) {
+const char* const kKeyGone = "找不到你的密钥记录，无法登录。请联系管理员。";
+const char* const kKeyBroken = "你的密钥记录已损坏或被改动，无法登录。请联系管理员。";
+
+void checkpoint(ado::Connection& c) {
+    c.Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+}
+
+[[noreturn]] void refuse(const char* text, const ado::Connection& c) {
+    throw ado::Error(QString::fromUtf8(text), ado::kRefused, c.file());
+}
+
+} // namespace
+
+void inTransaction(ado::Connection& c, const std::function<void()>& work) {
     c.Execute(QStringLiteral("begin immediate"));
     try {
         work();
@@ -20,97 +38,112 @@ template <class F> void inTransaction(ado::Connection& c, F work) {
     }
 }
 
-void checkpoint(ado::Connection& c) {
-    c.Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-}
-
-} // namespace
-
-std::optional<vault::Secret> dataKeyOf(ado::Connection& c, const QString& name,
-                                       const Unlocked& check) {
+std::optional<vault::Unwrapped> dataKeyOf(ado::Connection& c, const QString& name,
+                                          const Unlocked& check) {
     if (check.wrap.empty())
         return std::nullopt;
-    return vault::unwrapUserKey(c.handle(), name, check.wrap);
+    return vault::openUserKey(c, name, check.wrap);
 }
 
-void startSession(ado::Connection& c, const QString& user, const QString& password,
-                  const QString& stored, const Unlocked& check, bool admin) {
-    vault::forget();
+vault::Secret currentKey(ado::Connection& c, const QString& name, vault::Unwrapped key,
+                         const vault::Secret& wrap, const vault::Secret* adminSecret) {
+    if (!key.adminPublic.empty() && key.adminPublic == c.adminPublic())
+        return std::move(key.key);
+    vault::Secret next;
+    inTransaction(c, [&] { next = vault::replaceUserKey(c, name, key.key, wrap, adminSecret); });
+    checkpoint(c);
+    return next;
+}
+
+QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& user,
+                     const QString& password, const QString& stored, const Unlocked& check,
+                     bool admin) {
+    ring.clear();
+    std::optional<vault::Unwrapped> key;
+    vault::Secret wrap;
     try {
-        sqlite3* db = c.handle();
-        if (!vault::enabled(db)) {
+        if (!c.sealed()) {
             // A file from before keys: the password at least is kept as a hash.
             if (!isHash(stored)) {
-                // By its stored name: normalised again, " bob" would be "bob".
-                c.Execute(sql::updatePassword(hashPassword(password), sql::quote(user)));
+                c.Execute(sql::updatePassword(hashPassword(password), user));
                 checkpoint(c); // the page that held the text leaves the log
             }
-            return;
+            return QString();
         }
-        std::optional<vault::Secret> key = dataKeyOf(c, user, check);
-        if (!key && !vault::hasUserKey(db, user)) {
+        ring.bindTo(c.adminPublic());
+        if (isRecord(stored)) {
+            // Keys are made only with records like this one: a missing or unreadable key is
+            // never replaced behind his back.
+            if (!c.keyStore().userKey(user))
+                return QString::fromUtf8(kKeyGone);
+            key = dataKeyOf(c, user, check);
+            if (!key)
+                return QString::fromUtf8(kKeyBroken);
+            wrap = check.wrap.copy();
+        } else {
             // An older record, or an account from before keys: ours, with a new data key.
-            auto [record, wrap] = newRecord(password);
+            auto [record, w] = newRecord(password);
             inTransaction(c, [&] {
-                c.Execute(sql::updatePassword(record, sql::quote(user)));
-                key = vault::createUserKey(db, user, wrap);
+                c.Execute(sql::updatePassword(record, user));
+                key = vault::Unwrapped{vault::createUserKey(c, user, w), c.adminPublic()};
             });
             checkpoint(c);
+            wrap = std::move(w);
         }
-        if (!key)
-            return;
-        if (admin)
-            if (auto a = vault::adminKeyOf(db, user, *key))
-                vault::keepAdminKey(db, std::move(*a));
-        vault::keepUserKey(db, user, std::move(*key));
-        sealPlainEntries(c, user);
     } catch (const ado::Error&) {
-        // Read-only or busy: entries stay as they are until a later login.
+        // Read-only or busy: the login goes on with what could be opened.
+        if (!key)
+            return QString();
     }
-}
-
-void sealPlainEntries(ado::Connection& c, const QString& writer) {
-    long long n = 0;
-    inTransaction(c, [&] {
-        n = c.Execute(
-            QStringLiteral("update JR_content set B_title=B_title,B_weather=B_weather,"
-                           "B_content=B_content where B_writer='") +
-            sql::quote(writer) +
-            QStringLiteral("' and typeof(B_title)<>'blob' and typeof(B_weather)<>'blob' and "
-                           "typeof(B_content)<>'blob' and (typeof(B_title)='text' or "
-                           "typeof(B_weather)='text' or typeof(B_content)='text')"));
-    });
-    if (n > 0)
-        checkpoint(c);
+    std::optional<vault::Secret> adminKey;
+    if (admin)
+        adminKey = vault::adminKeyOf(c, user, key->key);
+    vault::Secret dataKey = key->key.copy();
+    try {
+        dataKey = currentKey(c, user, std::move(*key), wrap, adminKey ? &*adminKey : nullptr);
+        vault::repairEscrow(c, user, dataKey);
+    } catch (const ado::Error&) {
+    }
+    if (adminKey)
+        ring.keepAdminKey(std::move(*adminKey));
+    ring.keepUserKey(user, dataKey.copy());
+    try {
+        long long n = 0;
+        inTransaction(c, [&] { n = vault::sealVouchedPlainRows(c, user, dataKey); });
+        if (n > 0)
+            checkpoint(c);
+    } catch (const ado::Error&) {
+    }
+    return QString();
 }
 
 void addUser(ado::Connection& c, const QString& name, const QString& password) {
-    sqlite3* db = c.handle();
-    if (!vault::enabled(db)) {
+    if (!c.sealed()) {
         c.Execute(sql::insertUser(name, hashPassword(password)));
         return;
     }
     auto [record, wrap] = newRecord(password);
     inTransaction(c, [&] {
         c.Execute(sql::insertUser(name, record));
-        vault::createUserKey(db, name, wrap);
+        vault::createUserKey(c, name, wrap);
     });
 }
 
 void setPassword(ado::Connection& c, const QString& name, const QString& password,
-                 const vault::Secret* dataKey) {
-    sqlite3* db = c.handle();
-    if (!vault::enabled(db)) {
+                 const std::optional<vault::Unwrapped>& key, const QString& stored) {
+    if (!c.sealed()) {
         c.Execute(sql::updatePassword(hashPassword(password), name));
         return;
     }
+    if (!key && isRecord(stored))
+        refuse(c.keyStore().userKey(name) ? kKeyBroken : kKeyGone, c);
     auto [record, wrap] = newRecord(password);
     inTransaction(c, [&] {
         c.Execute(sql::updatePassword(record, name));
-        if (dataKey)
-            vault::rewrapUserKey(db, name, *dataKey, wrap);
-        else if (!vault::hasUserKey(db, name))
-            vault::createUserKey(db, name, wrap);
+        if (key)
+            vault::rewrapUserKey(c, name, key->key, wrap, key->adminPublic);
+        else
+            vault::createUserKey(c, name, wrap);
     });
 }
 

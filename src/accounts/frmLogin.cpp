@@ -4,7 +4,7 @@
 #include "accounts/Session.h"
 #include "base/Module1.h"
 #include "base/Twips.h"
-#include "data/Vault.h"
+#include "data/KeyRing.h"
 #include "data/myClass.h"
 #include "data/statements.h"
 #include "forms/DbGuard.h"
@@ -42,6 +42,11 @@ qint16 toPopedom(const QVariant& v) {
     return qint16(n);
 }
 
+void forgetKeys() {
+    if (vault::KeyRing* keys = myClass::keys())
+        keys->clear();
+}
+
 bool isUniqueViolation(const ado::Error& e) {
     return e.code() == 2067 /* SQLITE_CONSTRAINT_UNIQUE */ ||
            e.message().contains(QStringLiteral("UNIQUE"));
@@ -57,7 +62,7 @@ myClass& frmLogin::data() {
 void frmLogin::resetRun() {
     FailedLogins = 0;
     dataSlot().reset();
-    vault::forget();
+    forgetKeys();
 }
 
 frmLogin::frmLogin(QWidget* parent)
@@ -122,7 +127,7 @@ frmLogin::frmLogin(QWidget* parent)
 
 void frmLogin::Form_Load() {
     // Back at the login window ("重新登录"): the last user's keys go.
-    vault::forget();
+    forgetKeys();
     txtUserName->setFocus();
     selectUserName();
 }
@@ -174,7 +179,7 @@ void frmLogin::cmdOK_Click() {
     const QString name = accounts::normalise(txtUserName->text());
     const QString password = accounts::normalise(txtPassword->text());
     bool ok = false;
-    QString storedName;
+    QString storedName, refused;
     QVariant popedom;
     const bool ran = app::guarded(this, [&] {
         myClass& d = data();
@@ -189,11 +194,17 @@ void frmLogin::cmdOK_Click() {
         storedName = d.rs().Fields(QStringLiteral("B_user")).toString();
         popedom = d.rs().Fields(QStringLiteral("popedom"));
         // The stored name: normalised again, " bob" would be "bob".
-        accounts::startSession(d.ocn(), storedName, password, stored, check,
-                               toPopedom(popedom) == 1);
+        vault::KeyRing spare;
+        vault::KeyRing* keys = myClass::keys();
+        refused = accounts::startSession(d.ocn(), keys ? *keys : spare, storedName, password,
+                                         stored, check, toPopedom(popedom) == 1);
     });
     if (!ran)
         return;
+    if (!refused.isEmpty()) {
+        app::Dialogs::instance().message(this, refused, kError, app::Icon::Critical);
+        return;
+    }
     if (!ok) {
         failedAttempt();
         return;
@@ -261,6 +272,7 @@ void frmLogin::modifyComm_Click() {
     const QString name = accounts::normalise(txtUserName->text());
     enum { Failed, NoUser, WrongPassword, Known } outcome = Failed;
     accounts::Unlocked check;
+    QString stored;
     app::guarded(this, [&] {
         myClass& d = data();
         openUserRow(d, name);
@@ -269,7 +281,7 @@ void frmLogin::modifyComm_Click() {
             return;
         }
         // Only someone who knows the current password may set a new one.
-        const QString stored = d.rs().Fields(QStringLiteral("B_password")).toString();
+        stored = d.rs().Fields(QStringLiteral("B_password")).toString();
         check = accounts::unlock(accounts::normalise(txtPassword->text()), stored);
         outcome = check.ok ? Known : WrongPassword;
     });
@@ -293,8 +305,8 @@ void frmLogin::modifyComm_Click() {
         if (d.ocn().State() == 0)
             d.OpenData();
         // The data key wrapped again by the new password; no entry is sealed again.
-        const auto key = accounts::dataKeyOf(d.ocn(), name, check);
-        accounts::setPassword(d.ocn(), name, accounts::normalise(answer), key ? &*key : nullptr);
+        accounts::setPassword(d.ocn(), name, accounts::normalise(answer),
+                              accounts::dataKeyOf(d.ocn(), name, check), stored);
         d.ocn().Close();
         d.releaseOcn();
     });

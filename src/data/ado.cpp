@@ -1,13 +1,16 @@
 #include "data/ado.h"
 
-#include "data/Vault.h"
+#include "data/Entries.h"
+#include "data/KeyStore.h"
+#include "data/Keys.h"
+#include "data/Pinned.h"
 #include "data/schema.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -25,10 +28,8 @@ Error::Error(const QString& message, int code, const QString& file)
     : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
 
 QString Error::userText() const {
-    if (code_ == kSuspiciousLink || code_ == kFileReplaced)
+    if (code_ >= kSuspiciousLink && code_ <= kRefused)
         return message_;
-    if (const QString refused = vault::refusal(message_); !refused.isEmpty())
-        return refused;
     // The engine keeps its log files beside the database and cannot work without them.
     const QFileInfo info(file_);
     const bool folderShut =
@@ -70,37 +71,72 @@ QString Error::userText() const {
     return QStringLiteral("%1（%2）").arg(what, message_);
 }
 
-namespace {
+// ---- statements on a handle ----
 
-// Statement texts as the application writes them, in the forms SQLite accepts; a NUL
-// inside a literal becomes char(0), since the statement text itself cannot carry one.
-QString sqliteForms(const QString& sql) {
-    static const QRegularExpression deleteStar(QStringLiteral("^\\s*delete\\s*\\*\\s*from\\b"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    QString s = sql;
-    s.replace(deleteStar, QStringLiteral("delete from"));
-    if (!s.contains(QChar(0)))
-        return s;
-    QString out;
-    out.reserve(s.size() + 16);
-    bool inLiteral = false;
-    for (QChar c : s) {
-        if (c == QLatin1Char('\''))
-            inLiteral = !inLiteral; // a doubled quote toggles twice
-        if (c == QChar(0) && inLiteral)
-            out += QStringLiteral("'||char(0)||'");
-        else
-            out += c;
-    }
-    return out;
+Stmt::Stmt(Connection& c, sqlite3* db, const QString& text) : conn(c) {
+    const QByteArray utf8 = text.toUtf8();
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s, &tail);
+    if (rc != SQLITE_OK)
+        conn.fail(rc, QString());
+    // One statement per call.
+    if (tail && QByteArray(tail).trimmed().size() > 0 && QByteArray(tail).trimmed() != ";")
+        throw Error(QStringLiteral("more than one statement"), SQLITE_ERROR, conn.file());
 }
 
-struct Stmt {
-    sqlite3_stmt* s = nullptr;
-    ~Stmt() { sqlite3_finalize(s); }
-};
+Stmt::~Stmt() {
+    sqlite3_finalize(s);
+}
 
-QVariant columnValue(sqlite3_stmt* s, int i) {
+void Stmt::bind(int i, const QVariant& v) {
+    int rc = SQLITE_OK;
+    switch (v.typeId()) {
+    case QMetaType::UnknownType:
+        rc = sqlite3_bind_null(s, i);
+        break;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+        rc = sqlite3_bind_int64(s, i, v.toLongLong());
+        break;
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        rc = sqlite3_bind_blob(s, i, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    default: {
+        const QByteArray t = v.toString().toUtf8();
+        rc = sqlite3_bind_text(s, i, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+    }
+    }
+    if (rc != SQLITE_OK)
+        conn.fail(rc, QString());
+}
+
+void Stmt::bindAll(const QList<sql::Value>& params) {
+    for (qsizetype i = 0; i < params.size(); ++i)
+        bind(int(i + 1), params[i].value);
+}
+
+bool Stmt::step() {
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        conn.fail(rc, QString());
+    return false;
+}
+
+int Stmt::columns() const {
+    return sqlite3_column_count(s);
+}
+
+QString Stmt::name(int i) const {
+    return QString::fromUtf8(sqlite3_column_name(s, i));
+}
+
+QVariant Stmt::value(int i) const {
     switch (sqlite3_column_type(s, i)) {
     case SQLITE_INTEGER:
         return QVariant::fromValue<qint64>(sqlite3_column_int64(s, i));
@@ -118,24 +154,14 @@ QVariant columnValue(sqlite3_stmt* s, int i) {
     }
 }
 
-// Sealed fields read as their texts, opened with the row's writer.
-void openSealed(sqlite3* db, const QStringList& names, std::vector<QVariant>& values) {
-    static const QStringList sealed = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
-                                       QStringLiteral("B_content")};
-    const qsizetype n = std::min<qsizetype>(names.size(), qsizetype(values.size()));
-    QString writer;
-    for (qsizetype i = 0; i < n; ++i)
-        if (names[i].compare(QStringLiteral("B_writer"), Qt::CaseInsensitive) == 0)
-            writer = values[std::size_t(i)].toString();
-    for (qsizetype i = 0; i < n; ++i) {
-        QVariant& v = values[std::size_t(i)];
-        if (v.typeId() != QMetaType::QByteArray)
-            continue;
-        for (const QString& column : sealed)
-            if (names[i].compare(column, Qt::CaseInsensitive) == 0)
-                v = vault::openField(db, v.toByteArray(), writer, column);
-    }
+std::vector<QVariant> Stmt::row() const {
+    std::vector<QVariant> out;
+    for (int i = 0, n = columns(); i < n; ++i)
+        out.push_back(value(i));
+    return out;
 }
+
+namespace {
 
 QString dataSource(const QString& connectionString) {
     for (const QString& part : connectionString.split(QLatin1Char(';'))) {
@@ -153,37 +179,42 @@ QString dataSource(const QString& connectionString) {
     return QString();
 }
 
-// The title search matches the opened titles, with the engine's own LIKE.
-QString openTitles(const QString& sql) {
-    static const QRegularExpression titleLike(
-        QStringLiteral("(?<![A-Za-z0-9_.\\x{80}-\\x{10FFFF}])B_title(\\s+(?:not\\s+)?like\\b)"),
-        QRegularExpression::CaseInsensitiveOption);
-    if (!sql.contains(QStringLiteral("b_title"), Qt::CaseInsensitive))
-        return sql;
-    QString out;
-    out.reserve(sql.size() + 40);
-    qsizetype from = 0;
-    bool inLiteral = false;
-    for (qsizetype i = 0; i <= sql.size(); ++i) {
-        if (i < sql.size() && sql[i] != QLatin1Char('\''))
-            continue;
-        QString part = sql.mid(from, i - from);
-        if (!inLiteral)
-            part.replace(titleLike, QStringLiteral("dv_open(B_title,B_writer,'B_title')\\1"));
-        out += part;
-        if (i < sql.size())
-            out += QLatin1Char('\'');
-        from = i + 1;
-        inLiteral = !inLiteral; // a doubled quote toggles twice
+// The engine gives its log files the mode of the database when it makes them. Made while
+// the database was read-only, they would refuse every write long after the database is
+// writable again; ours are given its mode back, never a wider one. A planted link would
+// make the engine, or the fix, write or open up whatever it points at, so none is followed
+// and the database is not opened beside one.
+void matchLogPermissions(const QByteArray& database, const QString& path) {
+    const auto planted = [&](const QByteArray& log) {
+        return Error(QStringLiteral("数据库旁有可疑的链接文件……（%1）").arg(QFile::decodeName(log)),
+                     kSuspiciousLink, path);
+    };
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QByteArray log = database + suffix;
+        struct stat st {};
+        if (::lstat(log.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            throw planted(log);
     }
-    return out;
+    struct stat db {};
+    if (::stat(database.constData(), &db) != 0 || ::access(database.constData(), W_OK) != 0)
+        return;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QByteArray log = database + suffix;
+        const int fd = ::open(log.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ELOOP)
+                throw planted(log);
+            continue;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & 0666) != (db.st_mode & 0666))
+            ::fchmod(fd, db.st_mode & 0666);
+        ::close(fd);
+    }
 }
 
 } // namespace
-
-QString translate(const QString& sql) {
-    return openTitles(sqliteForms(sql));
-}
 
 // ---- Connection ----
 
@@ -226,43 +257,6 @@ void Connection::Open() {
     opened_ = true;
 }
 
-namespace {
-// The engine gives its log files the mode of the database when it makes them. Made while
-// the database was read-only, they would refuse every write long after the database is
-// writable again; ours are given its mode back, never a wider one. A planted link would
-// make the engine, or the fix, write or open up whatever it points at, so none is followed
-// and the database is not opened beside one.
-void matchLogPermissions(const QByteArray& database, const QString& path) {
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const QByteArray log = database + suffix;
-        struct stat st {};
-        if (::lstat(log.constData(), &st) == 0 && S_ISLNK(st.st_mode))
-            throw Error(
-                QStringLiteral("数据库旁有可疑的链接文件……（%1）").arg(QFile::decodeName(log)),
-                kSuspiciousLink, path);
-    }
-    struct stat db {};
-    if (::stat(database.constData(), &db) != 0 || ::access(database.constData(), W_OK) != 0)
-        return;
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const QByteArray log = database + suffix;
-        const int fd = ::open(log.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ELOOP)
-                throw Error(
-                    QStringLiteral("数据库旁有可疑的链接文件……（%1）").arg(QFile::decodeName(log)),
-                    kSuspiciousLink, path);
-            continue;
-        }
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            (st.st_mode & 0666) != (db.st_mode & 0666))
-            ::fchmod(fd, db.st_mode & 0666);
-        ::close(fd);
-    }
-}
-} // namespace
-
 void Connection::openHandle() {
     if (!QFileInfo::exists(path_))
         throw Error(QStringLiteral("file not found"), SQLITE_CANTOPEN, path_);
@@ -276,6 +270,12 @@ void Connection::openHandle() {
         dropHandle();
         throw Error(msg.isEmpty() ? QString::fromUtf8(sqlite3_errstr(rc)) : msg, rc, path_);
     }
+    // Nothing the file holds runs as ours: no trigger or view fires, no schema object may
+    // call a function, and the schema itself cannot be written around the engine.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
     struct stat info {};
     if (::stat(name.constData(), &info) == 0) {
         if (ino_ != 0 && (info.st_dev != dev_ || info.st_ino != ino_))
@@ -286,27 +286,83 @@ void Connection::openHandle() {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, busyTimeoutMs);
     try {
-        // Reading the schema proves the file is a database before anything is written.
-        Stmt st;
-        int r = sqlite3_prepare_v2(db_, "select count(*) from sqlite_master", -1, &st.s, nullptr);
-        if (r != SQLITE_OK || (r = sqlite3_step(st.s)) != SQLITE_ROW)
-            fail(r, QString());
-        const bool hasTables = sqlite3_column_int(st.s, 0) > 0;
-        // A file without tables is left untouched: later statements report what is missing.
-        if (hasTables) {
-            // Best effort: a read-only file still serves searches.
-            sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        }
+        checkFile(true, nullptr);
         sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
         // Deleted and replaced text is overwritten, not left in free space of the file.
         sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
         sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
-        vault::attach(db_);
+        // Temporary pages (statement journals) stay in memory, never in a file.
+        sqlite3_exec(db_, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr);
+        // The log files stay when the last connection closes: made once, by whoever owns the
+        // database, they are never made again by a neighbour.
+        int persist = 1;
+        sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     } catch (...) {
         dropHandle();
         throw;
     }
     stale_ = false;
+}
+
+// Refuses (or, for a report, lists) what the file holds that the program did not make, and
+// a key the pinned one does not vouch for.
+void Connection::checkFile(bool refuse, QStringList* problems) {
+    const auto problem = [&](const QString& text, int code) {
+        if (problems)
+            problems->append(text);
+        else if (refuse)
+            throw Error(text, code, path_);
+    };
+    const SchemaReport schema = inspectSchema(*this, db_);
+    if (schema.tables == 0)
+        return; // later statements report what is missing; nothing is written
+    if (refuseUnknownObjects || problems)
+        for (const QString& object : schema.unknown)
+            problem(QStringLiteral("数据库中有不明的对象：%1，已拒绝打开").arg(object),
+                    kUnknownObject);
+    // Best effort: a read-only file still serves searches.
+    sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    store_ = makeKeyStore(*this);
+    std::optional<vault::Bytes> pinned;
+    try {
+        pinned = vault::readPinned(vault::adminPubPath(path_), vault::kPublicBytes);
+    } catch (const Error& e) {
+        problem(e.message(), e.code());
+    }
+    vault::Bytes stored;
+    if (schema.vaultTable) {
+        Stmt st(*this, db_, QStringLiteral("select value from JR_vault where name='public'"));
+        if (st.step())
+            stored = st.value(0).toByteArray().toStdString();
+    }
+    const bool matches = pinned && stored == *pinned;
+    sealed_ = pinned || schema.keyTables;
+    adminPublic_ = matches ? *pinned : vault::Bytes();
+    signingPublic_.clear();
+    if (matches)
+        signingPublic_ = vault::readPinned(vault::upgradePubPath(path_), vault::kSignPublicBytes)
+                             .value_or(vault::Bytes());
+    if (!requirePinnedKey && !problems)
+        return;
+    if (pinned && !matches)
+        problem(QStringLiteral("数据库中的管理员公钥与本机保存的（%1）不符，已拒绝打开")
+                    .arg(vault::adminPubPath(path_)),
+                kKeyMismatch);
+    else if (!pinned && schema.keyTables)
+        problem(QStringLiteral("缺少管理员公钥文件 %1，已拒绝打开：请运行 dayvault-admin upgrade")
+                    .arg(vault::adminPubPath(path_)),
+                kKeyMismatch);
+}
+
+QStringList Connection::problems() {
+    QStringList out;
+    checkFile(false, &out);
+    return out;
+}
+
+vault::KeyStore& Connection::keyStore() {
+    usable();
+    return *store_;
 }
 
 void Connection::dropHandle() {
@@ -347,22 +403,24 @@ void Connection::Close() {
     stale_ = false;
 }
 
-long long Connection::Execute(const QString& sql) {
+long long Connection::Execute(const sql::Statement& statement) {
     sqlite3* db = usable();
-    const QByteArray text = translate(sql).toUtf8();
-    Stmt st;
-    const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db, text.constData(), int(text.size()), &st.s, &tail);
-    if (rc != SQLITE_OK)
-        fail(rc, QString());
-    // One statement per call: anything after it would be a sign of a broken quote.
-    if (tail && QByteArray(tail).trimmed().size() > 0 && QByteArray(tail).trimmed() != ";")
-        throw Error(QStringLiteral("more than one statement"), SQLITE_ERROR, path_);
-    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
+    if (statement.entry != sql::Statement::Entry::None)
+        return EntryWork(*this, db).execute(statement);
+    Stmt st(*this, db, statement.text);
+    st.bindAll(statement.params);
+    while (st.step()) {
     }
-    if (rc != SQLITE_DONE)
-        fail(rc, QString());
     return sqlite3_changes64(db);
+}
+
+std::vector<std::vector<QVariant>> Connection::rows(const sql::Statement& statement) {
+    Stmt st(*this, usable(), statement.text);
+    st.bindAll(statement.params);
+    std::vector<std::vector<QVariant>> out;
+    while (st.step())
+        out.push_back(st.row());
+    return out;
 }
 
 // ---- Recordset ----
@@ -382,53 +440,39 @@ void Recordset::Close() {
     values_.clear();
     pos_ = 0;
     keyed_ = false;
+    opened_ = true;
 }
 
-void Recordset::Open(const QString& sql, Connection& connection) {
+void Recordset::Open(const sql::Statement& statement, Connection& connection) {
     if (conn_)
         throw Error(QStringLiteral("record set is already open"), SQLITE_MISUSE, connection.file());
     sqlite3* db = connection.usable();
-    static const QRegularExpression selectStar(
-        QStringLiteral("^\\s*select\\s*\\*\\s*from\\s+([A-Za-z_][A-Za-z0-9_]*)(.*)$"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    const QString text = translate(sql);
-    const auto m = selectStar.match(text);
-    keyed_ = m.hasMatch();
-    QString query = text;
-    if (keyed_) {
-        table_ = m.captured(1);
-        query = QStringLiteral("select rowid from ") + table_ + m.captured(2);
-    }
-    const QByteArray utf8 = query.toUtf8();
-    Stmt st;
-    int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &st.s, nullptr);
-    if (rc != SQLITE_OK)
-        connection.fail(rc, QString());
     std::vector<std::int64_t> keys;
     std::vector<std::vector<QVariant>> rows;
     QStringList names;
-    const int cols = sqlite3_column_count(st.s);
-    if (!keyed_)
-        for (int i = 0; i < cols; ++i)
-            names << QString::fromUtf8(sqlite3_column_name(st.s, i));
-    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-        if (keyed_) {
-            keys.push_back(sqlite3_column_int64(st.s, 0));
-        } else {
-            std::vector<QVariant> row;
-            for (int i = 0; i < cols; ++i)
-                row.push_back(columnValue(st.s, i));
-            openSealed(db, names, row);
-            keys.push_back(std::int64_t(rows.size()));
-            rows.push_back(std::move(row));
+    keyed_ = !statement.keysOf.isEmpty();
+    if (!statement.titleLike.isEmpty()) {
+        keys = EntryWork(connection, db).titleKeys(statement);
+    } else {
+        Stmt st(connection, db, statement.text);
+        st.bindAll(statement.params);
+        if (!keyed_)
+            for (int i = 0; i < st.columns(); ++i)
+                names << st.name(i);
+        while (st.step()) {
+            if (keyed_) {
+                keys.push_back(sqlite3_column_int64(st.s, 0));
+            } else {
+                keys.push_back(std::int64_t(rows.size()));
+                rows.push_back(st.row());
+            }
         }
     }
-    if (rc != SQLITE_DONE)
-        connection.fail(rc, QString());
     keys_ = std::move(keys);
     keys_.shrink_to_fit();
     rows_ = std::move(rows);
     names_ = names;
+    table_ = statement.keysOf;
     conn_ = &connection;
     generation_ = connection.generation_;
     connection.sets_.push_back(this);
@@ -479,6 +523,7 @@ void Recordset::MovePrevious() {
 // its current texts, and a long result costs only its keys.
 void Recordset::readCurrent() {
     values_.clear();
+    opened_ = true;
     if (!conn_ || bof() || eof())
         return;
     const std::int64_t key = keys_[std::size_t(pos_ - 1)];
@@ -486,24 +531,15 @@ void Recordset::readCurrent() {
         values_ = rows_[std::size_t(key)];
         return;
     }
-    const QByteArray sql =
-        (QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?")).toUtf8();
-    Stmt st;
-    int rc = sqlite3_prepare_v2(onSameFile(), sql.constData(), int(sql.size()), &st.s, nullptr);
-    if (rc != SQLITE_OK)
-        conn_->fail(rc, QString());
-    sqlite3_bind_int64(st.s, 1, key);
-    const int cols = sqlite3_column_count(st.s);
+    sqlite3* db = onSameFile();
+    Stmt st(*conn_, db, QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?"));
+    st.bind(1, QVariant::fromValue<qint64>(key));
     if (names_.isEmpty())
-        for (int i = 0; i < cols; ++i)
-            names_ << QString::fromUtf8(sqlite3_column_name(st.s, i));
-    rc = sqlite3_step(st.s);
-    if (rc == SQLITE_ROW) {
-        for (int i = 0; i < cols; ++i)
-            values_.push_back(columnValue(st.s, i));
-        openSealed(conn_->usable(), names_, values_);
-    } else if (rc != SQLITE_DONE) {
-        conn_->fail(rc, QString());
+        for (int i = 0; i < st.columns(); ++i)
+            names_ << st.name(i);
+    if (st.step()) {
+        values_ = st.row();
+        opened_ = EntryWork(*conn_, db).openRow(names_, values_);
     }
 }
 
@@ -517,11 +553,11 @@ sqlite3* Recordset::onSameFile() {
     throw Error(QStringLiteral("数据库文件已更换，请重新查询"), kFileReplaced, file);
 }
 
-long long Recordset::Execute(const QString& sql) {
+long long Recordset::Execute(const sql::Statement& statement) {
     if (!conn_)
         throw Error(QStringLiteral("record set is closed"), SQLITE_MISUSE, QString());
     onSameFile();
-    return conn_->Execute(sql);
+    return conn_->Execute(statement);
 }
 
 QVariant Recordset::Fields(const QString& name) const {
@@ -531,36 +567,72 @@ QVariant Recordset::Fields(const QString& name) const {
     return QVariant();
 }
 
-// ---- creation (the admin tool only) ----
+// ---- creation and copies (the admin tool only) ----
+
+void backupDatabase(const QString& path, const QString& out) {
+    sqlite3* src = nullptr;
+    sqlite3* dst = nullptr;
+    int rc =
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &src, SQLITE_OPEN_READONLY, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_open_v2(QFile::encodeName(out).constData(), &dst, SQLITE_OPEN_READWRITE,
+                             nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(src, busyTimeoutMs);
+        sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
+        if (!b) {
+            rc = sqlite3_errcode(dst);
+        } else {
+            while ((rc = sqlite3_backup_step(b, 256)) == SQLITE_OK || rc == SQLITE_BUSY ||
+                   rc == SQLITE_LOCKED)
+                sqlite3_sleep(rc == SQLITE_OK ? 0 : 50);
+            sqlite3_backup_finish(b);
+        }
+    }
+    const QString msg = QString::fromUtf8(sqlite3_errstr(rc));
+    sqlite3_close(src);
+    sqlite3_close(dst);
+    if (rc != SQLITE_DONE)
+        throw Error(msg, rc, path);
+}
 
 QByteArray createDatabase(const QString& path) {
-    if (QFileInfo::exists(path))
-        throw Error(QStringLiteral("file already exists"), SQLITE_CANTOPEN, path);
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc != SQLITE_OK) {
-        const QString msg = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
-        sqlite3_close(db);
-        throw Error(msg, rc, path);
-    }
-    char* err = nullptr;
-    rc = sqlite3_exec(db, kSchemaSql, nullptr, nullptr, &err);
-    if (rc != SQLITE_OK) {
-        const QString msg = QString::fromUtf8(err ? err : sqlite3_errstr(rc));
+    const QByteArray name = QFile::encodeName(path);
+    // Made for its owner alone: a shared installation then opens it to its group.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
+    if (fd < 0)
+        throw Error(errno == EEXIST ? QStringLiteral("file already exists")
+                                    : QString::fromLocal8Bit(std::strerror(errno)),
+                    SQLITE_CANTOPEN, path);
+    ::close(fd);
+    try {
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        char* err = nullptr;
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db, kSchemaSql, nullptr, nullptr, &err);
+        const QString msg = QString::fromUtf8(err ? err : db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
         sqlite3_free(err);
         sqlite3_close(db);
-        throw Error(msg, rc, path);
-    }
-    QByteArray recovery;
-    try {
-        recovery = vault::upgrade(db);
+        if (rc != SQLITE_OK)
+            throw Error(msg, rc, path);
+        Connection c;
+        c.ConnectionString = QStringLiteral("data source=") + path;
+        c.requirePinnedKey = false;
+        c.Open();
+        c.Execute(QStringLiteral("begin immediate"));
+        const vault::Installation keys = vault::newInstallation(c.keyStore());
+        c.Execute(QStringLiteral("PRAGMA user_version = 2"));
+        c.Execute(QStringLiteral("commit"));
+        c.Close();
+        vault::writePinned(vault::adminPubPath(path), keys.adminPublic);
+        return keys.recoveryText;
     } catch (...) {
-        sqlite3_close(db);
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(path + QLatin1String(suffix));
         throw;
     }
-    sqlite3_close(db);
-    return recovery;
 }
 
 } // namespace ado

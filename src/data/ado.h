@@ -1,14 +1,24 @@
 #pragma once
-// A small ADO-like layer over SQLite: a connection and a keyset, read-only record set.
+// A small ADO-like layer over SQLite: a connection and a keyset, read-only record set. The
+// entry texts are sealed here before they reach the engine and opened when a row is read.
+#include "data/Cipher.h"
+#include "data/KeyStore.h"
+#include "data/statements.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
+
+namespace vault {
+class KeyRing;
+} // namespace vault
 
 namespace ado {
 
@@ -32,6 +42,10 @@ class Recordset;
 // Codes of the failures that are this layer's own, not the engine's.
 constexpr int kSuspiciousLink = 1000; // a link planted where a log file of the database goes
 constexpr int kFileReplaced = 1001;   // a result's database file was replaced since the search
+constexpr int kUnknownObject = 1002;  // the file holds a schema object the program did not make
+constexpr int kUntrustedKeyFile = 1003; // a pinned key file that a neighbour may have written
+constexpr int kKeyMismatch = 1004;      // the file's administrator key is not the pinned one
+constexpr int kRefused = 1005;          // an entry change the session holds no key for
 
 class Connection {
 public:
@@ -41,25 +55,44 @@ public:
     ~Connection();
 
     QString ConnectionString;
+    // The session's keys, for what entry statements store and what record sets read.
+    vault::KeyRing* keys = nullptr;
+    // The admin tool opens a file that is not pinned yet, or one it only reports on.
+    bool requirePinnedKey = true;
+    bool refuseUnknownObjects = true;
 
-    // Opens the file named by "data source=" read-write; never creates it.
+    // Opens the file named by "data source=" read-write; never creates it. Refuses a file
+    // holding objects the program did not make, or whose administrator key is not pinned.
     void Open();
     void Close();
     // Open from Open() to Close(). The engine's handle behind it is opened again when the
     // file was replaced or removed, or after a failure that a fresh open may cure (a file
     // made writable again, say), so a window goes on working once the cause is gone.
     int State() const { return opened_ ? 1 : 0; }
-    // Runs one change statement; returns the number of rows changed.
-    long long Execute(const QString& sql);
+    // Runs one statement; returns the number of rows changed.
+    long long Execute(const QString& sql) { return Execute(sql::Statement{sql, {}}); }
+    long long Execute(const sql::Statement& statement);
+    // Every row of a query, as stored: nothing is opened.
+    std::vector<std::vector<QVariant>> rows(const sql::Statement& statement);
 
     QString file() const { return path_; }
-    // The engine's handle, opened again when needed (see State()).
-    sqlite3* handle() { return usable(); }
+    // True when the file has keys: no entry text is ever stored plain in it.
+    bool sealed() const { return sealed_; }
+    // The pinned administrator public key (empty when the file is not pinned) and the
+    // upgrade's signing key.
+    const vault::Bytes& adminPublic() const { return adminPublic_; }
+    const vault::Bytes& signingPublic() const { return signingPublic_; }
+    vault::KeyStore& keyStore();
+    // What keeps the file from being opened: unknown objects, changed definitions, keys
+    // that are not pinned. Empty for a sound file.
+    QStringList problems();
     [[noreturn]] void fail(int rc, const QString& what) const;
 
 private:
     friend class Recordset;
+    friend struct EntryWork;
     void openHandle();
+    void checkFile(bool refuse, QStringList* problems);
     void dropHandle();
     bool sameFile() const;
     // The handle to run a statement on; throws when the connection is closed or the file
@@ -74,6 +107,9 @@ private:
     unsigned long long ino_ = 0;
     unsigned generation_ = 0; // counts the times the handle found another file at the path
     std::vector<Recordset*> sets_;
+    bool sealed_ = false;
+    vault::Bytes adminPublic_, signingPublic_;
+    std::unique_ptr<vault::KeyStore> store_;
 };
 
 // Positions reported by AbsolutePosition() off the rows, as ADO does.
@@ -88,7 +124,7 @@ public:
     ~Recordset();
 
     // Runs the query and keeps the keys of the matching rows; the cursor is on the first.
-    void Open(const QString& sql, Connection& connection);
+    void Open(const sql::Statement& statement, Connection& connection);
     void Close();
     int State() const { return conn_ ? 1 : 0; }
 
@@ -104,9 +140,11 @@ public:
     // The current row's value of a column, matched without regard to case; null off the
     // rows, for a missing column, and for a row deleted since the search.
     QVariant Fields(const QString& name) const;
+    // False when a sealed field of the current row did not open.
+    bool opened() const { return opened_; }
     // Runs a change statement for the rows of this result. Once the file has been replaced
     // since the search, throws `kFileReplaced` and closes the result instead.
-    long long Execute(const QString& sql);
+    long long Execute(const sql::Statement& statement);
 
 private:
     void readCurrent();
@@ -122,14 +160,19 @@ private:
     std::int64_t pos_ = 0; // 0 before the first row, size+1 after the last
     QStringList names_;
     std::vector<QVariant> values_;
+    bool opened_ = true;
 };
 
-// The SQL the engine runs for a statement as the application writes it.
-QString translate(const QString& sql);
-
-// Creates a new database file with the diary schema and its administrator key pair;
-// refuses an existing file. Returns the recovery key as text.
+// Creates a new database file (mode 0600) with the diary schema and its administrator key
+// pair, and pins the public key beside it; refuses an existing file. Returns the recovery
+// key as text.
 QByteArray createDatabase(const QString& path);
+// An online copy of the database into `out`, an empty file made by the caller.
+void backupDatabase(const QString& path, const QString& out);
+
+// SQLite's LIKE without ESCAPE: ASCII letters in either case, `%` and `_` as wildcards; both
+// texts end at a NUL, as the engine reads them.
+bool like(const QString& pattern, const QString& text);
 
 // How long a connection waits for another program's lock (5 s); tests shorten it.
 void setBusyTimeout(int ms);

@@ -19,8 +19,21 @@ QString myClass::connectionString() {
            QStringLiteral("\\data\\data.mdb;persist security info=false");
 }
 
+namespace {
+vault::KeyRing* sessionKeys = nullptr;
+}
+
+void myClass::useKeys(vault::KeyRing* ring) {
+    sessionKeys = ring;
+}
+
+vault::KeyRing* myClass::keys() {
+    return sessionKeys;
+}
+
 void myClass::OpenData() {
     ocn().ConnectionString = connectionString();
+    ocn().keys = sessionKeys;
     ocn().Open();
 }
 

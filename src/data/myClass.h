@@ -17,8 +17,11 @@ public:
     bool hasOcn() const { return bool(ocn_); }
     bool hasRs() const { return bool(rs_); }
 
-    // Opens ocn on the database file of the application folder.
+    // Opens ocn on the database file of the application folder, with the session's keys.
     void OpenData();
+    // The keys of whoever is logged in, owned by the program's session.
+    static void useKeys(vault::KeyRing* ring);
+    static vault::KeyRing* keys();
 
     // "provider=...;data source=" + folder + "\data\data.mdb;persist security info=false"
     static QString connectionString();

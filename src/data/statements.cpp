@@ -3,6 +3,35 @@
 #include "base/DateText.h"
 
 namespace sql {
+namespace {
+
+const QString kEntries = QStringLiteral("JR_content");
+
+Statement keys(const QString& where, QList<Value> params) {
+    Statement s{QStringLiteral("select ID from JR_content") + where, std::move(params)};
+    s.keysOf = kEntries;
+    return s;
+}
+
+Value writer(const QString& user) {
+    return {QStringLiteral("B_writer"), user};
+}
+
+Statement titles(const QString& where, QList<Value> params, const QString& title) {
+    Statement s{QStringLiteral("select ID,B_title,B_writer,B_time from JR_content") + where,
+                std::move(params)};
+    s.keysOf = kEntries;
+    s.titleLike = QLatin1Char('%') + title + QLatin1Char('%');
+    return s;
+}
+
+// B_time is stored as 'Y-M-D H:MM:SS' with no leading zeros in the date.
+QList<Value> onDay(const QDate& day) {
+    const QString d = app::dateText(day);
+    return {{QStringLiteral("B_time"), d + QStringLiteral(" %")}, {QStringLiteral("B_time"), d}};
+}
+
+} // namespace
 
 QString quote(const QString& value) {
     QString v = value;
@@ -10,86 +39,89 @@ QString quote(const QString& value) {
     return v;
 }
 
-QString userQuery(const QString& name) {
-    return QStringLiteral("select*from JR_user where B_user='") + name + QStringLiteral("'");
+Statement userQuery(const QString& name) {
+    return {QStringLiteral("select*from JR_user where B_user=?"), {{QStringLiteral("B_user"), name}}};
 }
 
-QString insertUser(const QString& name, const QString& password) {
-    return QStringLiteral("insert into JR_user(B_user,B_password) ") + QStringLiteral("values('") +
-           name + QStringLiteral("','") + password + QStringLiteral("')");
+Statement insertUser(const QString& name, const QString& password) {
+    return {QStringLiteral("insert into JR_user(B_user,B_password) values(?,?)"),
+            {{QStringLiteral("B_user"), name}, {QStringLiteral("B_password"), password}}};
 }
 
-QString updatePassword(const QString& newPassword, const QString& name) {
-    return QStringLiteral("update JR_user set B_password='") + newPassword +
-           QStringLiteral("' where B_user='") + name + QStringLiteral("'");
+Statement updatePassword(const QString& newPassword, const QString& name) {
+    return {QStringLiteral("update JR_user set B_password=? where B_user=?"),
+            {{QStringLiteral("B_password"), newPassword}, {QStringLiteral("B_user"), name}}};
 }
 
-QString insertEntry(const QString& title, const QString& weather, const QString& content,
-                    const QString& writer) {
-    return QStringLiteral("insert into JR_content(B_title,B_weather,B_content,B_writer)values ") +
-           QStringLiteral("('") + quote(title) + QStringLiteral("','") + quote(weather) +
-           QStringLiteral("','") + quote(content) + QStringLiteral("','") + quote(writer) +
-           QStringLiteral("')");
+Statement setPopedom(const QString& name, int popedom) {
+    return {QStringLiteral("update JR_user set popedom=? where B_user=?"),
+            {{QStringLiteral("popedom"), popedom}, {QStringLiteral("B_user"), name}}};
 }
 
-QString entriesByDate(const QString& user, const QString& date) {
-    return QStringLiteral("select * from JR_content where B_writer='") + quote(user) +
-           QStringLiteral("' and B_time LIKE '%") + quote(date) + QStringLiteral("%'");
+Statement insertEntry(const QString& title, const QString& weather, const QString& content,
+                      const QString& writerName) {
+    Statement s{QStringLiteral("insert into JR_content(B_title,B_weather,B_content,B_writer)"
+                               "values (?,?,?,?)"),
+                {{QStringLiteral("B_title"), title},
+                 {QStringLiteral("B_weather"), weather},
+                 {QStringLiteral("B_content"), content},
+                 writer(writerName)}};
+    s.entry = Statement::Entry::Insert;
+    return s;
 }
 
-QString allEntriesByDate(const QString& date) {
-    return QStringLiteral("select * from JR_content where B_time LIKE '%") + quote(date) +
-           QStringLiteral("%'");
+Statement entriesByDate(const QString& user, const QString& date) {
+    return keys(QStringLiteral(" where B_writer=? and B_time LIKE ?"),
+                {writer(user), {QStringLiteral("B_time"), QLatin1Char('%') + date + QLatin1Char('%')}});
 }
 
-QString entriesByTitle(const QString& user, const QString& title) {
-    return QStringLiteral("select * from JR_content where B_writer='") + quote(user) +
-           QStringLiteral("' and B_title LIKE '%") + quote(title) + QStringLiteral("%'");
+Statement allEntriesByDate(const QString& date) {
+    return keys(QStringLiteral(" where B_time LIKE ?"),
+                {{QStringLiteral("B_time"), QLatin1Char('%') + date + QLatin1Char('%')}});
 }
 
-QString allEntriesByTitle(const QString& title) {
-    return QStringLiteral("select * from JR_content where B_title LIKE '%") + quote(title) +
-           QStringLiteral("%'");
+Statement entriesByTitle(const QString& user, const QString& title) {
+    return titles(QStringLiteral(" where B_writer=?"), {writer(user)}, title);
 }
 
-QString entriesOf(const QString& user) {
-    return QStringLiteral("select * from JR_content where B_writer='") + quote(user) +
-           QStringLiteral("'");
+Statement allEntriesByTitle(const QString& title) {
+    return titles(QString(), {}, title);
 }
 
-QString allEntries() {
-    return QStringLiteral("select * from JR_content");
+Statement entriesOf(const QString& user) {
+    return keys(QStringLiteral(" where B_writer=?"), {writer(user)});
 }
 
-namespace {
-// B_time is stored as 'Y-M-D H:MM:SS' with no leading zeros in the date.
-QString onDay(const QDate& day) {
-    const QString d = app::dateText(day);
-    return QStringLiteral("(B_time LIKE '") + d + QStringLiteral(" %' or B_time='") + d +
-           QStringLiteral("')");
-}
-} // namespace
-
-QString entriesOnDay(const QString& user, const QDate& day) {
-    return QStringLiteral("select * from JR_content where B_writer='") + quote(user) +
-           QStringLiteral("' and ") + onDay(day);
+Statement allEntries() {
+    return keys(QString(), {});
 }
 
-QString allEntriesOnDay(const QDate& day) {
-    return QStringLiteral("select * from JR_content where ") + onDay(day);
+Statement entriesOnDay(const QString& user, const QDate& day) {
+    return keys(QStringLiteral(" where B_writer=? and (B_time LIKE ? or B_time=?)"),
+                QList<Value>{writer(user)} + onDay(day));
 }
 
-QString deleteEntry(qint32 id) {
-    return QStringLiteral("delete*from JR_content where ID=") + QString::number(id);
+Statement allEntriesOnDay(const QDate& day) {
+    return keys(QStringLiteral(" where (B_time LIKE ? or B_time=?)"), onDay(day));
 }
 
-QString updateEntry(const QString& title, const QString& weather, const QString& content,
-                    const QString& writer, qint32 id) {
-    return QStringLiteral("update JR_content set B_title='") + quote(title) + QStringLiteral("',") +
-           QStringLiteral("B_weather='") + quote(weather) + QStringLiteral("',") +
-           QStringLiteral("B_content='") + quote(content) + QStringLiteral("',") +
-           QStringLiteral("B_writer='") + quote(writer) + QStringLiteral("' where ID=") +
-           QString::number(id);
+Statement deleteEntry(qint32 id) {
+    Statement s{QStringLiteral("delete from JR_content where ID=?"), {{QStringLiteral("ID"), id}}};
+    s.entry = Statement::Entry::Delete;
+    return s;
+}
+
+Statement updateEntry(const QString& title, const QString& weather, const QString& content,
+                      const QString& writerName, qint32 id) {
+    Statement s{QStringLiteral("update JR_content set B_title=?,B_weather=?,B_content=?,"
+                               "B_writer=? where ID=?"),
+                {{QStringLiteral("B_title"), title},
+                 {QStringLiteral("B_weather"), weather},
+                 {QStringLiteral("B_content"), content},
+                 writer(writerName),
+                 {QStringLiteral("ID"), id}}};
+    s.entry = Statement::Entry::Update;
+    return s;
 }
 
 } // namespace sql

@@ -1,34 +1,58 @@
 #pragma once
-// Every statement the application sends, built from fixed fragments and values.
+// Every statement the application sends: a fixed text and the values bound to it.
 #include <QDate>
+#include <QList>
 #include <QString>
+#include <QVariant>
 
 namespace sql {
+
+// A value bound to one `?` of the text, named by the column it stores or compares.
+struct Value {
+    QString column;
+    QVariant value;
+};
+
+struct Statement {
+    Statement(QString t = {}, QList<Value> p = {}) : text(std::move(t)), params(std::move(p)) {}
+
+    QString text;
+    QList<Value> params;
+    // What the data layer does around an entry statement: it seals the texts an insert or an
+    // update stores, and refuses a change or a deletion it holds no key for.
+    enum class Entry { None, Insert, Update, Delete } entry = Entry::None;
+    // A query of the keys of this table's rows: each row is read when the cursor reaches it.
+    QString keysOf;
+    // The title search: the query gives ID, B_title, B_writer and B_time; the data layer
+    // opens each title and keeps the keys of those that match this LIKE pattern.
+    QString titleLike;
+};
 
 // A text value for a quoted literal: each apostrophe doubled.
 QString quote(const QString& value);
 
-// The account statements take names and passwords already normalised (no apostrophes).
-QString userQuery(const QString& name);
-QString insertUser(const QString& name, const QString& password);
-QString updatePassword(const QString& newPassword, const QString& name);
+// The account statements take names and passwords already normalised.
+Statement userQuery(const QString& name);
+Statement insertUser(const QString& name, const QString& password);
+Statement updatePassword(const QString& newPassword, const QString& name);
+Statement setPopedom(const QString& name, int popedom);
 
-// The entry statements take texts as typed; they are quoted here.
-QString insertEntry(const QString& title, const QString& weather, const QString& content,
-                    const QString& writer);
-QString entriesByDate(const QString& user, const QString& date);
-QString allEntriesByDate(const QString& date);
-QString entriesByTitle(const QString& user, const QString& title);
-QString allEntriesByTitle(const QString& title);
-QString entriesOf(const QString& user);
-QString allEntries();
-QString deleteEntry(qint32 id);
-QString updateEntry(const QString& title, const QString& weather, const QString& content,
-                    const QString& writer, qint32 id);
+// The entry statements take texts as typed.
+Statement insertEntry(const QString& title, const QString& weather, const QString& content,
+                      const QString& writer);
+Statement entriesByDate(const QString& user, const QString& date);
+Statement allEntriesByDate(const QString& date);
+Statement entriesByTitle(const QString& user, const QString& title);
+Statement allEntriesByTitle(const QString& title);
+Statement entriesOf(const QString& user);
+Statement allEntries();
+Statement deleteEntry(qint32 id);
+Statement updateEntry(const QString& title, const QString& weather, const QString& content,
+                      const QString& writer, qint32 id);
 
 // The date searches for a whole date: B_time begins with that day ("2024-3-1 ..."), so the
 // 1st does not also find the 10th to the 19th.
-QString entriesOnDay(const QString& user, const QDate& day);
-QString allEntriesOnDay(const QDate& day);
+Statement entriesOnDay(const QString& user, const QDate& day);
+Statement allEntriesOnDay(const QDate& day);
 
 } // namespace sql

@@ -201,7 +201,7 @@ frmLook::QueryResult frmLook::RunEntryQuery() {
     auto& dlg = app::Dialogs::instance();
     const bool everyone = Module1::UserPopedom == 1;
     const QString& user = Module1::UserName;
-    QString statement;
+    sql::Statement statement;
     if (optQueryType[0]->isChecked()) {
         const QString d = txtQuerytime->text();
         if (d.isEmpty()) {
@@ -283,6 +283,16 @@ bool frmLook::resultOpen() {
     return myrs.hasOcn() && myrs.ocn().State() == 1 && myrs.hasRs() && myrs.rs().State() == 1;
 }
 
+// A result closed since (its file replaced, say) names no row to change: the typed text
+// stays, and the user is asked to search again.
+bool frmLook::resultStillOpen() {
+    if (resultOpen())
+        return true;
+    app::Dialogs::instance().message(this, QStringLiteral("请重新查询"), app::kAppTitle,
+                                     app::Icon::Exclamation);
+    return false;
+}
+
 void frmLook::showPosition() {
     Label6->setText(kPosition + QString::number(myrs.rs().AbsolutePosition()));
     ShowCurrentEntry();
@@ -362,7 +372,7 @@ void frmLook::saveComm_Click() {
     auto& dlg = app::Dialogs::instance();
     if (!dlg.ask(this, QStringLiteral("真的要修改吗?"), app::kAppTitle))
         return;
-    if (!resultOpen())
+    if (!resultStillOpen())
         return;
     long long changed = 0;
     if (!app::guarded(this, [&] {
@@ -393,7 +403,7 @@ void frmLook::DelComm_Click() {
                                       app::kAppTitle))
         return;
     // B_id names a row of the result's file only.
-    if (!resultOpen())
+    if (!resultStillOpen())
         return;
     const bool deleted = app::guarded(this, [&] { myrs.rs().Execute(sql::deleteEntry(B_id)); });
     if (!deleted)

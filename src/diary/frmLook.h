@@ -79,5 +79,6 @@ private:
     void Form_Unload();
     // The guard shared by the four steps: a result set from a search is open.
     bool resultOpen();
+    bool resultStillOpen();
     void showPosition();
 };

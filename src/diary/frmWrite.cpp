@@ -125,7 +125,7 @@ void frmWrite::saveComm_Click() {
     const bool saved = app::guarded(this, [&] {
         // The writer is whoever logged in: the locked box only shows it, and assistive
         // tools can still write into a read-only box.
-        const QString statement = sql::insertEntry(
+        const sql::Statement statement = sql::insertEntry(
             B_Title_text->text(), B_Weather_Combo->currentText(), content, Module1::UserName);
         if (myAddRs.ocn().State() == 0)
             myAddRs.OpenData();

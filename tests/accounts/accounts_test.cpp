@@ -4,7 +4,7 @@
 // (the raw file, another writer, a hand-set permission, moved ciphertexts, a wrong password)
 // and the way back through the administrator's tool.
 #include "accounts/Password.h"
-#include "data/Vault.h"
+#include "data/Cipher.h"
 #include "data/myClass.h"
 #include "data/statements.h"
 #include "forms/DbGuard.h"

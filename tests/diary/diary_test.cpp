@@ -48,7 +48,7 @@ TEST_F(Write, AnEmptyTextIsRefusedAndASaveLeadsToTheBrowser) {
     dialogs->onBox = [&](const fake::Box&) { writeOpenAtBox = app::loaded(app::FormId::Write); };
     click(w->saveComm);
     EXPECT_TRUE(writeOpenAtBox);
-    EXPECT_EQ(scalar(u"select B_weather from JR_content"_s), u"大风"_s);
+    EXPECT_EQ(column("B_weather", count(u"select max(ID) from JR_content"_s)), u"大风"_s);
     settle();
     EXPECT_EQ(app::loadedCount(), 1);
     ASSERT_NE(look(), nullptr);

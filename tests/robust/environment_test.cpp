@@ -67,7 +67,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(asOrdinaryUser);
         DiaryApp::SetUp();
-        addUser(u"alice"_s, u"alice-pw"_s);
         // Enough text for a file of many pages, so a cut one loses some of them.
         for (int i = 0; i < 40; ++i)
             addEntry(u"旧日记%1"_s.arg(i), u"alice"_s, u"2024-3-1 8:00:00"_s,

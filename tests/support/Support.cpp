@@ -1,6 +1,10 @@
 #include "support/Support.h"
 
 #include "accounts/Password.h"
+#include "accounts/Session.h"
+#include "data/KeyStore.h"
+#include "data/Keys.h"
+#include "data/myClass.h"
 #include "accounts/frmLogin.h"
 #include "app/FormRegistry.h"
 #include "base/Module1.h"
@@ -58,7 +62,9 @@ void TempApp::SetUp() {
     ASSERT_TRUE(dir.isValid());
     resetRun();
     QDir(dir.path()).mkpath(u"data"_s);
-    ado::createDatabase(dbPath());
+    recovery = ado::createDatabase(dbPath());
+    passwords.clear();
+    myClass::useKeys(&keys);
     app::setAppFolder(dir.path());
     dialogs = &fake::install<fake::Dialogs>();
     desktop = &fake::install<fake::Desktop>();
@@ -72,6 +78,8 @@ void TempApp::TearDown() {
             w->close();
     settle();
     resetRun();
+    keys.clear();
+    myClass::useKeys(nullptr);
     app::setAppFolder(QString());
 }
 
@@ -101,11 +109,53 @@ QVariant TempApp::scalar(const QString& sql) {
     return out;
 }
 
+namespace {
+void openOn(ado::Connection& c, const QString& path, vault::KeyRing* ring = nullptr) {
+    c.ConnectionString = u"data source="_s + path;
+    c.keys = ring;
+    c.Open();
+}
+} // namespace
+
+void TempApp::openAsAdministrator(ado::Connection& c, vault::KeyRing& ring) {
+    openOn(c, dbPath(), &ring);
+    ring.bindTo(c.adminPublic());
+    if (c.sealed()) {
+        ASSERT_TRUE(ring.keepAdminKey(*vault::adminKeyFromRecovery(c.keyStore(), recovery)));
+    }
+}
+
 void TempApp::addUser(const QString& name, const QString& password, int popedom) {
-    const QString n = accounts::normalise(name);
-    exec(u"insert into JR_user(B_user,B_password,popedom) values('%1','%2',%3)"_s
-             .arg(sql::quote(n), accounts::hashPassword(accounts::normalise(password)))
-             .arg(popedom));
+    const QString n = accounts::normalise(name), pw = accounts::normalise(password);
+    const QString folded = QString::fromUtf8(vault::fold(n));
+    ado::Connection c;
+    vault::KeyRing ring;
+    openAsAdministrator(c, ring);
+    if (passwords.count(folded)) // added again: with the new password, as a fresh account
+        for (const char* table : {"JR_user", "JR_key", "JR_admin"})
+            if (!c.rows({u"select 1 from sqlite_master where name=?"_s,
+                         {{{}, QLatin1String(table)}}})
+                     .empty())
+                c.Execute(
+                    {u"delete from %1 where B_user=?"_s.arg(QLatin1String(table)), {{{}, n}}});
+    accounts::addUser(c, n, pw);
+    passwords[folded] = password;
+    setPopedom(c, ring, n, popedom);
+}
+
+// A permission of 1 comes with the administrator key, as `grant` gives it.
+void TempApp::setPopedom(ado::Connection& c, vault::KeyRing& ring, const QString& name,
+                         int popedom) {
+    c.Execute(sql::setPopedom(name, popedom));
+    if (popedom != 1 || !c.sealed() || c.keyStore().adminKey(name))
+        return;
+    const QString pw = accounts::normalise(passwords[QString::fromUtf8(vault::fold(name))]);
+    ado::Recordset rs;
+    rs.Open(sql::userQuery(name), c);
+    const auto key =
+        accounts::dataKeyOf(c, name, accounts::unlock(pw, rs.Fields(u"B_password"_s).toString()));
+    ASSERT_TRUE(key);
+    vault::grantAdmin(c.keyStore(), name, key->key, ring.adminKey());
 }
 
 QByteArray TempApp::fileBytes() const {
@@ -248,21 +298,64 @@ void DiaryApp::SetUp() {
     TempApp::SetUp();
     app::registerForms();
     setNow(QDateTime(QDate(2024, 3, 7), QTime(10, 30)));
-    logIn(u"alice"_s);
+    logIn(startsAs);
+}
+
+void DiaryApp::logIn(const QString& name, qint16 popedom) {
+    keys.clear();
+    Module1::UserName = name;
+    Module1::UserPopedom = popedom;
+    if (name.isEmpty())
+        return;
+    const QString n = accounts::normalise(name);
+    if (!passwords.count(QString::fromUtf8(vault::fold(n))))
+        addUser(name, name + u"-pw"_s, popedom);
+    {
+        ado::Connection c;
+        vault::KeyRing ring;
+        openAsAdministrator(c, ring);
+        setPopedom(c, ring, n, popedom);
+    }
+    ado::Connection c;
+    openOn(c, dbPath(), &keys);
+    ado::Recordset rs;
+    rs.Open(sql::userQuery(n), c);
+    const QString stored = rs.Fields(u"B_password"_s).toString();
+    const QString pw = accounts::normalise(passwords[QString::fromUtf8(vault::fold(n))]);
+    EXPECT_EQ(accounts::startSession(c, keys, n, pw, stored, accounts::unlock(pw, stored),
+                                     popedom == 1),
+              QString());
 }
 
 int DiaryApp::addEntry(const QString& title, const QString& writer, const QString& time,
                        const QString& content, int id) {
-    exec(u"insert into JR_content(ID,B_title,B_weather,B_content,B_writer,B_time) "
-         "values(%1,'%2','晴','%3','%4','%5')"_s.arg(id ? QString::number(id) : u"null"_s,
-                                                     sql::quote(title), sql::quote(content),
-                                                     sql::quote(writer), time));
+    if (!passwords.count(QString::fromUtf8(vault::fold(accounts::normalise(writer)))))
+        addUser(writer, writer + u"-pw"_s);
+    ado::Connection c;
+    vault::KeyRing ring;
+    openAsAdministrator(c, ring);
+    sql::Statement s{u"insert into JR_content(ID,B_title,B_weather,B_content,B_writer,B_time) "
+                     "values(?,?,?,?,?,?)"_s,
+                     {{u"ID"_s, id ? QVariant(id) : QVariant()},
+                      {u"B_title"_s, title},
+                      {u"B_weather"_s, u"晴"_s},
+                      {u"B_content"_s, content},
+                      {u"B_writer"_s, writer},
+                      {u"B_time"_s, time}}};
+    s.entry = sql::Statement::Entry::Insert;
+    c.Execute(s);
     return count(u"select max(ID) from JR_content"_s);
 }
 
 QString DiaryApp::column(const char* name, int id) {
-    return scalar(u"select %1 from JR_content where ID=%2"_s.arg(QLatin1String(name)).arg(id))
-        .toString();
+    ado::Connection c;
+    vault::KeyRing ring;
+    openAsAdministrator(c, ring);
+    sql::Statement s{u"select ID from JR_content where ID=?"_s, {{u"ID"_s, id}}};
+    s.keysOf = u"JR_content"_s;
+    ado::Recordset rs;
+    rs.Open(s, c);
+    return rs.Fields(QLatin1String(name)).toString();
 }
 
 void DiaryApp::click(QWidget* w) {
@@ -348,8 +441,8 @@ QStringList DiaryApp::rows(frmLook* look) {
 }
 
 void LoginApp::SetUp() {
+    startsAs.clear();
     DiaryApp::SetUp();
-    logIn(QString());
     open();
 }
 

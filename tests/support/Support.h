@@ -5,6 +5,8 @@
 #include "base/Module1.h"
 #include "base/Twips.h"
 #include "caption/JSCAPTION.h"
+#include "data/KeyRing.h"
+#include "data/ado.h"
 #include "diary/frmLook.h"
 #include "diary/frmWrite.h"
 #include "forms/SkinnedForm.h"
@@ -33,6 +35,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <map>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -139,8 +142,12 @@ protected:
     QVariant scalar(const QString& sql);
     void exec(const QString& sql) { scalar(sql); }
     int count(const QString& sql) { return scalar(sql).toInt(); }
-    // Adds a user the way registration stores one (normalised name, hashed password).
+    // Adds a user the way registration does (normalised name, record and data key); one
+    // with permission 1 is granted the administrator key too.
     void addUser(const QString& name, const QString& password, int popedom = 0);
+    // A connection whose keys open and seal every writer's entries, through the recovery key.
+    void openAsAdministrator(ado::Connection& c, vault::KeyRing& ring);
+    void setPopedom(ado::Connection& c, vault::KeyRing& ring, const QString& name, int popedom);
     // Raw bytes of the database file and its write-ahead log.
     QByteArray fileBytes() const;
     static void writeFile(const QString& path, const QByteArray& bytes);
@@ -148,6 +155,9 @@ protected:
     static void settle();
 
     QTemporaryDir dir;
+    vault::KeyRing keys;                  // the session's, as the program holds them
+    QByteArray recovery;                  // the recovery key of the fresh file
+    std::map<QString, QString> passwords; // of the users added, by folded name
     fake::Dialogs* dialogs = nullptr;
     fake::Desktop* desktop = nullptr;
     int endedCount = 0; // times the process would have ended
@@ -218,10 +228,9 @@ class DiaryApp : public TempApp {
 protected:
     void SetUp() override;
 
-    static void logIn(const QString& name, qint16 popedom = 0) {
-        Module1::UserName = name;
-        Module1::UserPopedom = popedom;
-    }
+    // Logs in through the real session, as the login window does; the user is added with
+    // the password "<name>-pw" when absent. An empty name logs nobody in.
+    void logIn(const QString& name, qint16 popedom = 0);
     void setNow(const QDateTime& t) {
         now_ = t, app::setClock([this] { return now_; });
     }
@@ -233,10 +242,12 @@ protected:
     static frmWrite* openWrite() { return shown<frmWrite>(app::FormId::Write); }
     static frmLook* openLook() { return shown<frmLook>(app::FormId::Look); }
     frmLook* look() const { return qobject_cast<frmLook*>(app::loaded(app::FormId::Look)); }
-    // Adds an entry straight to the file (id 0: the database chooses); returns its ID.
+    // Adds an entry sealed by the program with its writer's key (id 0: the database
+    // chooses); returns its ID. A writer who is not a user yet is added first.
     int addEntry(const QString& title, const QString& writer = u"alice"_s,
                  const QString& time = u"2024-3-1 8:00:00"_s, const QString& content = u"内容"_s,
                  int id = 0);
+    // A stored field as the program opens it.
     QString column(const char* name, int id);
 
     // A real left click (an option button: on its circle).
@@ -262,6 +273,7 @@ protected:
     }
 
     QDateTime now_;
+    QString startsAs = u"alice"_s; // logged in when the test starts
 };
 
 // The login window, open and active, nobody logged in.

@@ -1,0 +1,505 @@
+#include "data/Entries.h"
+
+#include "data/KeyRing.h"
+#include "data/KeyStore.h"
+#include "data/Keys.h"
+#include "data/schema.h"
+
+#include <QRegularExpression>
+#include <sodium.h>
+#include <sqlite3.h>
+#include <tuple>
+
+namespace ado {
+namespace {
+
+const char* const kNoKeyToSave = "没有这位作者的密钥，无法保存这篇日记";
+const char* const kCannotOpen = "这篇日记无法解密，不能保存修改";
+const char* const kNoKeyToDelete = "没有这篇日记的密钥，不能删除";
+
+const QStringList& sealedColumns() {
+    static const QStringList c = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
+                                  QStringLiteral("B_content")};
+    return c;
+}
+
+bool isSealedColumn(const QString& column) {
+    return sealedColumns().contains(column, Qt::CaseInsensitive);
+}
+
+qsizetype indexOf(const QStringList& names, const char* name) {
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (names[i].compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+QVariant param(const sql::Statement& s, const char* column) {
+    for (const sql::Value& v : s.params)
+        if (v.column.compare(QLatin1String(column), Qt::CaseInsensitive) == 0)
+            return v.value;
+    return QVariant();
+}
+
+[[noreturn]] void refuse(const char* text, const Connection& c) {
+    throw Error(QString::fromUtf8(text), kRefused, c.file());
+}
+
+// A transaction of its own, or a savepoint inside the caller's.
+class Work {
+public:
+    Work(Connection& c, sqlite3* db) : c_(c), db_(db), own_(sqlite3_get_autocommit(db) != 0) {
+        run(own_ ? "begin immediate" : "savepoint dv_entry");
+    }
+    ~Work() {
+        if (!done_)
+            sqlite3_exec(db_, own_ ? "rollback" : "rollback to dv_entry; release dv_entry",
+                         nullptr, nullptr, nullptr);
+    }
+    void commit() {
+        run(own_ ? "commit" : "release dv_entry");
+        done_ = true;
+    }
+
+private:
+    void run(const char* sql) {
+        const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            c_.fail(rc, QString());
+    }
+    Connection& c_;
+    sqlite3* db_;
+    bool own_;
+    bool done_ = false;
+};
+
+QString normalisedSql(const QVariant& sql) {
+    if (sql.isNull())
+        return QString();
+    static const QRegularExpression comment(QStringLiteral("--[^\n]*"));
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    QString s = sql.toString();
+    s.remove(comment);
+    s.replace(blanks, QStringLiteral(" "));
+    return s.trimmed();
+}
+
+using Object = std::tuple<QString, QString, QString, QString>; // type, name, table, sql
+
+// What the program makes, read back from a database it made in memory.
+const std::vector<Object>& madeObjects() {
+    static const std::vector<Object> objects = [] {
+        std::vector<Object> out;
+        sqlite3* db = nullptr;
+        sqlite3_open(":memory:", &db);
+        sqlite3_exec(db, kSchemaSql, nullptr, nullptr, nullptr);
+        sqlite3_exec(db, kKeyTablesSql, nullptr, nullptr, nullptr);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "select type,name,tbl_name,sql from sqlite_master", -1, &st,
+                           nullptr);
+        const auto text = [&](int i) {
+            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+        };
+        while (sqlite3_step(st) == SQLITE_ROW)
+            out.emplace_back(text(0), text(1), text(2),
+                             sqlite3_column_type(st, 3) == SQLITE_NULL
+                                 ? QString()
+                                 : normalisedSql(text(3)));
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return out;
+    }();
+    return objects;
+}
+
+} // namespace
+
+const char* const kKeyTablesSql =
+    "CREATE TABLE IF NOT EXISTS JR_vault (name TEXT PRIMARY KEY, value BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS JR_key (B_user TEXT PRIMARY KEY COLLATE NOCASE, "
+    "wrapped BLOB NOT NULL, escrow BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS JR_admin (B_user TEXT PRIMARY KEY COLLATE NOCASE, "
+    "wrapped BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS JR_plain (ID INTEGER PRIMARY KEY, signature BLOB NOT NULL);";
+
+SchemaReport inspectSchema(Connection& c, sqlite3* db) {
+    SchemaReport report;
+    Stmt st(c, db, QStringLiteral("select type,name,tbl_name,sql from sqlite_master"));
+    while (st.step()) {
+        const QString type = st.value(0).toString(), name = st.value(1).toString();
+        const Object found{type, name, st.value(2).toString(), normalisedSql(st.value(3))};
+        if (type == QLatin1String("table") && !name.startsWith(QLatin1String("sqlite_")))
+            ++report.tables;
+        if (type == QLatin1String("table") &&
+            QStringList({QStringLiteral("JR_vault"), QStringLiteral("JR_key")})
+                .contains(name, Qt::CaseInsensitive))
+            report.keyTables = true;
+        if (type == QLatin1String("table") && name.compare(QLatin1String("JR_vault"), Qt::CaseInsensitive) == 0)
+            report.vaultTable = true;
+        bool known = false;
+        for (const Object& o : madeObjects())
+            known = known || o == found;
+        if (!known)
+            report.unknown << name;
+    }
+    return report;
+}
+
+bool like(const QString& pattern, const QString& text) {
+    const auto upToNul = [](const QString& s) {
+        const qsizetype nul = s.indexOf(QChar(0));
+        return (nul < 0 ? s : s.left(nul)).toUcs4();
+    };
+    const QList<uint> p = upToNul(pattern), t = upToNul(text);
+    const auto same = [](uint a, uint b) {
+        const auto lower = [](uint c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+        return lower(a) == lower(b);
+    };
+    // Greedy with one backtrack point: the last `%` and where its match stands.
+    qsizetype i = 0, j = 0, star = -1, mark = 0;
+    while (j < t.size()) {
+        if (i < p.size() && p[i] == '%') {
+            star = i++;
+            mark = j;
+        } else if (i < p.size() && (p[i] == '_' || same(p[i], t[j]))) {
+            ++i;
+            ++j;
+        } else if (star >= 0) {
+            i = star + 1;
+            j = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (i < p.size() && p[i] == '%')
+        ++i;
+    return i == p.size();
+}
+
+// ---- EntryWork ----
+
+const vault::Secret* EntryWork::keyFor(const QString& writer) {
+    vault::KeyRing* ring = conn.keys;
+    if (!ring || ring->installation().empty() || ring->installation() != conn.adminPublic())
+        return nullptr;
+    return ring->keyFor(writer, conn.keyStore());
+}
+
+const vault::Secret& EntryWork::keyToSeal(const QString& writer) {
+    // A key whose record is gone would be kept in memory only, and its entries lost with it.
+    const vault::Secret* key = keyFor(writer);
+    if (!key || !conn.keyStore().userKey(writer))
+        refuse(kNoKeyToSave, conn);
+    return *key;
+}
+
+QVariant EntryWork::sealed(const QVariant& plain, const vault::FieldPlace& at) {
+    const vault::Secret* key = keyFor(at.writer);
+    const QByteArray text = plain.toString().toUtf8();
+    const vault::Bytes s =
+        vault::sealField(*key, std::string_view(text.constData(), std::size_t(text.size())), at);
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
+
+bool EntryWork::plainRowVouched(long long id) {
+    if (conn.signingPublic().empty())
+        return false;
+    const auto signature = conn.keyStore().plainSignature(id);
+    if (!signature)
+        return false;
+    Stmt st(conn, db,
+            QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
+                           "JR_content where ID=?"));
+    st.bind(1, QVariant::fromValue<qint64>(id));
+    const auto row = st.step() ? vault::plainRow(st.row()) : std::nullopt;
+    if (!row)
+        return false;
+    return vault::verifyPlainRow(conn.signingPublic(), *signature, *row);
+}
+
+QVariant EntryWork::open(const QVariant& stored, const vault::FieldPlace& at, bool& ok) {
+    ok = true;
+    if (stored.isNull())
+        return stored;
+    if (stored.typeId() != QMetaType::QByteArray) {
+        // Plain text in a file with keys is what a neighbour planted, unless the upgrade
+        // that found it there signed it.
+        if (!conn.sealed() || plainRowVouched(at.id))
+            return stored;
+        ok = false;
+        return vault::damagedText();
+    }
+    const vault::Secret* key = keyFor(at.writer);
+    if (!key) {
+        ok = false;
+        return vault::noKeyText();
+    }
+    const QByteArray b = stored.toByteArray();
+    auto plain = vault::openField(*key, std::string_view(b.constData(), std::size_t(b.size())), at);
+    if (!plain) {
+        ok = false;
+        return vault::damagedText();
+    }
+    const QString text = QString::fromUtf8(plain->data(), qsizetype(plain->size()));
+    sodium_memzero(plain->data(), plain->size());
+    return text;
+}
+
+bool EntryWork::openRow(const QStringList& names, std::vector<QVariant>& values) {
+    const auto at = [&](const char* name) {
+        const qsizetype i = indexOf(names, name);
+        return i >= 0 && std::size_t(i) < values.size() ? values[std::size_t(i)] : QVariant();
+    };
+    vault::FieldPlace place{QString(), at("B_writer").toString(), at("ID").toLongLong(),
+                            at("B_time").toString()};
+    bool all = true;
+    for (const QString& column : sealedColumns()) {
+        const qsizetype i = indexOf(names, column.toLatin1().constData());
+        if (i < 0 || std::size_t(i) >= values.size())
+            continue;
+        place.column = column;
+        bool ok = true;
+        values[std::size_t(i)] = open(values[std::size_t(i)], place, ok);
+        all = all && ok;
+    }
+    return all;
+}
+
+std::vector<std::int64_t> EntryWork::titleKeys(const sql::Statement& s) {
+    const int limit = sqlite3_limit(db, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, -1);
+    if (s.titleLike.toUtf8().size() > limit)
+        throw Error(QStringLiteral("LIKE or GLOB pattern too complex"), SQLITE_ERROR, conn.file());
+    Stmt st(conn, db, s.text);
+    st.bindAll(s.params);
+    // As the engine compared them: both through UTF-8, which holds no lone surrogate.
+    const QString pattern = QString::fromUtf8(s.titleLike.toUtf8());
+    std::vector<std::int64_t> keys;
+    while (st.step()) {
+        const long long id = st.value(0).toLongLong();
+        bool ok = true;
+        const QVariant title =
+            open(st.value(1), {QStringLiteral("B_title"), st.value(2).toString(), id,
+                               st.value(3).toString()},
+                 ok);
+        if (ok && !title.isNull() && like(pattern, title.toString()))
+            keys.push_back(id);
+    }
+    return keys;
+}
+
+long long EntryWork::execute(const sql::Statement& s) {
+    if (!conn.sealed()) {
+        Stmt st(conn, db, s.text);
+        st.bindAll(s.params);
+        while (st.step()) {
+        }
+        return sqlite3_changes64(db);
+    }
+    switch (s.entry) {
+    case sql::Statement::Entry::Insert:
+        return insert(s);
+    case sql::Statement::Entry::Update:
+        return update(s);
+    default:
+        return remove(s);
+    }
+}
+
+// The row first, so its ID and time are known before anything is sealed; the texts go in
+// sealed within the same transaction, so no reader ever sees the row without them.
+long long EntryWork::insert(const sql::Statement& s) {
+    const QString writer = param(s, "B_writer").toString();
+    keyToSeal(writer);
+    Work work(conn, db);
+    QList<sql::Value> params = s.params;
+    QStringList columns;
+    for (sql::Value& v : params)
+        if (isSealedColumn(v.column)) {
+            columns << v.column;
+            v.value = QVariant();
+        }
+    Stmt st(conn, db, s.text);
+    st.bindAll(params);
+    while (st.step()) {
+    }
+    const long long changed = sqlite3_changes64(db);
+    const long long id = sqlite3_last_insert_rowid(db);
+    Stmt time(conn, db, QStringLiteral("select B_time from JR_content where ID=?"));
+    time.bind(1, QVariant::fromValue<qint64>(id));
+    if (!time.step())
+        refuse(kNoKeyToSave, conn);
+    const vault::FieldPlace place{QString(), writer, id, time.value(0).toString()};
+    QString set;
+    QList<sql::Value> sealedParams;
+    for (const sql::Value& v : s.params)
+        if (isSealedColumn(v.column)) {
+            set += (set.isEmpty() ? QString() : QStringLiteral(",")) + v.column +
+                   QStringLiteral("=?");
+            vault::FieldPlace at = place;
+            at.column = sealedColumns()[sealedColumns().indexOf(v.column)];
+            sealedParams.append({v.column, sealed(v.value, at)});
+        }
+    if (!sealedParams.isEmpty()) {
+        sealedParams.append({QStringLiteral("ID"), QVariant::fromValue<qint64>(id)});
+        Stmt fill(conn, db, QStringLiteral("update JR_content set ") + set +
+                                QStringLiteral(" where ID=?"));
+        fill.bindAll(sealedParams);
+        fill.step();
+    }
+    work.commit();
+    return changed;
+}
+
+// An entry is changed only when what it holds now opens: a sealed value its writer's key
+// does not open would be lost under the new texts.
+long long EntryWork::update(const sql::Statement& s) {
+    const long long id = param(s, "ID").toLongLong();
+    const QString writer = param(s, "B_writer").toString();
+    Work work(conn, db);
+    Stmt old(conn, db,
+             QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
+                            "JR_content where ID=?"));
+    old.bind(1, QVariant::fromValue<qint64>(id));
+    long long changed = 0;
+    if (old.step()) {
+        std::vector<QVariant> values = old.row();
+        const QStringList names = {QStringLiteral("ID"),        QStringLiteral("B_title"),
+                                   QStringLiteral("B_weather"), QStringLiteral("B_content"),
+                                   QStringLiteral("B_writer"),  QStringLiteral("B_time")};
+        if (!openRow(names, values))
+            refuse(kCannotOpen, conn);
+        keyToSeal(writer);
+        QList<sql::Value> params = s.params;
+        for (sql::Value& v : params)
+            if (isSealedColumn(v.column))
+                v.value = sealed(v.value, {sealedColumns()[sealedColumns().indexOf(v.column)],
+                                           writer, id, values[5].toString()});
+        Stmt st(conn, db, s.text);
+        st.bindAll(params);
+        while (st.step()) {
+        }
+        changed = sqlite3_changes64(db);
+    }
+    work.commit();
+    return changed;
+}
+
+long long EntryWork::remove(const sql::Statement& s) {
+    Work work(conn, db);
+    Stmt old(conn, db, QStringLiteral("select B_writer from JR_content where ID=?"));
+    old.bind(1, param(s, "ID"));
+    if (old.step() && !keyFor(old.value(0).toString()))
+        refuse(kNoKeyToDelete, conn);
+    Stmt st(conn, db, s.text);
+    st.bindAll(s.params);
+    while (st.step()) {
+    }
+    const long long changed = sqlite3_changes64(db);
+    work.commit();
+    return changed;
+}
+
+// ---- the key records in SQLite ----
+
+namespace {
+
+vault::Bytes bytes(const QVariant& v) {
+    const QByteArray b = v.toByteArray();
+    return vault::Bytes(b.constData(), std::size_t(b.size()));
+}
+QVariant blob(const vault::Bytes& b) {
+    return QByteArray(b.data(), qsizetype(b.size()));
+}
+
+class SqliteKeyStore : public vault::KeyStore {
+public:
+    explicit SqliteKeyStore(Connection& c) : c_(c) {}
+
+    bool hasKeyTables() override {
+        return !c_.rows({QStringLiteral("select 1 from sqlite_master where type='table' and "
+                                        "name='JR_vault'"),
+                         {}})
+                    .empty();
+    }
+    void createKeyTables() override {
+        for (const QString& s :
+             QString::fromLatin1(kKeyTablesSql).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            c_.Execute(s);
+    }
+    vault::Bytes setting(const QString& name) override {
+        if (!hasKeyTables())
+            return {};
+        return first({QStringLiteral("select value from JR_vault where name=?"), {{{}, name}}})
+            .value_or(vault::Bytes());
+    }
+    void putSetting(const QString& name, const vault::Bytes& value) override {
+        c_.Execute({QStringLiteral("insert or replace into JR_vault(name,value) values(?,?)"),
+                    {{{}, name}, {{}, blob(value)}}});
+    }
+    std::optional<vault::UserKeyRecord> userKey(const QString& user) override {
+        const auto r = c_.rows(
+            {QStringLiteral("select wrapped,escrow from JR_key where B_user=?"), {{{}, user}}});
+        if (r.empty())
+            return std::nullopt;
+        return vault::UserKeyRecord{bytes(r[0][0]), bytes(r[0][1])};
+    }
+    void putUserKey(const QString& user, const vault::UserKeyRecord& k) override {
+        c_.Execute({QStringLiteral("insert or replace into JR_key(B_user,wrapped,escrow) "
+                                   "values(?,?,?)"),
+                    {{{}, user}, {{}, blob(k.wrapped)}, {{}, blob(k.escrow)}}});
+    }
+    void putEscrow(const QString& user, const vault::Bytes& escrow) override {
+        c_.Execute({QStringLiteral("update JR_key set escrow=? where B_user=?"),
+                    {{{}, blob(escrow)}, {{}, user}}});
+    }
+    std::vector<std::pair<QString, vault::Bytes>> escrows() override {
+        std::vector<std::pair<QString, vault::Bytes>> out;
+        for (const auto& r : c_.rows({QStringLiteral("select B_user,escrow from JR_key"), {}}))
+            out.emplace_back(r[0].toString(), bytes(r[1]));
+        return out;
+    }
+    std::optional<vault::Bytes> adminKey(const QString& user) override {
+        return first({QStringLiteral("select wrapped from JR_admin where B_user=?"), {{{}, user}}});
+    }
+    void putAdminKey(const QString& user, const vault::Bytes& wrapped) override {
+        c_.Execute({QStringLiteral("insert or replace into JR_admin(B_user,wrapped) values(?,?)"),
+                    {{{}, user}, {{}, blob(wrapped)}}});
+    }
+    void removeAdminKey(const QString& user) override {
+        c_.Execute({QStringLiteral("delete from JR_admin where B_user=?"), {{{}, user}}});
+    }
+    QStringList admins() override {
+        QStringList out;
+        for (const auto& r : c_.rows({QStringLiteral("select B_user from JR_admin"), {}}))
+            out << r[0].toString();
+        return out;
+    }
+    std::optional<vault::Bytes> plainSignature(long long id) override {
+        if (c_.rows({QStringLiteral("select 1 from sqlite_master where name='JR_plain'"), {}})
+                .empty())
+            return std::nullopt;
+        return first({QStringLiteral("select signature from JR_plain where ID=?"),
+                      {{{}, QVariant::fromValue<qint64>(id)}}});
+    }
+    void putPlainSignature(long long id, const vault::Bytes& signature) override {
+        c_.Execute({QStringLiteral("insert or replace into JR_plain(ID,signature) values(?,?)"),
+                    {{{}, QVariant::fromValue<qint64>(id)}, {{}, blob(signature)}}});
+    }
+
+private:
+    std::optional<vault::Bytes> first(const sql::Statement& s) {
+        const auto r = c_.rows(s);
+        if (r.empty())
+            return std::nullopt;
+        return bytes(r[0][0]);
+    }
+    Connection& c_;
+};
+
+} // namespace
+
+std::unique_ptr<vault::KeyStore> makeKeyStore(Connection& c) {
+    return std::make_unique<SqliteKeyStore>(c);
+}
+
+} // namespace ado

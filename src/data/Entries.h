@@ -1,0 +1,69 @@
+#pragma once
+// Inside the data layer only: statements on an SQLite handle, the sealing of entry
+// statements, the schema check and the SQLite key records.
+#include "data/ado.h"
+
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+namespace ado {
+
+// One prepared statement; every failure throws through its connection.
+struct Stmt {
+    Stmt(Connection& c, sqlite3* db, const QString& text);
+    ~Stmt();
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    void bind(int i, const QVariant& v);
+    void bindAll(const QList<sql::Value>& params);
+    bool step(); // true for a row
+    int columns() const;
+    QString name(int i) const;
+    QVariant value(int i) const;
+    std::vector<QVariant> row() const;
+
+    Connection& conn;
+    sqlite3_stmt* s = nullptr;
+};
+
+// What an entry statement does beyond its text: the texts it stores sealed with the
+// writer's key, bound to the row's ID and time; what a read gives back opened.
+struct EntryWork {
+    EntryWork(Connection& c, sqlite3* handle) : conn(c), db(handle) {}
+    long long execute(const sql::Statement& s);
+    // The keys of the rows whose opened title matches the statement's LIKE pattern.
+    std::vector<std::int64_t> titleKeys(const sql::Statement& s);
+    // Opens the sealed fields of a row read whole; false when one did not open.
+    bool openRow(const QStringList& names, std::vector<QVariant>& values);
+
+    Connection& conn;
+    sqlite3* db;
+
+private:
+    long long insert(const sql::Statement& s);
+    long long update(const sql::Statement& s);
+    long long remove(const sql::Statement& s);
+    const vault::Secret* keyFor(const QString& writer);
+    const vault::Secret& keyToSeal(const QString& writer);
+    QVariant sealed(const QVariant& plain, const vault::FieldPlace& at);
+    // A stored field as the windows show it, and whether it opened.
+    QVariant open(const QVariant& stored, const vault::FieldPlace& at, bool& ok);
+    bool plainRowVouched(long long id);
+};
+
+struct SchemaReport {
+    int tables = 0;
+    bool keyTables = false;
+    bool vaultTable = false;
+    QStringList unknown; // names of the objects the program did not make, or made otherwise
+};
+SchemaReport inspectSchema(Connection& c, sqlite3* db);
+
+std::unique_ptr<vault::KeyStore> makeKeyStore(Connection& c);
+
+// The key tables, as every version made them.
+extern const char* const kKeyTablesSql;
+
+} // namespace ado

@@ -1,0 +1,51 @@
+#include "data/KeyRing.h"
+
+#include "data/KeyStore.h"
+
+namespace vault {
+
+void KeyRing::clear() {
+    installation_.clear();
+    keys_.clear();
+    missing_.clear();
+    admin_ = Secret();
+}
+
+void KeyRing::bindTo(const Bytes& adminPublic) {
+    if (installation_ != adminPublic) {
+        clear();
+        installation_ = adminPublic;
+    }
+}
+
+void KeyRing::keepUserKey(const QString& writer, Secret key) {
+    const Bytes w = fold(writer);
+    missing_.erase(w);
+    keys_.insert_or_assign(w, std::move(key));
+}
+
+bool KeyRing::keepAdminKey(Secret adminSecret) {
+    if (installation_.empty() || publicOf(adminSecret) != installation_)
+        return false;
+    admin_ = std::move(adminSecret);
+    missing_.clear();
+    return true;
+}
+
+const Secret* KeyRing::keyFor(const QString& writer, KeyStore& store) {
+    const Bytes w = fold(writer);
+    if (auto it = keys_.find(w); it != keys_.end())
+        return &it->second;
+    if (admin_.empty() || missing_.count(w))
+        return nullptr;
+    std::optional<Secret> key;
+    if (const auto record = store.userKey(writer))
+        key = openEscrow(record->escrow, w, admin_);
+    if (!key) {
+        missing_.insert(w);
+        return nullptr;
+    }
+    return &keys_.emplace(w, std::move(*key)).first->second;
+}
+
+} // namespace vault

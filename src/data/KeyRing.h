@@ -1,0 +1,42 @@
+#pragma once
+// The keys of one session: the data keys it holds, and the administrator secret key when
+// its user is a granted administrator. Owned by whoever logs in (the session, the admin
+// tool); wiped when cleared and when destroyed.
+#include "data/Cipher.h"
+
+#include <QString>
+#include <map>
+#include <set>
+
+namespace vault {
+
+class KeyStore;
+
+class KeyRing {
+public:
+    // Wipes every key: at a new login and at exit.
+    void clear();
+    // The installation the keys belong to: its pinned administrator public key. Keys of
+    // another installation are wiped.
+    void bindTo(const Bytes& adminPublic);
+    const Bytes& installation() const { return installation_; }
+
+    void keepUserKey(const QString& writer, Secret key);
+    // Kept only when it is the secret of the pinned public key: a copy of an older key pair
+    // opens nothing written since.
+    bool keepAdminKey(Secret adminSecret);
+    bool hasAdminKey() const { return !admin_.empty(); }
+    const Secret& adminKey() const { return admin_; }
+
+    // The writer's data key: held, or opened from his escrow with the administrator key.
+    // Null when there is none.
+    const Secret* keyFor(const QString& writer, KeyStore& store);
+
+private:
+    Bytes installation_;
+    std::map<Bytes, Secret> keys_; // by folded name
+    std::set<Bytes> missing_;
+    Secret admin_;
+};
+
+} // namespace vault

@@ -1,0 +1,248 @@
+#include "data/Keys.h"
+
+#include "data/KeyStore.h"
+#include "data/ado.h"
+
+#include <sodium.h>
+
+namespace vault {
+namespace {
+
+const QStringList kSealed = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
+                             QStringLiteral("B_content")};
+
+[[noreturn]] void noAdminKey(const ado::Connection& c) {
+    throw ado::Error(QStringLiteral("没有固定的管理员公钥，无法生成密钥"), ado::kKeyMismatch,
+                     c.file());
+}
+
+std::string_view view(const QByteArray& b) {
+    return std::string_view(b.constData(), std::size_t(b.size()));
+}
+
+QByteArray qbytes(const Bytes& b) {
+    return QByteArray(b.data(), qsizetype(b.size()));
+}
+
+// ID, the three sealed columns, B_writer, B_time of every row of the user.
+std::vector<std::vector<QVariant>> entriesOf(ado::Connection& c, const QString& user) {
+    return c.rows({QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
+                                  "JR_content where B_writer=? order by ID"),
+                   {{QStringLiteral("B_writer"), user}}});
+}
+
+FieldPlace placeOf(const std::vector<QVariant>& row, int column) {
+    return {kSealed[column - 1], row[4].toString(), row[0].toLongLong(), row[5].toString()};
+}
+
+void storeSealed(ado::Connection& c, const std::vector<QVariant>& row,
+                 const std::vector<QVariant>& values) {
+    c.Execute({QStringLiteral("update JR_content set B_title=?,B_weather=?,B_content=? where ID=?"),
+               {{kSealed[0], values[0]}, {kSealed[1], values[1]}, {kSealed[2], values[2]},
+                {QStringLiteral("ID"), row[0]}}});
+}
+
+} // namespace
+
+std::optional<PlainRow> plainRow(const std::vector<QVariant>& row) {
+    PlainRow plain{row[0].toLongLong(), row[4].toString(), row[5].toString(), {}, {}, {}};
+    std::optional<QString>* fields[] = {&plain.title, &plain.weather, &plain.content};
+    for (int col = 1; col <= 3; ++col) {
+        const QVariant& v = row[std::size_t(col)];
+        if (v.typeId() == QMetaType::QByteArray)
+            return std::nullopt;
+        if (!v.isNull())
+            *fields[col - 1] = v.toString();
+    }
+    return plain;
+}
+
+// ---- the installation ----
+
+Installation newInstallation(KeyStore& store) {
+    store.createKeyTables();
+    KeyPair admin = newAdminKeyPair();
+    const Secret recovery = Secret::random(kKeyBytes);
+    store.putSetting(QStringLiteral("public"), admin.publicKey);
+    store.putSetting(QStringLiteral("recovery"), wrapAdminKey(recovery, admin.secretKey, Bytes()));
+    return {recoveryText(recovery), admin.publicKey};
+}
+
+std::optional<Secret> adminKeyFromRecovery(KeyStore& store, const QByteArray& text) {
+    const auto recovery = recoveryFromText(text);
+    if (!recovery)
+        return std::nullopt;
+    auto sk = unwrapAdminKey(*recovery, store.setting(QStringLiteral("recovery")), Bytes());
+    const Bytes pk = store.setting(QStringLiteral("public"));
+    if (!sk || pk.size() != kPublicBytes || publicOf(*sk) != pk)
+        return std::nullopt;
+    return sk;
+}
+
+Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteArray& text,
+                          int* unopened) {
+    const auto recovery = recoveryFromText(text);
+    if (!recovery)
+        throw std::invalid_argument("not a recovery key");
+    KeyPair next = newAdminKeyPair();
+    int failed = 0;
+    for (const auto& [user, escrow] : store.escrows()) {
+        const Bytes w = fold(user);
+        if (const auto key = openEscrow(escrow, w, oldAdmin))
+            store.putEscrow(user, escrowOf(*key, w, next.publicKey));
+        else
+            ++failed;
+    }
+    // Every copy was wrapped by a data key the revoked administrator could open.
+    for (const QString& admin : store.admins())
+        store.removeAdminKey(admin);
+    store.putSetting(QStringLiteral("public"), next.publicKey);
+    store.putSetting(QStringLiteral("recovery"), wrapAdminKey(*recovery, next.secretKey, Bytes()));
+    if (unopened)
+        *unopened = failed;
+    return next.publicKey;
+}
+
+// ---- a user's data key ----
+
+Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap) {
+    if (c.adminPublic().empty())
+        noAdminKey(c);
+    const Bytes w = fold(user);
+    Secret key = Secret::random(kKeyBytes);
+    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, c.adminPublic()),
+                                   escrowOf(key, w, c.adminPublic())});
+    return key;
+}
+
+std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, const Secret& wrap) {
+    const auto record = c.keyStore().userKey(user);
+    if (!record)
+        return std::nullopt;
+    return unwrapUserKey(wrap, record->wrapped, fold(user));
+}
+
+void rewrapUserKey(ado::Connection& c, const QString& user, const Secret& key, const Secret& wrap,
+                   const Bytes& boundTo) {
+    if (c.adminPublic().empty())
+        noAdminKey(c);
+    const Bytes w = fold(user);
+    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, boundTo),
+                                   escrowOf(key, w, c.adminPublic())});
+}
+
+bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key) {
+    if (c.adminPublic().empty())
+        return true;
+    const auto record = c.keyStore().userKey(user);
+    const Bytes expected = escrowOf(key, fold(user), c.adminPublic());
+    if (record && record->escrow == expected)
+        return true;
+    if (record)
+        c.keyStore().putEscrow(user, expected);
+    return false;
+}
+
+Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& oldKey,
+                      const Secret& wrap, const Secret* adminSecret) {
+    Secret next = Secret::random(kKeyBytes);
+    for (const auto& row : entriesOf(c, user)) {
+        std::vector<QVariant> values(3);
+        bool sealedRow = true;
+        for (int col = 1; col <= 3 && sealedRow; ++col) {
+            const QVariant& v = row[std::size_t(col)];
+            if (v.isNull())
+                continue;
+            const QByteArray stored = v.toByteArray();
+            auto plain = v.typeId() == QMetaType::QByteArray
+                             ? openField(oldKey, view(stored), placeOf(row, col))
+                             : std::nullopt;
+            sealedRow = plain.has_value();
+            if (plain) {
+                values[std::size_t(col - 1)] = qbytes(sealField(next, *plain, placeOf(row, col)));
+                sodium_memzero(plain->data(), plain->size());
+            }
+        }
+        // A damaged row stays damaged, and a plain one is for sealVouchedPlainRows.
+        if (sealedRow)
+            storeSealed(c, row, values);
+    }
+    const Bytes w = fold(user);
+    c.keyStore().putUserKey(user, {wrapUserKey(wrap, next, w, c.adminPublic()),
+                                   escrowOf(next, w, c.adminPublic())});
+    if (adminSecret)
+        grantAdmin(c.keyStore(), user, next, *adminSecret);
+    else if (c.keyStore().adminKey(user))
+        c.keyStore().removeAdminKey(user);
+    return next;
+}
+
+long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Secret& key) {
+    if (c.signingPublic().empty())
+        return 0;
+    long long sealedRows = 0;
+    for (const auto& row : entriesOf(c, user)) {
+        const auto plain = plainRow(row);
+        const auto signature = plain ? c.keyStore().plainSignature(plain->id) : std::nullopt;
+        if (!signature || !verifyPlainRow(c.signingPublic(), *signature, *plain))
+            continue;
+        std::vector<QVariant> values(3);
+        for (int col = 1; col <= 3; ++col)
+            if (!row[std::size_t(col)].isNull()) {
+                const QByteArray text = row[std::size_t(col)].toString().toUtf8();
+                values[std::size_t(col - 1)] = qbytes(sealField(key, view(text), placeOf(row, col)));
+            }
+        storeSealed(c, row, values);
+        ++sealedRows;
+    }
+    return sealedRows;
+}
+
+bool opensEntries(ado::Connection& c, const QString& user, const Secret& key) {
+    for (const auto& row : entriesOf(c, user))
+        for (int col = 1; col <= 3; ++col) {
+            const QVariant& v = row[std::size_t(col)];
+            if (v.typeId() != QMetaType::QByteArray)
+                continue;
+            auto plain = openField(key, view(v.toByteArray()), placeOf(row, col));
+            if (!plain)
+                return false;
+            sodium_memzero(plain->data(), plain->size());
+        }
+    return true;
+}
+
+// ---- administrators ----
+
+std::optional<Secret> adminKeyOf(ado::Connection& c, const QString& user, const Secret& dataKey) {
+    const auto wrapped = c.keyStore().adminKey(user);
+    if (!wrapped)
+        return std::nullopt;
+    auto sk = unwrapAdminKey(dataKey, *wrapped, fold(user));
+    if (!sk || c.adminPublic().empty() || publicOf(*sk) != c.adminPublic())
+        return std::nullopt;
+    return sk;
+}
+
+void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
+                const Secret& adminSecret) {
+    store.putAdminKey(user, wrapAdminKey(dataKey, adminSecret, fold(user)));
+}
+
+// ---- upgrade ----
+
+long long signPlainRows(ado::Connection& c, const Secret& signingSecret) {
+    long long n = 0;
+    for (const auto& row :
+         c.rows({QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
+                                "JR_content"),
+                 {}})) {
+        if (const auto plain = plainRow(row)) {
+            c.keyStore().putPlainSignature(plain->id, signPlainRow(signingSecret, *plain));
+            ++n;
+        }
+    }
+    return n;
+}
+
+} // namespace vault

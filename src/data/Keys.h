@@ -1,0 +1,69 @@
+#pragma once
+// What logins, registrations and the admin tool do with the key records, on any engine:
+// every key is checked against the pinned administrator key and against the user's own key
+// before it is trusted or sealed to.
+#include "data/Cipher.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <optional>
+#include <vector>
+
+namespace ado {
+class Connection;
+}
+
+namespace vault {
+
+class KeyStore;
+
+// ---- the installation ----
+struct Installation {
+    QByteArray recoveryText;
+    Bytes adminPublic;
+};
+// The key tables and a fresh administrator key pair, its secret wrapped by a new recovery key.
+Installation newInstallation(KeyStore& store);
+// The administrator secret key that the recovery key opens, when it is the secret of the
+// file's public key.
+std::optional<Secret> adminKeyFromRecovery(KeyStore& store, const QByteArray& recoveryText);
+// A new administrator key pair: every escrow sealed again to it, its secret wrapped for the
+// recovery key, and every administrator's copy of the old one removed. Returns the new
+// public key. Escrows that do not open are left, and counted in `unopened`.
+Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteArray& recoveryText,
+                          int* unopened);
+
+// ---- a user's data key (callers hold the transaction) ----
+// A fresh data key, wrapped by `wrap` and escrowed to the pinned administrator key.
+Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap);
+std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, const Secret& wrap);
+// The key wrapped anew; `boundTo` is the administrator key it was made for (empty: none, so
+// the next login replaces it).
+void rewrapUserKey(ado::Connection& c, const QString& user, const Secret& key, const Secret& wrap,
+                   const Bytes& boundTo);
+// True when the escrow holds `key`, sealed to the pinned key; rewritten otherwise.
+bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key);
+// A new data key made for the pinned administrator key; the user's entries sealed again
+// with it and his administrator copy wrapped again (or removed, without `adminSecret`).
+Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& oldKey,
+                      const Secret& wrap, const Secret* adminSecret);
+// The user's plain rows that the upgrade signed, sealed; the others are left as they are.
+long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Secret& key);
+// True when `key` opens every sealed entry of the user.
+bool opensEntries(ado::Connection& c, const QString& user, const Secret& key);
+
+// ---- administrators ----
+// The administrator secret key from the user's copy, when it is the pinned key's secret.
+std::optional<Secret> adminKeyOf(ado::Connection& c, const QString& user, const Secret& dataKey);
+void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
+                const Secret& adminSecret);
+
+// ---- upgrade ----
+// A row of ID, B_title, B_weather, B_content, B_writer, B_time as a plain row; nothing when a
+// field is sealed.
+std::optional<PlainRow> plainRow(const std::vector<QVariant>& row);
+// Signs every row that holds no sealed value; returns how many.
+long long signPlainRows(ado::Connection& c, const Secret& signingSecret);
+
+} // namespace vault
