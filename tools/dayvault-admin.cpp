@@ -267,14 +267,19 @@ int exportEntries(ado::Connection& c, const QString& name, const Args& a) {
     if (a.format != QLatin1String("json") && a.format != QLatin1String("markdown"))
         throw Refused{QStringLiteral("未知的格式：%1").arg(a.format)};
     vault::KeyRing ring;
-    ring.bindTo(c.adminPublic());
     c.keys = &ring;
     if (!a.recoveryFile.isEmpty() || !a.as.isEmpty()) {
-        if (!ring.keepAdminKey(adminKey(c, a)))
+        vault::Secret sk = adminKey(c, a);
+        // A copy away from its pinned key: the recovery key that opened vouches for it.
+        if (c.adminPublic().empty() && !a.recoveryFile.isEmpty())
+            c.vouchFor(vault::publicOf(sk));
+        ring.bindTo(c.adminPublic());
+        if (!ring.keepAdminKey(std::move(sk)))
             throw Refused{QStringLiteral("管理员密钥与固定的管理员公钥不符")};
     } else {
         if (name.isEmpty())
             throw Refused{QStringLiteral("请给出用户名，或者 --recovery-key-file / --as")};
+        ring.bindTo(c.adminPublic());
         ring.keepUserKey(name, keyByPassword(c, name).key.key.copy());
     }
     sql::Statement query{QStringLiteral("select ID from JR_content") +
@@ -474,8 +479,10 @@ int run(const QStringList& raw) {
         return open(c, path), revoke(c, name, a);
     if (cmd == QLatin1String("passwd") && n == 3)
         return open(c, path), passwd(c, name, a);
-    if (cmd == QLatin1String("export") && (n == 2 || n == 3))
+    if (cmd == QLatin1String("export") && (n == 2 || n == 3)) {
+        c.requirePinnedKey = a.recoveryFile.isEmpty();
         return open(c, path), exportEntries(c, name, a);
+    }
     return usage();
 }
 

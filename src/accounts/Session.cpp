@@ -71,6 +71,7 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
             return QString();
         }
         ring.bindTo(c.adminPublic());
+        vault::checkPinnedKey(c);
         if (isRecord(stored)) {
             // Keys are made only with records like this one: a missing or unreadable key is
             // never replaced behind his back.
@@ -90,8 +91,11 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
             checkpoint(c);
             wrap = std::move(w);
         }
-    } catch (const ado::Error&) {
-        // Read-only or busy: the login goes on with what could be opened.
+    } catch (const ado::Error& e) {
+        // Read-only or busy: the login goes on with what could be opened. A file that is not
+        // what the program made goes no further.
+        if (e.code() == ado::kKeyMismatch || e.code() == ado::kUnknownObject)
+            throw;
         if (!key)
             return QString();
     }

@@ -11,9 +11,16 @@ namespace {
 const QStringList kSealed = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
                              QStringLiteral("B_content")};
 
-[[noreturn]] void noAdminKey(const ado::Connection& c) {
-    throw ado::Error(QStringLiteral("没有固定的管理员公钥，无法生成密钥"), ado::kKeyMismatch,
-                     c.file());
+// The pinned key, once the file still agrees with it: a key swapped in the file since it was
+// opened refuses the work instead of going on quietly.
+const Bytes& pinned(ado::Connection& c) {
+    if (c.adminPublic().empty())
+        throw ado::Error(QStringLiteral("没有固定的管理员公钥，无法生成密钥"), ado::kKeyMismatch,
+                         c.file());
+    if (c.keyStore().setting(QStringLiteral("public")) != c.adminPublic())
+        throw ado::Error(QStringLiteral("数据库中的管理员公钥与本机保存的不符，已拒绝"),
+                         ado::kKeyMismatch, c.file());
+    return c.adminPublic();
 }
 
 std::string_view view(const QByteArray& b) {
@@ -106,12 +113,10 @@ Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteAr
 // ---- a user's data key ----
 
 Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap) {
-    if (c.adminPublic().empty())
-        noAdminKey(c);
+    const Bytes& pk = pinned(c);
     const Bytes w = fold(user);
     Secret key = Secret::random(kKeyBytes);
-    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, c.adminPublic()),
-                                   escrowOf(key, w, c.adminPublic())});
+    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, pk), escrowOf(key, w, pk)});
     return key;
 }
 
@@ -124,18 +129,14 @@ std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, co
 
 void rewrapUserKey(ado::Connection& c, const QString& user, const Secret& key, const Secret& wrap,
                    const Bytes& boundTo) {
-    if (c.adminPublic().empty())
-        noAdminKey(c);
+    const Bytes& pk = pinned(c);
     const Bytes w = fold(user);
-    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, boundTo),
-                                   escrowOf(key, w, c.adminPublic())});
+    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, boundTo), escrowOf(key, w, pk)});
 }
 
 bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key) {
-    if (c.adminPublic().empty())
-        return true;
     const auto record = c.keyStore().userKey(user);
-    const Bytes expected = escrowOf(key, fold(user), c.adminPublic());
+    const Bytes expected = escrowOf(key, fold(user), pinned(c));
     if (record && record->escrow == expected)
         return true;
     if (record)
@@ -145,6 +146,7 @@ bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key) {
 
 Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& oldKey,
                       const Secret& wrap, const Secret* adminSecret) {
+    const Bytes& pk = pinned(c);
     Secret next = Secret::random(kKeyBytes);
     for (const auto& row : entriesOf(c, user)) {
         std::vector<QVariant> values(3);
@@ -168,8 +170,7 @@ Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& old
             storeSealed(c, row, values);
     }
     const Bytes w = fold(user);
-    c.keyStore().putUserKey(user, {wrapUserKey(wrap, next, w, c.adminPublic()),
-                                   escrowOf(next, w, c.adminPublic())});
+    c.keyStore().putUserKey(user, {wrapUserKey(wrap, next, w, pk), escrowOf(next, w, pk)});
     if (adminSecret)
         grantAdmin(c.keyStore(), user, next, *adminSecret);
     else if (c.keyStore().adminKey(user))
@@ -213,6 +214,10 @@ bool opensEntries(ado::Connection& c, const QString& user, const Secret& key) {
 }
 
 // ---- administrators ----
+
+void checkPinnedKey(ado::Connection& c) {
+    pinned(c);
+}
 
 std::optional<Secret> adminKeyOf(ado::Connection& c, const QString& user, const Secret& dataKey) {
     const auto wrapped = c.keyStore().adminKey(user);

@@ -53,6 +53,9 @@ long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Se
 // True when `key` opens every sealed entry of the user.
 bool opensEntries(ado::Connection& c, const QString& user, const Secret& key);
 
+// Throws kKeyMismatch unless the file's administrator public key is still the pinned one.
+void checkPinnedKey(ado::Connection& c);
+
 // ---- administrators ----
 // The administrator secret key from the user's copy, when it is the pinned key's secret.
 std::optional<Secret> adminKeyOf(ado::Connection& c, const QString& user, const Secret& dataKey);

@@ -316,10 +316,13 @@ void Connection::checkFile(bool refuse, QStringList* problems) {
     const SchemaReport schema = inspectSchema(*this, db_);
     if (schema.tables == 0)
         return; // later statements report what is missing; nothing is written
-    if (refuseUnknownObjects || problems)
+    if (problems)
         for (const QString& object : schema.unknown)
-            problem(QStringLiteral("数据库中有不明的对象：%1，已拒绝打开").arg(object),
-                    kUnknownObject);
+            problems->append(QStringLiteral("数据库中有不明的对象：%1").arg(object));
+    else if (refuseUnknownObjects && !schema.unknown.isEmpty())
+        problem(QStringLiteral("数据库中有不明的对象：%1，已拒绝打开")
+                    .arg(schema.unknown.join(QStringLiteral("、"))),
+                kUnknownObject);
     // Best effort: a read-only file still serves searches.
     sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     store_ = makeKeyStore(*this);
@@ -352,6 +355,14 @@ void Connection::checkFile(bool refuse, QStringList* problems) {
         problem(QStringLiteral("缺少管理员公钥文件 %1，已拒绝打开：请运行 dayvault-admin upgrade")
                     .arg(vault::adminPubPath(path_)),
                 kKeyMismatch);
+}
+
+bool Connection::vouchFor(const vault::Bytes& adminPublic) {
+    Stmt st(*this, usable(), QStringLiteral("select value from JR_vault where name='public'"));
+    if (adminPublic.empty() || !st.step() || st.value(0).toByteArray().toStdString() != adminPublic)
+        return false;
+    adminPublic_ = adminPublic;
+    return true;
 }
 
 QStringList Connection::problems() {

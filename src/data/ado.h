@@ -83,6 +83,9 @@ public:
     const vault::Bytes& adminPublic() const { return adminPublic_; }
     const vault::Bytes& signingPublic() const { return signingPublic_; }
     vault::KeyStore& keyStore();
+    // Takes the file's administrator public key as pinned when something other than the
+    // file proves it (the recovery key, for a copy opened by the admin tool).
+    bool vouchFor(const vault::Bytes& adminPublic);
     // What keeps the file from being opened: unknown objects, changed definitions, keys
     // that are not pinned. Empty for a sound file.
     QStringList problems();

@@ -347,15 +347,31 @@ int DiaryApp::addEntry(const QString& title, const QString& writer, const QStrin
     return count(u"select max(ID) from JR_content"_s);
 }
 
-QString DiaryApp::column(const char* name, int id) {
+void DiaryApp::readEntries(int id, const std::function<void(ado::Recordset&)>& each) {
     ado::Connection c;
     vault::KeyRing ring;
     openAsAdministrator(c, ring);
-    sql::Statement s{u"select ID from JR_content where ID=?"_s, {{u"ID"_s, id}}};
+    sql::Statement s{id ? u"select ID from JR_content where ID=?"_s
+                        : u"select ID from JR_content"_s,
+                     {{u"ID"_s, id}}};
     s.keysOf = u"JR_content"_s;
     ado::Recordset rs;
-    rs.Open(s, c);
-    return rs.Fields(QLatin1String(name)).toString();
+    for (rs.Open(s, c); !rs.eof(); rs.MoveNext())
+        each(rs);
+}
+
+QString DiaryApp::column(const char* name, int id) {
+    QString out;
+    readEntries(id, [&](ado::Recordset& rs) { out = rs.Fields(QLatin1String(name)).toString(); });
+    return out;
+}
+
+std::multimap<QString, QString> DiaryApp::entries() {
+    std::multimap<QString, QString> out;
+    readEntries(0, [&](ado::Recordset& rs) {
+        out.emplace(rs.Fields(u"B_title"_s).toString(), rs.Fields(u"B_content"_s).toString());
+    });
+    return out;
 }
 
 void DiaryApp::click(QWidget* w) {

@@ -249,6 +249,10 @@ protected:
                  int id = 0);
     // A stored field as the program opens it.
     QString column(const char* name, int id);
+    // Title and text of every entry, as the program opens them.
+    std::multimap<QString, QString> entries();
+    // Every entry, or the one of `id`, opened with the keys of every writer.
+    void readEntries(int id, const std::function<void(ado::Recordset&)>& each);
 
     // A real left click (an option button: on its circle).
     static void click(QWidget* w);
