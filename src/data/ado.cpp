@@ -214,6 +214,29 @@ void matchLogPermissions(const QByteArray& database, const QString& path) {
     }
 }
 
+// True when the header names more pages than the file holds: a file cut short, which the
+// engine would otherwise go on writing into.
+bool cutShort(const QByteArray& database) {
+    const int fd = ::open(database.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    unsigned char h[100];
+    struct stat st {};
+    const bool read = ::read(fd, h, sizeof h) == ssize_t(sizeof h) && ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!read || std::memcmp(h, "SQLite format 3", 16) != 0)
+        return false;
+    const auto be32 = [&](int at) {
+        return (std::uint32_t(h[at]) << 24) | (std::uint32_t(h[at + 1]) << 16) |
+               (std::uint32_t(h[at + 2]) << 8) | std::uint32_t(h[at + 3]);
+    };
+    const std::uint32_t pageSize = (h[16] << 8 | h[17]) == 1 ? 65536u : std::uint32_t(h[16] << 8 | h[17]);
+    // The stored page count holds only when written by the version that wrote the file.
+    if (be32(24) != be32(92))
+        return false;
+    return std::uint64_t(be32(28)) * pageSize > std::uint64_t(st.st_size);
+}
+
 } // namespace
 
 // ---- Connection ----
@@ -263,6 +286,9 @@ void Connection::openHandle() {
     sqlite3* db = nullptr;
     const QByteArray name = QFile::encodeName(path_);
     matchLogPermissions(name, path_);
+    if (cutShort(name))
+        throw Error(QStringLiteral("database disk image is malformed (the file is cut short)"),
+                    SQLITE_CORRUPT, path_);
     const int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     db_ = db;
     if (rc != SQLITE_OK) {

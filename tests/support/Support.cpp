@@ -146,7 +146,9 @@ void TempApp::addUser(const QString& name, const QString& password, int popedom)
 // A permission of 1 comes with the administrator key, as `grant` gives it.
 void TempApp::setPopedom(ado::Connection& c, vault::KeyRing& ring, const QString& name,
                          int popedom) {
-    c.Execute(sql::setPopedom(name, popedom));
+    const auto now = c.rows({u"select popedom from JR_user where B_user=?"_s, {{{}, name}}});
+    if (now.empty() || now[0][0].toInt() != popedom) // a read-only file stays as it is
+        c.Execute(sql::setPopedom(name, popedom));
     if (popedom != 1 || !c.sealed() || c.keyStore().adminKey(name))
         return;
     const QString pw = accounts::normalise(passwords[QString::fromUtf8(vault::fold(name))]);
@@ -351,9 +353,8 @@ void DiaryApp::readEntries(int id, const std::function<void(ado::Recordset&)>& e
     ado::Connection c;
     vault::KeyRing ring;
     openAsAdministrator(c, ring);
-    sql::Statement s{id ? u"select ID from JR_content where ID=?"_s
-                        : u"select ID from JR_content"_s,
-                     {{u"ID"_s, id}}};
+    sql::Statement s = id ? sql::Statement{u"select ID from JR_content where ID=?"_s, {{u"ID"_s, id}}}
+                          : sql::Statement{u"select ID from JR_content"_s};
     s.keysOf = u"JR_content"_s;
     ado::Recordset rs;
     for (rs.Open(s, c); !rs.eof(); rs.MoveNext())
