@@ -216,7 +216,7 @@ void matchLogPermissions(const QByteArray& database, const QString& path) {
 
 // True when the header names more pages than the file holds: a file cut short, which the
 // engine would otherwise go on writing into.
-bool cutShort(const QByteArray& database) {
+bool cutShortNow(const QByteArray& database) {
     const int fd = ::open(database.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -235,6 +235,17 @@ bool cutShort(const QByteArray& database) {
     if (be32(24) != be32(92))
         return false;
     return std::uint64_t(be32(28)) * pageSize > std::uint64_t(st.st_size);
+}
+
+// Another copy's checkpoint writes the header before the pages that follow it: a file that
+// grows into its header's size within a moment was not cut.
+bool cutShort(const QByteArray& database) {
+    for (int i = 0; i < 40; ++i) {
+        if (!cutShortNow(database))
+            return false;
+        ::usleep(50 * 1000);
+    }
+    return true;
 }
 
 } // namespace
@@ -615,6 +626,8 @@ void backupDatabase(const QString& path, const QString& out) {
         rc = sqlite3_open_v2(QFile::encodeName(out).constData(), &dst, SQLITE_OPEN_READWRITE,
                              nullptr);
     if (rc == SQLITE_OK) {
+        int persist = 1; // the log files stay, as every connection of ours keeps them
+        sqlite3_file_control(src, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
         sqlite3_busy_timeout(src, busyTimeoutMs);
         sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
         if (!b) {

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
+#include <QThreadPool>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -304,6 +305,11 @@ protected:
     // unexpected box. Returns the read end of its pipe.
     int start(const QString& tag, int n, pid_t& pid) {
         int fds[2] = {-1, -1};
+        // Painting hands work to Qt's thread pools: a child would wait for threads that
+        // stayed behind in the parent. They are let go first.
+        for (QThreadPool* pool : qApp->findChildren<QThreadPool*>())
+            pool->waitForDone();
+        QThreadPool::globalInstance()->waitForDone();
         if (pipe(fds) != 0 || (pid = fork()) != 0) {
             close(fds[1]);
             return fds[0];
