@@ -2,14 +2,20 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Progress lines only: no "Entering directory" from the build's own sub-makes.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: deps configure build stage run check bench package test-package screenshots format clean
 
 deps:
 	@bash scripts/install-deps
 
+# Shows the summary (which optional tests run); the whole output only when it fails.
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@mkdir -p $(BUILD)
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >$(BUILD)/configure.log 2>&1 || \
+	  { cat $(BUILD)/configure.log; exit 1; }
+	@grep -E '^-- DayVault|^CMake Warning' $(BUILD)/configure.log || true
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)

@@ -5,8 +5,78 @@
 #include "shell/Navigation.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+
+namespace {
+
+// Qt's xcb plugin aborts inside QApplication's constructor when it finds no X server, with a
+// message that names neither DISPLAY nor xvfb-run; so look first, while we can still leave.
+bool usesXcb(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "-platform") || !std::strcmp(argv[i], "--platform") ||
+            !std::strcmp(argv[i], "-display") || !std::strcmp(argv[i], "--display"))
+            return false;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return !platform || !*platform || !std::strcmp(platform, "xcb");
+}
+
+bool set(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+
+// Tries DISPLAY through libxcb, loaded only here so nothing new is linked; when it cannot be
+// loaded Qt will tell for itself.
+bool xServerAnswers() {
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+    if (!xcb)
+        return true;
+    using Connect = void* (*)(const char*, int*);
+    using Check = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    const auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    const auto hasError = reinterpret_cast<Check>(::dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool ok = true;
+    if (connect && hasError && disconnect) {
+        void* c = connect(nullptr, nullptr);
+        ok = c && hasError(c) == 0;
+        disconnect(c);
+    }
+    ::dlclose(xcb);
+    return ok;
+}
+
+// Says on stderr why no window can be shown; false when one can.
+bool noDisplay(int argc, char** argv) {
+    if (!usesXcb(argc, argv))
+        return false;
+    if (!set("DISPLAY")) {
+        if (set("WAYLAND_DISPLAY"))
+            return false;
+        std::fputs("dayvault: 没有设置 DISPLAY / DISPLAY is not set\n", stderr);
+        return true;
+    }
+    if (xServerAnswers())
+        return false;
+    std::fprintf(stderr, "dayvault: 无法连接 DISPLAY=%s / cannot connect to DISPLAY=%s\n",
+                 std::getenv("DISPLAY"), std::getenv("DISPLAY"));
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    if (noDisplay(argc, argv)) {
+        std::fputs("没有可用的图形显示。没有桌面的机器上请用 xvfb-run -a 启动（软件包 xvfb）。\n"
+                   "No display to show the windows on. On a machine without a desktop, start "
+                   "the program with xvfb-run -a (package xvfb).\n",
+                   stderr);
+        return 1;
+    }
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("DayVault"));
     // The process ends when no window is loaded after an event, not when one closes.
