@@ -2,6 +2,7 @@
 // the administrator key, set a forgotten password, export entries, make a backup.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
+#include "admin/AdminIo.h"
 #include "data/Vault.h"
 #include "data/ado.h"
 #include "data/statements.h"
@@ -30,15 +31,17 @@ int usage() {
         "  dayvault-admin init DB --recovery-key-file FILE   创建数据库，把恢复密钥写入 FILE\n"
         "  dayvault-admin upgrade DB --recovery-key-file FILE  为旧版数据库加上密钥\n"
         "  dayvault-admin users DB                           列出用户及其权限值\n"
-        "  dayvault-admin adduser DB NAME PASSWORD           添加用户\n"
+        "  dayvault-admin adduser DB NAME                    添加用户（密码从标准输入读取）\n"
         "  dayvault-admin grant DB NAME (--recovery-key-file FILE | --as ADMIN)\n"
         "                                                    让用户成为管理员（权限值 1）\n"
         "  dayvault-admin revoke DB NAME                     收回管理员权限和密钥\n"
         "  dayvault-admin passwd DB NAME (--recovery-key-file FILE | --as ADMIN)\n"
         "                                                    为忘记密码的用户设置新密码\n"
         "  dayvault-admin export DB [NAME] [--format json|markdown]\n"
-        "                       [--recovery-key-file FILE | --as ADMIN]  导出日记\n"
-        "  dayvault-admin backup DB OUT                      在线备份数据库（不覆盖已有文件）\n",
+        "                       [--recovery-key-file FILE | --as ADMIN] [--output FILE]\n"
+        "                                     导出日记（到新文件 FILE，权限 0600，不覆盖）\n"
+        "  dayvault-admin backup DB OUT                      在线备份数据库（不覆盖已有文件）\n"
+        "  dayvault-admin fix-modes DIR    （root）设置共享文件夹及其中文件的属主和权限\n",
         stderr);
     return 2;
 }
@@ -47,29 +50,23 @@ void say(FILE* f, const QString& text) {
     std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), f);
 }
 
-struct Refused {
-    QString text;
-};
+using admin::createPrivate;
+using admin::Refused;
 
 void open(ado::Connection& c, const QString& path) {
     c.ConnectionString = QStringLiteral("data source=") + path;
     c.Open();
 }
 
-// One line of standard input, without its line end.
-QString readLine() {
-    std::string line;
-    if (!std::getline(std::cin, line))
-        throw Refused{QStringLiteral("标准输入中没有密码")};
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return accounts::normalise(QString::fromStdString(line));
+// One password from standard input.
+QString readLine(const QString& prompt = QStringLiteral("密码：")) {
+    return accounts::normalise(admin::readPassword(prompt.toUtf8().constData()));
 }
 
 // Options after the positional arguments.
 struct Args {
     QStringList plain;
-    QString recoveryFile, as, format = QStringLiteral("json");
+    QString recoveryFile, as, output, format = QStringLiteral("json");
 };
 
 std::optional<Args> parse(const QStringList& in) {
@@ -79,6 +76,7 @@ std::optional<Args> parse(const QStringList& in) {
         QString* target = s == QLatin1String("--recovery-key-file") ? &a.recoveryFile
                           : s == QLatin1String("--as")              ? &a.as
                           : s == QLatin1String("--format")          ? &a.format
+                          : s == QLatin1String("--output")          ? &a.output
                                                                     : nullptr;
         if (!target) {
             if (s.startsWith(QLatin1String("--")))
@@ -91,17 +89,6 @@ std::optional<Args> parse(const QStringList& in) {
         *target = in[i];
     }
     return a;
-}
-
-// A new file only for us (mode 0600); refuses one that exists.
-int createPrivate(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw Refused{QFileInfo::exists(path) || errno == EEXIST
-                          ? QStringLiteral("文件已存在，不会覆盖：%1").arg(path)
-                          : QStringLiteral("无法创建文件：%1").arg(path)};
-    return fd;
 }
 
 void writeAll(int fd, const QByteArray& bytes, const QString& path) {
@@ -130,7 +117,7 @@ vault::Secret recoveryAdminKey(sqlite3* db, const QString& file) {
 
 // The data key of `name` opened by the password on standard input.
 vault::Secret keyByPassword(ado::Connection& c, const QString& name) {
-    const QString password = readLine();
+    const QString password = readLine(QStringLiteral("%1 的密码：").arg(name));
     ado::Recordset rs;
     rs.Open(sql::userQuery(name), c);
     const bool found = !rs.eof();
@@ -205,7 +192,7 @@ int setAdmin(ado::Connection& c, const QString& name, const Args& a, bool grant)
     return 0;
 }
 
-int exportEntries(ado::Connection& c, const QString& name, const Args& a) {
+int exportEntries(ado::Connection& c, const QString& name, const Args& a, FILE* out) {
     if (a.format != QLatin1String("json") && a.format != QLatin1String("markdown"))
         throw Refused{QStringLiteral("未知的格式：%1").arg(a.format)};
     sqlite3* db = c.handle();
@@ -248,13 +235,13 @@ int exportEntries(ado::Connection& c, const QString& name, const Args& a) {
                 o[QString::fromLatin1(keys[i])] = sqlite3_column_type(st, i + 1) == SQLITE_NULL
                                                       ? QJsonValue()
                                                       : QJsonValue(text(i + 1));
-            std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).constData(), stdout);
-            std::fputc('\n', stdout);
+            std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).constData(), out);
+            std::fputc('\n', out);
         } else {
-            say(stdout, QStringLiteral(
-                            "## %1\n\n- 编号：%2\n- 作者：%3\n- 天气：%4\n- 添加时间：%5\n\n%6\n")
-                            .arg(text(1), QString::number(sqlite3_column_int64(st, 0)), text(4),
-                                 text(2), text(5), text(3)));
+            say(out, QStringLiteral(
+                         "## %1\n\n- 编号：%2\n- 作者：%3\n- 天气：%4\n- 添加时间：%5\n\n%6\n")
+                         .arg(text(1), QString::number(sqlite3_column_int64(st, 0)), text(4),
+                              text(2), text(5), text(3)));
         }
     }
     sqlite3_finalize(st);
@@ -319,6 +306,7 @@ int makeKeys(const QString& path, const Args& a, bool create) {
     const int fd = createPrivate(a.recoveryFile);
     try {
         if (create) {
+            const admin::OwnerOnly mask; // the package sets the group's mode after
             recovery = ado::createDatabase(path);
         } else {
             inTransaction(*c, [&] { recovery = vault::upgrade(c->handle()); });
@@ -348,6 +336,8 @@ int run(const QStringList& raw) {
         return makeKeys(path, a, cmd == QLatin1String("init"));
     if (cmd == QLatin1String("backup") && n == 3)
         return backup(path, a.plain[2]);
+    if (cmd == QLatin1String("fix-modes") && n == 2)
+        return admin::fixModes(path);
     ado::Connection c;
     if (cmd == QLatin1String("users") && n == 2) {
         open(c, path);
@@ -359,13 +349,16 @@ int run(const QStringList& raw) {
                                              rs.Fields(QStringLiteral("popedom")).toString()));
         return 0;
     }
-    if (cmd == QLatin1String("adduser") && n == 4) {
+    if (cmd == QLatin1String("adduser") && n == 4)
+        throw Refused{QStringLiteral("密码不能写在命令行上（会留在进程列表和命令历史里）：请用 "
+                                     "echo 密码 | dayvault-admin adduser DB NAME，或在提示时输入")};
+    if (cmd == QLatin1String("adduser") && n == 3) {
         if (name.isEmpty())
             throw Refused{QStringLiteral("用户名不能为空")};
         open(c, path);
         if (userExists(c, name))
             throw Refused{QStringLiteral("此用户已经存在：%1").arg(name)};
-        accounts::addUser(c, name, accounts::normalise(a.plain[3]));
+        accounts::addUser(c, name, readLine(QStringLiteral("%1 的密码：").arg(name)));
         say(stdout, QStringLiteral("已添加用户：%1").arg(name));
         return 0;
     }
@@ -382,13 +375,17 @@ int run(const QStringList& raw) {
         // A new password without the key would leave the entries behind for good.
         if (!key && vault::hasUserKey(c.handle(), name))
             throw Refused{QStringLiteral("无法取得 %1 的密钥，密码没有修改").arg(name)};
-        accounts::setPassword(c, name, readLine(), key ? &*key : nullptr);
+        accounts::setPassword(c, name, readLine(QStringLiteral("%1 的新密码：").arg(name)),
+                              key ? &*key : nullptr);
         say(stdout, QStringLiteral("已为 %1 设置新密码").arg(name));
         return 0;
     }
     if (cmd == QLatin1String("export") && (n == 2 || n == 3)) {
         open(c, path);
-        return exportEntries(c, name, a);
+        admin::Output out(a.output);
+        exportEntries(c, name, a, out.file());
+        out.finish();
+        return 0;
     }
     return usage();
 }
