@@ -2,6 +2,7 @@
 // the administrator key, set a forgotten password, export entries, make a backup.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
+#include "admin/AdminIo.h"
 #include "data/KeyRing.h"
 #include "data/KeyStore.h"
 #include "data/Keys.h"
@@ -35,7 +36,7 @@ int usage() {
         "                                                    恢复密钥固定管理员公钥\n"
         "  dayvault-admin check DB                           列出数据库中不对的地方\n"
         "  dayvault-admin users DB                           列出用户及其权限值\n"
-        "  dayvault-admin adduser DB NAME                    添加用户（读 NAME 的密码）\n"
+        "  dayvault-admin adduser DB NAME                    添加用户（密码从标准输入读取）\n"
         "  dayvault-admin grant DB NAME (--recovery-key-file FILE | --as ADMIN)\n"
         "                       让用户成为管理员（权限值 1）；读 NAME 本人的密码\n"
         "  dayvault-admin revoke DB NAME --recovery-key-file FILE\n"
@@ -43,8 +44,10 @@ int usage() {
         "  dayvault-admin passwd DB NAME (--recovery-key-file FILE | --as ADMIN)\n"
         "                       为忘记密码的用户设置新密码（读新密码）\n"
         "  dayvault-admin export DB [NAME] [--format json|markdown]\n"
-        "                       [--recovery-key-file FILE | --as ADMIN]  导出日记\n"
-        "  dayvault-admin backup DB OUT                      在线备份数据库（不覆盖已有文件）\n",
+        "                       [--recovery-key-file FILE | --as ADMIN] [--output FILE]\n"
+        "                                     导出日记（到新文件 FILE，权限 0600，不覆盖）\n"
+        "  dayvault-admin backup DB OUT                      在线备份数据库（不覆盖已有文件）\n"
+        "  dayvault-admin fix-modes DIR    （root）设置共享文件夹及其中文件的属主和权限\n",
         stderr);
     return 2;
 }
@@ -53,29 +56,23 @@ void say(FILE* f, const QString& text) {
     std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), f);
 }
 
-struct Refused {
-    QString text;
-};
+using admin::createPrivate;
+using admin::Refused;
 
 void open(ado::Connection& c, const QString& path) {
     c.ConnectionString = QStringLiteral("data source=") + path;
     c.Open();
 }
 
-// One line of standard input, without its line end.
-QString readLine() {
-    std::string line;
-    if (!std::getline(std::cin, line))
-        throw Refused{QStringLiteral("标准输入中没有密码")};
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return accounts::normalise(QString::fromStdString(line));
+// One password from standard input.
+QString readLine(const QString& prompt = QStringLiteral("密码：")) {
+    return accounts::normalise(admin::readPassword(prompt.toUtf8().constData()));
 }
 
 // Options after the positional arguments.
 struct Args {
     QStringList plain;
-    QString recoveryFile, as, format = QStringLiteral("json");
+    QString recoveryFile, as, output, format = QStringLiteral("json");
 };
 
 std::optional<Args> parse(const QStringList& in) {
@@ -85,6 +82,7 @@ std::optional<Args> parse(const QStringList& in) {
         QString* target = s == QLatin1String("--recovery-key-file") ? &a.recoveryFile
                           : s == QLatin1String("--as")              ? &a.as
                           : s == QLatin1String("--format")          ? &a.format
+                          : s == QLatin1String("--output")          ? &a.output
                                                                     : nullptr;
         if (!target) {
             if (s.startsWith(QLatin1String("--")))
@@ -97,17 +95,6 @@ std::optional<Args> parse(const QStringList& in) {
         *target = in[i];
     }
     return a;
-}
-
-// A new file only for us (mode 0600); refuses one that exists.
-int createPrivate(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw Refused{QFileInfo::exists(path) || errno == EEXIST
-                          ? QStringLiteral("文件已存在，不会覆盖：%1").arg(path)
-                          : QStringLiteral("无法创建文件：%1").arg(path)};
-    return fd;
 }
 
 void writeAll(int fd, const QByteArray& bytes, const QString& path) {
@@ -145,7 +132,7 @@ struct UserKey {
 
 // The data key of `name` opened by the password on standard input.
 UserKey keyByPassword(ado::Connection& c, const QString& name) {
-    const QString password = readLine();
+    const QString password = readLine(QStringLiteral("%1 的密码：").arg(name));
     ado::Recordset rs;
     rs.Open(sql::userQuery(name), c);
     const bool found = !rs.eof();
@@ -235,8 +222,8 @@ int revoke(ado::Connection& c, const QString& name, const Args& a) {
         say(stdout, QStringLiteral("以下管理员需要重新授权（grant）：%1")
                         .arg(others.join(QStringLiteral("、"))));
     if (unopened)
-        say(stderr, QStringLiteral("有 %1 位用户的托管密钥无法打开，未能换用新的管理员公钥")
-                        .arg(unopened));
+        say(stderr,
+            QStringLiteral("有 %1 位用户的托管密钥无法打开，未能换用新的管理员公钥").arg(unopened));
     return 0;
 }
 
@@ -251,19 +238,20 @@ int passwd(ado::Connection& c, const QString& name, const Args& a) {
         if (!escrowed)
             throw Refused{QStringLiteral("无法取得 %1 的密钥，密码没有修改").arg(name)};
         if (!vault::opensEntries(c, name, *escrowed))
-            throw Refused{
-                QStringLiteral("托管密钥打不开 %1 的日记（可能被人改动过），密码没有修改").arg(name)};
+            throw Refused{QStringLiteral("托管密钥打不开 %1 的日记（可能被人改动过），密码没有修改")
+                              .arg(name)};
         // Bound to no administrator key: his next login replaces it.
         key = vault::Unwrapped{std::move(*escrowed), vault::Bytes()};
     } else if (accounts::isRecord(stored)) {
         throw Refused{QStringLiteral("找不到 %1 的密钥记录，密码没有修改").arg(name)};
     }
-    accounts::setPassword(c, name, readLine(), key, stored);
+    accounts::setPassword(c, name, readLine(QStringLiteral("%1 的新密码：").arg(name)), key,
+                          stored);
     say(stdout, QStringLiteral("已为 %1 设置新密码").arg(name));
     return 0;
 }
 
-int exportEntries(ado::Connection& c, const QString& name, const Args& a) {
+int exportEntries(ado::Connection& c, const QString& name, const Args& a, FILE* out) {
     if (a.format != QLatin1String("json") && a.format != QLatin1String("markdown"))
         throw Refused{QStringLiteral("未知的格式：%1").arg(a.format)};
     vault::KeyRing ring;
@@ -312,13 +300,13 @@ int exportEntries(ado::Connection& c, const QString& name, const Args& a) {
                 const QVariant v = rs.Fields(QLatin1String(column));
                 o[QLatin1String(key)] = v.isNull() ? QJsonValue() : QJsonValue(v.toString());
             }
-            std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).constData(), stdout);
-            std::fputc('\n', stdout);
+            std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).constData(), out);
+            std::fputc('\n', out);
         } else {
-            say(stdout, QStringLiteral(
-                            "## %1\n\n- 编号：%2\n- 作者：%3\n- 天气：%4\n- 添加时间：%5\n\n%6\n")
-                            .arg(text("B_title"), text("ID"), text("B_writer"), text("B_weather"),
-                                 text("B_time"), text("B_content")));
+            say(out, QStringLiteral(
+                         "## %1\n\n- 编号：%2\n- 作者：%3\n- 天气：%4\n- 添加时间：%5\n\n%6\n")
+                         .arg(text("B_title"), text("ID"), text("B_writer"), text("B_weather"),
+                              text("B_time"), text("B_content")));
         }
     }
     rs.Close();
@@ -396,7 +384,8 @@ int upgrade(const QString& path, const Args& a) {
              .empty() &&
         !c.rows({QStringLiteral("select 1 from JR_key union all select 1 from JR_admin"), {}})
              .empty())
-        throw Refused{QStringLiteral("数据库已有密钥：请用 --recovery-key-file 给出它的恢复密钥文件")};
+        throw Refused{
+            QStringLiteral("数据库已有密钥：请用 --recovery-key-file 给出它的恢复密钥文件")};
     const int fd = createPrivate(a.recoveryFile);
     try {
         accounts::inTransaction(c, [&] {
@@ -452,6 +441,8 @@ int run(const QStringList& raw) {
         return backup(path, a.plain[2]);
     if (cmd == QLatin1String("check") && n == 2)
         return check(path);
+    if (cmd == QLatin1String("fix-modes") && n == 2)
+        return admin::fixModes(path);
     ado::Connection c;
     if (cmd == QLatin1String("users") && n == 2) {
         open(c, path);
@@ -463,13 +454,16 @@ int run(const QStringList& raw) {
                                              rs.Fields(QStringLiteral("popedom")).toString()));
         return 0;
     }
+    if (cmd == QLatin1String("adduser") && n == 4)
+        throw Refused{QStringLiteral("密码不能写在命令行上（会留在进程列表和命令历史里）：请用 "
+                                     "echo 密码 | dayvault-admin adduser DB NAME，或在提示时输入")};
     if (cmd == QLatin1String("adduser") && n == 3) {
         if (name.isEmpty())
             throw Refused{QStringLiteral("用户名不能为空")};
         open(c, path);
         if (userExists(c, name))
             throw Refused{QStringLiteral("此用户已经存在：%1").arg(name)};
-        accounts::addUser(c, name, readLine());
+        accounts::addUser(c, name, readLine(QStringLiteral("%1 的密码：").arg(name)));
         say(stdout, QStringLiteral("已添加用户：%1").arg(name));
         return 0;
     }
@@ -481,7 +475,11 @@ int run(const QStringList& raw) {
         return open(c, path), passwd(c, name, a);
     if (cmd == QLatin1String("export") && (n == 2 || n == 3)) {
         c.requirePinnedKey = a.recoveryFile.isEmpty();
-        return open(c, path), exportEntries(c, name, a);
+        open(c, path);
+        admin::Output out(a.output);
+        exportEntries(c, name, a, out.file());
+        out.finish();
+        return 0;
     }
     return usage();
 }
