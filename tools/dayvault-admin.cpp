@@ -368,7 +368,7 @@ int upgrade(const QString& path, const Args& a) {
         }
         accounts::inTransaction(c, [&] {
             // First pinned now: what plain rows the file holds were left by the program.
-            if (!QFileInfo::exists(adminPub)) {
+            if (!QFileInfo::exists(adminPub) && !QFileInfo::exists(vault::upgradePubPath(path))) {
                 const vault::KeyPair signing = vault::newSigningKeyPair();
                 vault::signPlainRows(c, signing.secretKey);
                 vault::writePinned(vault::upgradePubPath(path), signing.publicKey);

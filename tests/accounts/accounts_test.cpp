@@ -536,4 +536,16 @@ TEST_F(Privacy, AnUpgradedPlainDatabaseIsSealedAtEachWritersLogin) {
     EXPECT_EQ(diary::plainText(showAll(a)->txt_content), u"旧的正文"_s);
     EXPECT_EQ(column("B_title", late), vault::damagedText());
     EXPECT_TRUE(admin(QStringList{u"upgrade"_s, dbPath()} + keyFile).contains(u"最新"_s));
+
+    // Its pin lost: refused, until a recovery key that proves the stored key pins it again.
+    QFile::remove(dir.filePath(u"data/admin.pub"_s));
+    frmLogin::resetRun(); // the login window's connection opened anew
+    EXPECT_EQ(useLogin(u"alice"_s, u"alice-pw"_s), nullptr);
+    EXPECT_TRUE(dialogs->last().text.contains(u"admin.pub"_s));
+    const QString other = dir.filePath(u"other.key"_s);
+    writeFile(other, vault::recoveryText(vault::Secret::random(vault::kKeyBytes)));
+    admin({u"upgrade"_s, dbPath(), u"--recovery-key-file"_s, other}, {}, 1);
+    admin(QStringList{u"upgrade"_s, dbPath()} + keyFile);
+    ASSERT_NE(useLogin(u"alice"_s, u"alice-pw"_s), nullptr);
+    EXPECT_EQ(column("B_title", late), vault::damagedText()); // not signed at the new pin
 }
