@@ -445,6 +445,7 @@ int run(const QStringList& raw) {
         return admin::fixModes(path);
     ado::Connection c;
     if (cmd == QLatin1String("users") && n == 2) {
+        c.requirePinnedKey = false; // names only: a copy away from its pin lists them too
         open(c, path);
         ado::Recordset rs;
         rs.Open({QStringLiteral("select B_user, popedom from JR_user order by B_user")}, c);
