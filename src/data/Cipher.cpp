@@ -179,7 +179,8 @@ std::optional<Bytes> openField(const Secret& key, std::string_view sealed, const
 }
 
 bool isSealedField(std::string_view stored) {
-    return stored.size() >= 1 + kNonce + kTag && (u(stored)[0] == kFieldV1 || u(stored)[0] == kFieldV2);
+    return stored.size() >= 1 + kNonce + kTag &&
+           (u(stored)[0] == kFieldV1 || u(stored)[0] == kFieldV2);
 }
 
 // ---- user keys ----
@@ -260,7 +261,8 @@ std::optional<Secret> openEscrow(std::string_view escrow, const Bytes& foldedUse
 // ---- administrator key ----
 
 Bytes wrapAdminKey(const Secret& by, const Secret& adminSecret, const Bytes& foldedUser) {
-    return seal(by.data(), 1, view(adminSecret), joined({foldedUser.empty() ? "recovery" : "admin", ""}) + foldedUser);
+    return seal(by.data(), 1, view(adminSecret),
+                joined({foldedUser.empty() ? "recovery" : "admin", ""}) + foldedUser);
 }
 
 std::optional<Secret> unwrapAdminKey(const Secret& by, std::string_view wrapped,
@@ -302,8 +304,8 @@ std::optional<Secret> recoveryFromText(const QByteArray& text) {
     const QByteArray hex = text.trimmed();
     Secret key(kKeyBytes);
     std::size_t n = 0;
-    if (sodium_hex2bin(key.data(), kKeyBytes, hex.constData(), std::size_t(hex.size()), nullptr,
-                       &n, nullptr) != 0 ||
+    if (sodium_hex2bin(key.data(), kKeyBytes, hex.constData(), std::size_t(hex.size()), nullptr, &n,
+                       nullptr) != 0 ||
         n != kKeyBytes || hex.size() != qsizetype(2 * kKeyBytes))
         return std::nullopt;
     return key;

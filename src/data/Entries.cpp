@@ -53,8 +53,8 @@ public:
     }
     ~Work() {
         if (!done_)
-            sqlite3_exec(db_, own_ ? "rollback" : "rollback to dv_entry; release dv_entry",
-                         nullptr, nullptr, nullptr);
+            sqlite3_exec(db_, own_ ? "rollback" : "rollback to dv_entry; release dv_entry", nullptr,
+                         nullptr, nullptr);
     }
     void commit() {
         run(own_ ? "commit" : "release dv_entry");
@@ -102,9 +102,8 @@ const std::vector<Object>& madeObjects() {
         };
         while (sqlite3_step(st) == SQLITE_ROW)
             out.emplace_back(text(0), text(1), text(2),
-                             sqlite3_column_type(st, 3) == SQLITE_NULL
-                                 ? QString()
-                                 : normalisedSql(text(3)));
+                             sqlite3_column_type(st, 3) == SQLITE_NULL ? QString()
+                                                                       : normalisedSql(text(3)));
         sqlite3_finalize(st);
         sqlite3_close(db);
         return out;
@@ -134,7 +133,8 @@ SchemaReport inspectSchema(Connection& c, sqlite3* db) {
             QStringList({QStringLiteral("JR_vault"), QStringLiteral("JR_key")})
                 .contains(name, Qt::CaseInsensitive))
             report.keyTables = true;
-        if (type == QLatin1String("table") && name.compare(QLatin1String("JR_vault"), Qt::CaseInsensitive) == 0)
+        if (type == QLatin1String("table") &&
+            name.compare(QLatin1String("JR_vault"), Qt::CaseInsensitive) == 0)
             report.vaultTable = true;
         bool known = false;
         for (const Object& o : madeObjects())
@@ -277,10 +277,9 @@ std::vector<std::int64_t> EntryWork::titleKeys(const sql::Statement& s) {
     while (st.step()) {
         const long long id = st.value(0).toLongLong();
         bool ok = true;
-        const QVariant title =
-            open(st.value(1), {QStringLiteral("B_title"), st.value(2).toString(), id,
-                               st.value(3).toString()},
-                 ok);
+        const QVariant title = open(
+            st.value(1),
+            {QStringLiteral("B_title"), st.value(2).toString(), id, st.value(3).toString()}, ok);
         if (ok && !title.isNull() && like(pattern, title.toString()))
             keys.push_back(id);
     }
@@ -333,16 +332,16 @@ long long EntryWork::insert(const sql::Statement& s) {
     QList<sql::Value> sealedParams;
     for (const sql::Value& v : s.params)
         if (isSealedColumn(v.column)) {
-            set += (set.isEmpty() ? QString() : QStringLiteral(",")) + v.column +
-                   QStringLiteral("=?");
+            set +=
+                (set.isEmpty() ? QString() : QStringLiteral(",")) + v.column + QStringLiteral("=?");
             vault::FieldPlace at = place;
             at.column = sealedColumns()[sealedColumns().indexOf(v.column)];
             sealedParams.append({v.column, sealed(v.value, at)});
         }
     if (!sealedParams.isEmpty()) {
         sealedParams.append({QStringLiteral("ID"), QVariant::fromValue<qint64>(id)});
-        Stmt fill(conn, db, QStringLiteral("update JR_content set ") + set +
-                                QStringLiteral(" where ID=?"));
+        Stmt fill(conn, db,
+                  QStringLiteral("update JR_content set ") + set + QStringLiteral(" where ID=?"));
         fill.bindAll(sealedParams);
         fill.step();
     }

@@ -45,7 +45,9 @@ FieldPlace placeOf(const std::vector<QVariant>& row, int column) {
 void storeSealed(ado::Connection& c, const std::vector<QVariant>& row,
                  const std::vector<QVariant>& values) {
     c.Execute({QStringLiteral("update JR_content set B_title=?,B_weather=?,B_content=? where ID=?"),
-               {{kSealed[0], values[0]}, {kSealed[1], values[1]}, {kSealed[2], values[2]},
+               {{kSealed[0], values[0]},
+                {kSealed[1], values[1]},
+                {kSealed[2], values[2]},
                 {QStringLiteral("ID"), row[0]}}});
 }
 
@@ -191,7 +193,8 @@ long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Se
         for (int col = 1; col <= 3; ++col)
             if (!row[std::size_t(col)].isNull()) {
                 const QByteArray text = row[std::size_t(col)].toString().toUtf8();
-                values[std::size_t(col - 1)] = qbytes(sealField(key, view(text), placeOf(row, col)));
+                values[std::size_t(col - 1)] =
+                    qbytes(sealField(key, view(text), placeOf(row, col)));
             }
         storeSealed(c, row, values);
         ++sealedRows;

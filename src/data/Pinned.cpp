@@ -68,8 +68,8 @@ void writePinned(const QString& path, const Bytes& key) {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temp = target + ".new";
     ::unlink(temp.constData()); // ours from an earlier run cut short; a link is only unlinked
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0644);
+    const int fd =
+        ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     bool ok = fd >= 0 && ::fchmod(fd, 0644) == 0 &&
               ::write(fd, text.constData(), std::size_t(text.size())) == text.size() &&
               ::fsync(fd) == 0;

@@ -230,7 +230,8 @@ bool cutShortNow(const QByteArray& database) {
         return (std::uint32_t(h[at]) << 24) | (std::uint32_t(h[at + 1]) << 16) |
                (std::uint32_t(h[at + 2]) << 8) | std::uint32_t(h[at + 3]);
     };
-    const std::uint32_t pageSize = (h[16] << 8 | h[17]) == 1 ? 65536u : std::uint32_t(h[16] << 8 | h[17]);
+    const std::uint32_t pageSize =
+        (h[16] << 8 | h[17]) == 1 ? 65536u : std::uint32_t(h[16] << 8 | h[17]);
     // The stored page count holds only when written by the version that wrote the file.
     if (be32(24) != be32(92))
         return false;
@@ -580,7 +581,8 @@ void Recordset::readCurrent() {
         return;
     }
     sqlite3* db = onSameFile();
-    Stmt st(*conn_, db, QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?"));
+    Stmt st(*conn_, db,
+            QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?"));
     st.bind(1, QVariant::fromValue<qint64>(key));
     if (names_.isEmpty())
         for (int i = 0; i < st.columns(); ++i)
@@ -649,8 +651,8 @@ void backupDatabase(const QString& path, const QString& out) {
 QByteArray createDatabase(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     // Made for its owner alone: a shared installation then opens it to its group.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0600);
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         throw Error(errno == EEXIST ? QStringLiteral("file already exists")
                                     : QString::fromLocal8Bit(std::strerror(errno)),
@@ -662,7 +664,9 @@ QByteArray createDatabase(const QString& path) {
         char* err = nullptr;
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db, kSchemaSql, nullptr, nullptr, &err);
-        const QString msg = QString::fromUtf8(err ? err : db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+        const QString msg = QString::fromUtf8(err  ? err
+                                              : db ? sqlite3_errmsg(db)
+                                                   : sqlite3_errstr(rc));
         sqlite3_free(err);
         sqlite3_close(db);
         if (rc != SQLITE_OK)

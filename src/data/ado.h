@@ -40,9 +40,9 @@ private:
 class Recordset;
 
 // Codes of the failures that are this layer's own, not the engine's.
-constexpr int kSuspiciousLink = 1000; // a link planted where a log file of the database goes
-constexpr int kFileReplaced = 1001;   // a result's database file was replaced since the search
-constexpr int kUnknownObject = 1002;  // the file holds a schema object the program did not make
+constexpr int kSuspiciousLink = 1000;   // a link planted where a log file of the database goes
+constexpr int kFileReplaced = 1001;     // a result's database file was replaced since the search
+constexpr int kUnknownObject = 1002;    // the file holds a schema object the program did not make
 constexpr int kUntrustedKeyFile = 1003; // a pinned key file that a neighbour may have written
 constexpr int kKeyMismatch = 1004;      // the file's administrator key is not the pinned one
 constexpr int kRefused = 1005;          // an entry change the session holds no key for

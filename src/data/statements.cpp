@@ -40,7 +40,8 @@ QString quote(const QString& value) {
 }
 
 Statement userQuery(const QString& name) {
-    return {QStringLiteral("select*from JR_user where B_user=?"), {{QStringLiteral("B_user"), name}}};
+    return {QStringLiteral("select*from JR_user where B_user=?"),
+            {{QStringLiteral("B_user"), name}}};
 }
 
 Statement insertUser(const QString& name, const QString& password) {
@@ -71,8 +72,9 @@ Statement insertEntry(const QString& title, const QString& weather, const QStrin
 }
 
 Statement entriesByDate(const QString& user, const QString& date) {
-    return keys(QStringLiteral(" where B_writer=? and B_time LIKE ?"),
-                {writer(user), {QStringLiteral("B_time"), QLatin1Char('%') + date + QLatin1Char('%')}});
+    return keys(
+        QStringLiteral(" where B_writer=? and B_time LIKE ?"),
+        {writer(user), {QStringLiteral("B_time"), QLatin1Char('%') + date + QLatin1Char('%')}});
 }
 
 Statement allEntriesByDate(const QString& date) {

@@ -366,7 +366,8 @@ TEST_F(Privacy, TheRecoveryKeyGrantsResetsRevokesAndExports) {
 
     // A revoked administrator who kept his copy of the key, and his permission set back by
     // hand, reads nothing written since.
-    const QString kept = scalar(u"select hex(wrapped) from JR_admin where B_user='bob'"_s).toString();
+    const QString kept =
+        scalar(u"select hex(wrapped) from JR_admin where B_user='bob'"_s).toString();
     const auto pinned = [&] {
         QFile pub(dir.filePath(u"data/admin.pub"_s));
         return pub.open(QIODevice::ReadOnly) ? pub.readAll() : QByteArray();
@@ -435,14 +436,13 @@ TEST_F(Privacy, WhatANeighbourWritesIntoTheFileGivesHimNothing) {
     const struct {
         const char* name;
         QString plant, says, undo;
-    } records[] = {
-        {"key row gone", u"delete from JR_key where B_user='alice'"_s, u"没有这位作者的密钥"_s,
-         u"insert into JR_key values('alice',%1)"_s.arg(row)},
-        {"public key swapped",
-         u"update JR_vault set value=x'%1' where name='public'"_s.arg(QString(64, u'a')),
-         u"管理员公钥"_s, restore},
-        {"public key gone", u"delete from JR_vault where name='public'"_s, u"管理员公钥"_s,
-         restore}};
+    } records[] = {{"key row gone", u"delete from JR_key where B_user='alice'"_s,
+                    u"没有这位作者的密钥"_s, u"insert into JR_key values('alice',%1)"_s.arg(row)},
+                   {"public key swapped",
+                    u"update JR_vault set value=x'%1' where name='public'"_s.arg(QString(64, u'a')),
+                    u"管理员公钥"_s, restore},
+                   {"public key gone", u"delete from JR_vault where name='public'"_s,
+                    u"管理员公钥"_s, restore}};
     for (const auto& r : records) {
         SCOPED_TRACE(r.name);
         exec(r.plant);

@@ -341,8 +341,7 @@ protected:
         _exit(0);
     }
     // Entry (tag, n) is stored once and whole.
-    static void expectWhole(const std::multimap<QString, QString>& all, const QString& tag,
-                            int n) {
+    static void expectWhole(const std::multimap<QString, QString>& all, const QString& tag, int n) {
         const auto [from, to] = all.equal_range(u"%1-%2"_s.arg(tag).arg(n));
         ASSERT_EQ(std::distance(from, to), 1) << tag.toStdString() << n;
         EXPECT_EQ(from->second, body(tag, n));

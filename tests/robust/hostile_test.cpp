@@ -202,9 +202,7 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
     // the row of "bob".
     addUser(u"bob"_s, u"bob-pw"_s);
     exec(u"insert into JR_user(B_user,B_password) values(' bob','text-pw')"_s);
-    const auto password = [&](const QString& user) {
-        return userField("B_password", user);
-    };
+    const auto password = [&](const QString& user) { return userField("B_password", user); };
     const QString bobHash = password(u"bob"_s);
     ASSERT_NE(useLogin(u"' bob"_s, u"text-pw"_s), nullptr);
     EXPECT_EQ(Module1::UserName, u" bob"_s);

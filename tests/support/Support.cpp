@@ -2,15 +2,15 @@
 
 #include "accounts/Password.h"
 #include "accounts/Session.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/myClass.h"
 #include "accounts/frmLogin.h"
 #include "app/FormRegistry.h"
 #include "base/Module1.h"
 #include "base/Twips.h"
 #include "caption/JSCAPTION.h"
+#include "data/KeyStore.h"
+#include "data/Keys.h"
 #include "data/ado.h"
+#include "data/myClass.h"
 #include "data/statements.h"
 #include "shell/Navigation.h"
 #include "skin/JSBORDER.h"
@@ -133,8 +133,8 @@ void TempApp::addUser(const QString& name, const QString& password, int popedom)
     openAsAdministrator(c, ring);
     if (passwords.count(folded)) // added again: with the new password, as a fresh account
         for (const char* table : {"JR_user", "JR_key", "JR_admin"})
-            if (!c.rows({u"select 1 from sqlite_master where name=?"_s,
-                         {{{}, QLatin1String(table)}}})
+            if (!c.rows(
+                      {u"select 1 from sqlite_master where name=?"_s, {{{}, QLatin1String(table)}}})
                      .empty())
                 c.Execute(
                     {u"delete from %1 where B_user=?"_s.arg(QLatin1String(table)), {{{}, n}}});
@@ -324,9 +324,9 @@ void DiaryApp::logIn(const QString& name, qint16 popedom) {
     rs.Open(sql::userQuery(n), c);
     const QString stored = rs.Fields(u"B_password"_s).toString();
     const QString pw = accounts::normalise(passwords[QString::fromUtf8(vault::fold(n))]);
-    EXPECT_EQ(accounts::startSession(c, keys, n, pw, stored, accounts::unlock(pw, stored),
-                                     popedom == 1),
-              QString());
+    EXPECT_EQ(
+        accounts::startSession(c, keys, n, pw, stored, accounts::unlock(pw, stored), popedom == 1),
+        QString());
 }
 
 int DiaryApp::addEntry(const QString& title, const QString& writer, const QString& time,
@@ -353,8 +353,9 @@ void DiaryApp::readEntries(int id, const std::function<void(ado::Recordset&)>& e
     ado::Connection c;
     vault::KeyRing ring;
     openAsAdministrator(c, ring);
-    sql::Statement s = id ? sql::Statement{u"select ID from JR_content where ID=?"_s, {{u"ID"_s, id}}}
-                          : sql::Statement{u"select ID from JR_content"_s};
+    sql::Statement s =
+        id ? sql::Statement{u"select ID from JR_content where ID=?"_s, {{u"ID"_s, id}}}
+           : sql::Statement{u"select ID from JR_content"_s};
     s.keysOf = u"JR_content"_s;
     ado::Recordset rs;
     for (rs.Open(s, c); !rs.eof(); rs.MoveNext())

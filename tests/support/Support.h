@@ -35,8 +35,8 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
