@@ -351,6 +351,10 @@ void Connection::checkFile(bool refuse, QStringList* problems) {
         else if (refuse)
             throw Error(text, code, path_);
     };
+    sealed_ = false;
+    adminPublic_.clear();
+    signingPublic_.clear();
+    store_ = makeKeyStore(*this);
     const SchemaReport schema = inspectSchema(*this, db_);
     if (schema.tables == 0)
         return; // later statements report what is missing; nothing is written
@@ -363,7 +367,6 @@ void Connection::checkFile(bool refuse, QStringList* problems) {
                 kUnknownObject);
     // Best effort: a read-only file still serves searches.
     sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    store_ = makeKeyStore(*this);
     std::optional<vault::Bytes> pinned;
     try {
         pinned = vault::readPinned(vault::adminPubPath(path_), vault::kPublicBytes);
@@ -379,7 +382,6 @@ void Connection::checkFile(bool refuse, QStringList* problems) {
     const bool matches = pinned && stored == *pinned;
     sealed_ = pinned || schema.keyTables;
     adminPublic_ = matches ? *pinned : vault::Bytes();
-    signingPublic_.clear();
     if (matches)
         signingPublic_ = vault::readPinned(vault::upgradePubPath(path_), vault::kSignPublicBytes)
                              .value_or(vault::Bytes());
