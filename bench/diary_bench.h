@@ -1,9 +1,12 @@
 #pragma once
-// What the diary benchmarks share: a silent set of boxes and a scratch folder.
+// What the diary benchmarks share: a silent set of boxes, a scratch folder with a database the
+// program made, and a user logged in through the real session.
 #include "Report.h"
+#include "Sealed.h"
 #include "app/FormRegistry.h"
 #include "base/Module1.h"
 #include "data/ado.h"
+#include "data/myClass.h"
 #include "shell/Dialogs.h"
 #include "shell/Locale.h"
 #include "shell/Navigation.h"
@@ -45,20 +48,33 @@ inline void settle() {
     }
 }
 
-// A running application over a fresh, empty database in a temporary folder.
+// A running application over a fresh, empty database in a temporary folder; the session's
+// keys are the windows' keys.
 struct Session {
     QTemporaryDir dir;
     QuietDialogs* dialogs = new QuietDialogs;
+    vault::KeyRing keys;
+    Database db;
 
-    Session() {
-        QDir(dir.path()).mkpath(QStringLiteral("data"));
-        ado::createDatabase(dbPath());
+    Session() : db(dir.filePath(QStringLiteral("data"))) {
+        myClass::useKeys(&keys);
         app::setAppFolder(dir.path());
         app::Dialogs::install(dialogs);
         app::setOnAllUnloaded([] {});
         app::registerForms();
     }
-    QString dbPath() const { return dir.filePath(QStringLiteral("data/data.mdb")); }
+    ~Session() { myClass::useKeys(nullptr); }
+    QString dbPath() const { return db.path; }
+
+    // Logs `name` in as the login window does, adding him first (with the administrator key
+    // for permission 1): his keys in the session's ring, his name and permission shared.
+    void logIn(const QString& name, qint16 popedom = 0) {
+        db.addUser(name, popedom == 1);
+        ado::Connection c;
+        db.logIn(c, keys, name, popedom == 1);
+        Module1::UserName = name;
+        Module1::UserPopedom = popedom;
+    }
 };
 
 // Offscreen unless told otherwise, so the benchmark runs without a display.

@@ -1,11 +1,12 @@
-// Process start to login window shown (against an empty Qt window), and one login check.
+// Process start to login window shown (against an empty Qt window), and one login check of a
+// user with a data key.
 #include "Report.h"
+#include "Sealed.h"
 #include "accounts/Password.h"
 #include "accounts/frmLogin.h"
 #include "app/FormRegistry.h"
 #include "base/Module1.h"
-#include "data/ado.h"
-#include "data/statements.h"
+#include "data/myClass.h"
 #include "shell/Locale.h"
 #include "shell/Navigation.h"
 
@@ -88,19 +89,14 @@ int main(int argc, char** argv) {
     bench::report(QStringLiteral("start to login window (median of 20)"), a, "ms",
                   QStringLiteral("< 150"), {QStringLiteral("empty Qt window"), e});
 
-    // One login check: the press of 确定 for a user with a hashed password.
+    // One login check: the press of 确定 for a user with a password record and a data key, his
+    // keys then kept in the session's ring.
     QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("data"));
-    ado::createDatabase(dir.filePath(QStringLiteral("data/data.mdb")));
+    const bench::Database db(dir.filePath(QStringLiteral("data")));
     app::setAppFolder(dir.path());
-    {
-        ado::Connection c;
-        c.ConnectionString =
-            QStringLiteral("data source=") + dir.filePath(QStringLiteral("data/data.mdb"));
-        c.Open();
-        c.Execute(
-            sql::insertUser(QStringLiteral("ann"), accounts::hashPassword(QStringLiteral("pw"))));
-    }
+    db.addUser(QStringLiteral("ann"));
+    vault::KeyRing keys;
+    myClass::useKeys(&keys);
     QApplication::setQuitOnLastWindowClosed(false);
     app::registerForms();
     app::setOnAllUnloaded({});
@@ -108,16 +104,21 @@ int main(int argc, char** argv) {
     for (int i = 0; i < runs; ++i) {
         auto* login = qobject_cast<frmLogin*>(app::load(app::FormId::Login));
         login->txtUserName->setText(QStringLiteral("ann"));
-        login->txtPassword->setText(QStringLiteral("pw"));
+        login->txtPassword->setText(bench::passwordOf(QStringLiteral("ann")));
         QElapsedTimer t;
         t.start();
         login->cmdOK_Click();
         checks.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!app::loaded(app::FormId::Write)) {
+            std::fprintf(stderr, "the login did not go through\n");
+            return 1;
+        }
         app::unload(app::loaded(app::FormId::Write));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     bench::report(QStringLiteral("login check (median of 20)"), bench::median(checks), "ms",
                   QStringLiteral("< 150"));
     frmLogin::resetRun();
+    myClass::useKeys(nullptr);
     return 0;
 }

@@ -1,20 +1,18 @@
-// Sealed entries beside plain ones in the same run: the login check (one Argon2id run), saving
-// one entry, the title search over 3,650 and over a million entries, and the raw bytes of the
-// file and its log after 3,650 saves. Optional arguments: the two search sizes.
+// Sealed entries beside a legacy plain file (one from before keys), each in its own folder:
+// the login check (one Argon2id run), saving one entry, the title search over 3,650 and over a
+// million entries of one writer, the first login after `revoke` (a new key, every entry sealed
+// again), and the raw bytes of the file and its log after 3,650 saves. Every entry is stored
+// through the program's own path. Optional arguments: the two search sizes.
 #include "Report.h"
-#include "accounts/Password.h"
-#include "accounts/Session.h"
-#include "data/Vault.h"
-#include "data/ado.h"
-#include "data/statements.h"
+#include "Sealed.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <sodium.h>
 #include <sqlite3.h>
 
@@ -25,116 +23,168 @@ double msSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-const QString kPassword = QStringLiteral("bench-password");
+const QString kUser = QStringLiteral("bench");
+const QString kWord = QStringLiteral("灯塔");
 
-void open(ado::Connection& c, const QString& path) {
-    c.ConnectionString = QStringLiteral("data source=") + path;
-    c.Open();
-}
-
-// A fresh file with the user "bench" and its data key, and `n` plain entries of "bench"
-// (every hundredth title holds "灯塔").
-QString build(const QTemporaryDir& dir, const QString& name, int n) {
-    const QString path = dir.filePath(name);
-    ado::createDatabase(path);
-    {
-        ado::Connection c;
-        open(c, path);
-        accounts::addUser(c, QStringLiteral("bench"), kPassword);
+// The sealed file and the legacy plain one, each with "bench" and `n` of his entries.
+struct Pair {
+    bench::Database sealed, plain;
+    Pair(const QTemporaryDir& dir, const QString& name, int n)
+        : sealed(dir.filePath(name + QStringLiteral("-sealed"))),
+          plain(dir.filePath(name + QStringLiteral("-plain")), true) {
+        for (const bench::Database* db : {&sealed, &plain}) {
+            db->addUser(kUser);
+            bench::Filler fill(*db);
+            for (int i = 1; i <= n; ++i)
+                fill.add(i, bench::titleOf(i), QStringLiteral("晴"), bench::contentOf(i), kUser,
+                         QStringLiteral("2024-3-1 8:00:00"));
+        }
     }
-    sqlite3* h = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &h, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_exec(h, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr, nullptr,
-                 nullptr);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(h,
-                       "insert into JR_content(B_title,B_weather,B_content,B_writer,B_time) "
-                       "values(?,'晴',?,'bench','2024-3-1 8:00:00')",
-                       -1, &st, nullptr);
-    const QByteArray body =
-        QStringLiteral("今天早上七点起床，先去河边跑步。").repeated(10).toUtf8();
-    for (int i = 1; i <= n; ++i) {
-        const QByteArray title =
-            (i % 100 == 0 ? QStringLiteral("灯塔日记 %1") : QStringLiteral("日记 %1"))
-                .arg(i)
-                .toUtf8();
-        sqlite3_bind_text(st, 1, title.constData(), int(title.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, body.constData(), int(body.size()), SQLITE_STATIC);
-        sqlite3_step(st);
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    sqlite3_exec(h, "COMMIT; PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    sqlite3_close(h);
-    return path;
-}
+};
 
-// Logs "bench" in on `c`: keys kept, plain entries sealed.
-void logIn(ado::Connection& c) {
-    ado::Recordset rs;
-    rs.Open(sql::userQuery(QStringLiteral("bench")), c);
-    const QString stored = rs.Fields(QStringLiteral("B_password")).toString();
-    rs.Close();
-    const accounts::Unlocked check = accounts::unlock(kPassword, stored);
-    accounts::startSession(c, QStringLiteral("bench"), kPassword, stored, check, false);
-}
-
-// Median time of statement 8 for "灯塔", through the record set.
+// Median time of the title search for "灯塔", through the record set.
 double search(ado::Connection& c, int* found) {
     std::vector<double> t;
     for (int i = 0; i < 5; ++i) {
         ado::Recordset rs;
         const auto t0 = Clock::now();
-        rs.Open(sql::entriesByTitle(QStringLiteral("bench"), QStringLiteral("灯塔")), c);
+        rs.Open(sql::entriesByTitle(kUser, kWord), c);
         t.push_back(msSince(t0));
         *found = rs.RecordCount();
     }
     return bench::median(t);
 }
 
-void searchFigure(const QTemporaryDir& dir, int n, double targetMs) {
-    const QString plainPath = build(dir, QStringLiteral("plain-%1.mdb").arg(n), n);
-    const QString sealedPath = build(dir, QStringLiteral("sealed-%1.mdb").arg(n), n);
-    ado::Connection plain, sealed;
-    open(plain, plainPath);
-    open(sealed, sealedPath);
-    const auto t0 = Clock::now();
-    logIn(sealed);
-    bench::report(QStringLiteral("seal %1 plain entries at the first login (not a target)").arg(n),
-                  msSince(t0), "ms");
-    int foundPlain = 0, foundSealed = 0;
-    const double p = search(plain, &foundPlain);
-    const double s = search(sealed, &foundSealed);
-    if (foundPlain != foundSealed || foundSealed != n / 100) {
-        std::fprintf(stderr, "title search found %d sealed, %d plain\n", foundSealed, foundPlain);
+// The same condition as SQLite's own LIKE over the plain titles, every key stepped out.
+double engineLike(const QString& path, int* found) {
+    sqlite3* h = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &h, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(h, "select ID from JR_content where B_writer=? and B_title LIKE ?", -1, &st,
+                       nullptr);
+    const QByteArray pattern = (QLatin1Char('%') + kWord + QLatin1Char('%')).toUtf8();
+    std::vector<double> t;
+    for (int i = 0; i < 5; ++i) {
+        const auto t0 = Clock::now();
+        sqlite3_bind_text(st, 1, "bench", -1, SQLITE_STATIC);
+        sqlite3_bind_text(st, 2, pattern.constData(), int(pattern.size()), SQLITE_STATIC);
+        int n = 0;
+        while (sqlite3_step(st) == SQLITE_ROW)
+            n += sqlite3_column_int64(st, 0) != 0;
+        sqlite3_reset(st);
+        t.push_back(msSince(t0));
+        *found = n;
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(h);
+    return bench::median(t);
+}
+
+void expectFound(const char* what, int found, int expected) {
+    if (found != expected) {
+        std::fprintf(stderr, "title search (%s) found %d, expected %d\n", what, found, expected);
         std::exit(1);
     }
-    bench::report(QStringLiteral("title search over %1 sealed entries (median of 5)").arg(n), s,
-                  "ms", QStringLiteral("<= %1 ms").arg(targetMs),
-                  {QStringLiteral("the same search over plain text"), p});
+}
+
+// `revoke` as the tool runs it: a new administrator key pair, every escrow sealed to it, and
+// its public key pinned before the file commits.
+void revoke(const bench::Database& db) {
+    ado::Connection c;
+    vault::KeyRing ring;
+    db.openAsAdministrator(c, ring);
+    int unopened = 0;
+    accounts::inTransaction(c, [&] {
+        const vault::Bytes pk =
+            vault::replaceAdminKeyPair(c.keyStore(), ring.adminKey(), db.recovery, &unopened);
+        vault::writePinned(vault::adminPubPath(db.path), pk);
+    });
+    if (unopened)
+        bench::Database::fail("an escrow did not open at the revocation");
+}
+
+void searchFigures(const QTemporaryDir& dir, int n, double targetMs) {
+    auto t0 = Clock::now();
+    const Pair files(dir, QStringLiteral("search-%1").arg(n), n);
+    bench::report(
+        QStringLiteral("store %1 entries sealed and %1 plain through the program (not a target)")
+            .arg(n),
+        msSince(t0) / 1000, "s");
+    ado::Connection plain, sealed;
+    vault::KeyRing keys;
+    bench::openOn(plain, files.plain.path);
+    files.sealed.logIn(sealed, keys, kUser);
+    int foundPlain = 0, foundSealed = 0, foundEngine = 0;
+    const double p = search(plain, &foundPlain);
+    const double s = search(sealed, &foundSealed);
+    const double e = engineLike(files.plain.path, &foundEngine);
+    expectFound("sealed", foundSealed, n / 100);
+    expectFound("legacy plain", foundPlain, n / 100);
+    expectFound("SQLite LIKE", foundEngine, n / 100);
+    const QString figure =
+        QStringLiteral("title search over %1 sealed entries (median of 5)").arg(n);
+    bench::report(figure, s, "ms", QStringLiteral("<= %1 ms").arg(targetMs),
+                  {QStringLiteral("the same search over the legacy plain file"), p});
+    bench::report(figure + QStringLiteral(", against SQLite's LIKE"), s, "ms", QStringLiteral("-"),
+                  {QStringLiteral("SQLite LIKE over the plain titles"), e});
+
+    sealed.Close();
+    revoke(files.sealed);
+    ado::Connection again;
+    t0 = Clock::now();
+    files.sealed.logIn(again, keys, kUser);
+    bench::report(
+        QStringLiteral("first login after revoke (key replaced, %1 entries sealed again)").arg(n),
+        msSince(t0), "ms");
+    search(again, &foundSealed);
+    expectFound("sealed, after the new key", foundSealed, n / 100);
+}
+
+// The entries whose title or text can be read in the file and its log: each marker ("标题N号",
+// "正文第N篇") found, in one pass over the bytes.
+int readable(const QString& path) {
+    QByteArray raw;
+    for (const QString& suffix : {QString(), QStringLiteral("-wal")}) {
+        QFile f(path + suffix);
+        if (f.open(QIODevice::ReadOnly))
+            raw += f.readAll();
+    }
+    std::set<long long> found;
+    for (const auto& [head, tail] : {std::pair{QStringLiteral("标题"), QStringLiteral("号")},
+                                     std::pair{QStringLiteral("正文第"), QStringLiteral("篇")}}) {
+        const QByteArray h = head.toUtf8(), t = tail.toUtf8();
+        for (qsizetype at = raw.indexOf(h); at >= 0; at = raw.indexOf(h, at + 1)) {
+            qsizetype end = at + h.size();
+            while (end < raw.size() && raw[end] >= '0' && raw[end] <= '9')
+                ++end;
+            if (end > at + h.size() && raw.mid(end, t.size()) == t)
+                found.insert(raw.mid(at + h.size(), end - at - h.size()).toLongLong());
+        }
+    }
+    return int(found.size());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int small = argc > 1 ? std::atoi(argv[1]) : 3650;
-    const int large = argc > 2 ? std::atoi(argv[2]) : 1000000;
+    const int small = argc > 1 ? std::max(100, std::atoi(argv[1])) : 3650;
+    const int large = argc > 2 ? std::max(100, std::atoi(argv[2])) : 1000000;
     QTemporaryDir dir;
-    vault::forget();
 
     // The login check at the real cost, beside the hash string it replaces.
     {
-        const auto [record, wrap] = accounts::newRecord(kPassword);
-        const QString old = accounts::hashPassword(kPassword);
+        const QString pw = bench::passwordOf(kUser);
+        const auto [record, wrap] = accounts::newRecord(pw);
+        const QString old = accounts::hashPassword(pw);
         std::vector<double> ours, before;
         for (int i = 0; i < 5; ++i) {
             auto t0 = Clock::now();
-            if (!accounts::unlock(kPassword, record).ok)
+            if (!accounts::unlock(pw, record).ok)
                 return 1;
             ours.push_back(msSince(t0));
             t0 = Clock::now();
-            accounts::verifyPassword(kPassword, old);
+            accounts::verifyPassword(pw, old);
             before.push_back(msSince(t0));
         }
         bench::report(QStringLiteral("login check, one Argon2id run (median of 5)"),
@@ -144,43 +194,38 @@ int main(int argc, char** argv) {
     // The rest at the lowest cost: only the sealing is measured.
     accounts::setPasswordCost(crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN);
 
-    // 3,650 saves (ten years of one a day) of a sealed and of a plain writer.
+    // 3,650 saves (ten years of one a day) into the sealed file and into the legacy one.
     {
-        const QString path = build(dir, QStringLiteral("saves.mdb"), 0);
-        ado::Connection c;
-        open(c, path);
-        logIn(c);
-        std::vector<double> sealed, plain;
-        for (int i = 0; i < 3650; ++i) {
-            const QString title = QStringLiteral("标题%1号").arg(i);
-            const QString text = QStringLiteral("正文第%1篇，写给自己。").arg(i).repeated(8);
-            auto t0 = Clock::now();
-            c.Execute(sql::insertEntry(title, QStringLiteral("晴"), text, QStringLiteral("bench")));
-            sealed.push_back(msSince(t0));
-            t0 = Clock::now();
-            c.Execute(sql::insertEntry(QStringLiteral("x"), QStringLiteral("晴"),
-                                       QStringLiteral("y"), QStringLiteral("nobody")));
-            plain.push_back(msSince(t0));
+        const int saves = 3650;
+        const bench::Database sealedDb(dir.filePath(QStringLiteral("saves-sealed")));
+        const bench::Database plainDb(dir.filePath(QStringLiteral("saves-plain")), true);
+        sealedDb.addUser(kUser);
+        plainDb.addUser(kUser);
+        ado::Connection sealed, plain;
+        vault::KeyRing keys;
+        sealedDb.logIn(sealed, keys, kUser);
+        bench::openOn(plain, plainDb.path);
+        std::vector<double> tSealed, tPlain;
+        for (int i = 0; i < saves; ++i) {
+            const QString title = QStringLiteral("标题%1号").arg(i) + bench::titleOf(i).left(6);
+            const QString text = QStringLiteral("正文第%1篇，").arg(i) + bench::contentOf(i);
+            for (auto [c, t] : {std::pair{&sealed, &tSealed}, std::pair{&plain, &tPlain}}) {
+                const auto t0 = Clock::now();
+                c->Execute(sql::insertEntry(title, QStringLiteral("晴"), text, kUser));
+                t->push_back(msSince(t0));
+            }
         }
-        bench::report(QStringLiteral("save one sealed entry (median of 3650)"),
-                      bench::median(sealed), "ms", QStringLiteral("-"),
-                      {QStringLiteral("a plain entry in the same run"), bench::median(plain)});
-        QByteArray raw;
-        for (const QString& suffix : {QString(), QStringLiteral("-wal")}) {
-            QFile f(path + suffix);
-            if (f.open(QIODevice::ReadOnly))
-                raw += f.readAll();
-        }
-        int leaks = 0;
-        for (int i = 0; i < 3650; ++i)
-            leaks += raw.contains(QStringLiteral("标题%1号").arg(i).toUtf8()) ||
-                     raw.contains(QStringLiteral("正文第%1篇").arg(i).toUtf8());
-        bench::report(QStringLiteral("entries readable in the file and -wal after 3650 saves"),
-                      leaks, "entries", QStringLiteral("0"));
+        bench::report(
+            QStringLiteral("save one sealed entry (median of %1)").arg(saves),
+            bench::median(tSealed), "ms", QStringLiteral("ratio <= 1.2"),
+            {QStringLiteral("the same save into the legacy plain file"), bench::median(tPlain)});
+        bench::report(
+            QStringLiteral("entries readable in the file and -wal after %1 saves").arg(saves),
+            readable(sealedDb.path), "entries", QStringLiteral("0"),
+            {QStringLiteral("the legacy plain file"), double(readable(plainDb.path))});
     }
 
-    searchFigure(dir, small, 20);
-    searchFigure(dir, large, 2000);
-    vault::forget();
+    searchFigures(dir, small, 20);
+    searchFigures(dir, large, 2000);
     return 0;
 }
