@@ -3,10 +3,12 @@
 #include "accounts/Password.h"
 #include "accounts/Session.h"
 #include "admin/AdminIo.h"
+#include "admin/Migrate.h"
 #include "data/KeyRing.h"
 #include "data/KeyStore.h"
 #include "data/Keys.h"
 #include "data/Pinned.h"
+#include "data/Settings.h"
 #include "data/ado.h"
 #include "data/statements.h"
 
@@ -47,6 +49,8 @@ int usage() {
         "                       [--recovery-key-file FILE | --as ADMIN] [--output FILE]\n"
         "                                     导出日记（到新文件 FILE，权限 0600，不覆盖）\n"
         "  dayvault-admin backup DB OUT                      在线备份数据库（不覆盖已有文件）\n"
+        "  dayvault-admin migrate CONF SQLITE_FILE           把单机数据库迁移到服务器上的空数据库\n"
+        "  DB 也可以是 dayvault.conf：此时对其中的 PostgreSQL 服务器操作\n"
         "  dayvault-admin fix-modes DIR    （root）设置共享文件夹及其中文件的属主和权限\n",
         stderr);
     return 2;
@@ -59,8 +63,19 @@ void say(FILE* f, const QString& text) {
 using admin::createPrivate;
 using admin::Refused;
 
+// DB is the database file, or a settings file (dayvault.conf) naming a server: the tool then
+// connects as the schema's owner, with its [admin] connection.
+bool isSettings(const QString& path) {
+    return path.endsWith(QLatin1String(".conf"));
+}
+
 void open(ado::Connection& c, const QString& path) {
-    c.ConnectionString = QStringLiteral("data source=") + path;
+    if (isSettings(path)) {
+        const ado::Settings s = ado::readSettingsFile(path);
+        c.ConnectionString = ado::connectionString(s, true);
+    } else {
+        c.ConnectionString = QStringLiteral("data source=") + path;
+    }
     c.Open();
 }
 
@@ -141,6 +156,9 @@ UserKey keyByPassword(ado::Connection& c, const QString& name) {
     if (!check.ok)
         throw Refused{QStringLiteral("无此用户或者密码不正确：%1").arg(name)};
     auto key = accounts::dataKeyOf(c, name, check);
+    // On a server only the key row tells a wrong password: the check value is the server's.
+    if (!key && accounts::isPublicRecord(stored))
+        throw Refused{QStringLiteral("无此用户或者密码不正确：%1").arg(name)};
     if (!key)
         throw Refused{QStringLiteral("%1 还没有密钥：请先用程序登录一次").arg(name)};
     return {std::move(*key), std::move(check.wrap)};
@@ -189,6 +207,7 @@ int grant(ado::Connection& c, const QString& name, const Args& a) {
     const vault::Secret key = accounts::currentKey(c, name, std::move(own.key), own.wrap, nullptr);
     accounts::inTransaction(c, [&] {
         c.Execute(sql::setPopedom(name, 1));
+        c.setServerAdmin(name, true);
         vault::grantAdmin(c.keyStore(), name, key, admin);
     });
     say(stdout, QStringLiteral("%1 现在是管理员（权限值 1）").arg(name));
@@ -207,6 +226,7 @@ int revoke(ado::Connection& c, const QString& name, const Args& a) {
     QStringList others;
     accounts::inTransaction(c, [&] {
         c.Execute(sql::setPopedom(name, 0));
+        c.setServerAdmin(name, false);
         const vault::Bytes pk = vault::replaceAdminKeyPair(c.keyStore(), old, recovery, &unopened);
         for (const auto& row : c.rows({QStringLiteral("select B_user from JR_user where "
                                                       "popedom=1 order by B_user"),
@@ -317,6 +337,19 @@ int exportEntries(ado::Connection& c, const QString& name, const Args& a, FILE* 
 }
 
 int backup(const QString& path, const QString& out) {
+    if (isSettings(path)) {
+        ado::Connection c;
+        open(c, path);
+        ::close(createPrivate(out));
+        try {
+            ado::backupServer(c, out);
+        } catch (...) {
+            QFile::remove(out);
+            throw;
+        }
+        say(stdout, QStringLiteral("已备份到：%1").arg(out));
+        return 0;
+    }
     if (!QFileInfo::exists(path))
         throw Refused{QStringLiteral("数据库不存在：%1").arg(path)};
     ::close(createPrivate(out));
@@ -340,7 +373,9 @@ int check(const QString& path) {
     if (c.sealed())
         for (const auto& row :
              c.rows({QStringLiteral("select B_user,B_password from JR_user order by B_user"), {}}))
-            if (accounts::isRecord(row[1].toString()) && !c.keyStore().userKey(row[0].toString()))
+            if ((accounts::isRecord(row[1].toString()) ||
+                 accounts::isPublicRecord(row[1].toString())) &&
+                !c.keyStore().userKey(row[0].toString()))
                 problems << QStringLiteral("用户 %1 的密钥记录不见了").arg(row[0].toString());
     for (const QString& p : problems)
         say(stdout, p);
@@ -408,7 +443,26 @@ int upgrade(const QString& path, const Args& a) {
     return 0;
 }
 
+int initServer(const QString& path, const Args& a) {
+    ado::Connection c;
+    c.requirePinnedKey = false;
+    open(c, path);
+    const int fd = createPrivate(a.recoveryFile);
+    try {
+        writeAll(fd, ado::initServer(c), a.recoveryFile);
+    } catch (...) {
+        QFile::remove(a.recoveryFile);
+        throw;
+    }
+    say(stdout, QStringLiteral("已在服务器上建立日记：%1\n管理员公钥已写入：%2（复制到每台电脑）\n"
+                               "恢复密钥已写入：%3（请妥善保管）")
+                    .arg(c.file(), vault::adminPubPath(c.file()), a.recoveryFile));
+    return 0;
+}
+
 int init(const QString& path, const Args& a) {
+    if (isSettings(path))
+        return initServer(path, a);
     if (QFileInfo::exists(path))
         throw Refused{QStringLiteral("文件已存在，不会覆盖：%1").arg(path)};
     const int fd = createPrivate(a.recoveryFile);
@@ -441,6 +495,16 @@ int run(const QStringList& raw) {
         return backup(path, a.plain[2]);
     if (cmd == QLatin1String("check") && n == 2)
         return check(path);
+    if (cmd == QLatin1String("migrate") && n == 3) {
+        if (!isSettings(path))
+            throw Refused{QStringLiteral("迁移的目标是服务器：请给出它的 dayvault.conf")};
+        ado::Connection from, to;
+        open(from, a.plain[2]);
+        to.requirePinnedKey = false;
+        open(to, path);
+        admin::migrate(from, to);
+        return 0;
+    }
     if (cmd == QLatin1String("fix-modes") && n == 2)
         return admin::fixModes(path);
     ado::Connection c;

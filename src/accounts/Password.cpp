@@ -39,7 +39,7 @@ QByteArray b64(const unsigned char* p, std::size_t n) {
         .toBase64(QByteArray::Base64Encoding | QByteArray::OmitTrailingEquals);
 }
 
-std::optional<Params> parse(const QString& stored) {
+std::optional<Params> parse(const QString& stored, bool allowPublic = false) {
     const QStringList f = stored.split(QLatin1Char('$'));
     if (f.size() != 7 || f[1] != QLatin1String("argon2id") || f[4] != QLatin1String("dv1"))
         return std::nullopt;
@@ -56,9 +56,9 @@ std::optional<Params> parse(const QString& stored) {
     }
     p.salt = QByteArray::fromBase64(f[5].toLatin1());
     p.check = QByteArray::fromBase64(f[6].toLatin1());
-    if (p.salt.size() != qsizetype(kSalt) || p.check.size() != qsizetype(kHalf) ||
-        p.ops < crypto_pwhash_OPSLIMIT_MIN || p.mem < crypto_pwhash_MEMLIMIT_MIN ||
-        p.mem > crypto_pwhash_MEMLIMIT_MAX)
+    const bool checkOk = p.check.size() == qsizetype(kHalf) || (allowPublic && f[6].isEmpty());
+    if (p.salt.size() != qsizetype(kSalt) || !checkOk || p.ops < crypto_pwhash_OPSLIMIT_MIN ||
+        p.mem < crypto_pwhash_MEMLIMIT_MIN || p.mem > crypto_pwhash_MEMLIMIT_MAX)
         return std::nullopt;
     return p;
 }
@@ -118,9 +118,50 @@ std::pair<QString, vault::Secret> newRecord(const QString& password) {
     return {record, wrapOf(d)};
 }
 
+static vault::Secret serverPasswordOf(const unsigned char* check) {
+    static const char context[] = "dayvault server login";
+    unsigned char h[32];
+    crypto_generichash(h, sizeof h, check, kHalf, reinterpret_cast<const unsigned char*>(context),
+                       sizeof context - 1);
+    char hex[2 * sizeof h + 1];
+    sodium_bin2hex(hex, sizeof hex, h, sizeof h);
+    vault::Secret out(2 * sizeof h);
+    std::memcpy(out.data(), hex, out.size());
+    sodium_memzero(h, sizeof h);
+    sodium_memzero(hex, sizeof hex);
+    return out;
+}
+
+QString publicRecord(const QString& record) {
+    return record.left(record.lastIndexOf(QLatin1Char('$')) + 1);
+}
+
+bool isPublicRecord(const QString& stored) {
+    return stored.endsWith(QLatin1Char('$')) && parse(stored, true).has_value();
+}
+
+vault::Secret serverPassword(const QString& record) {
+    const auto p = parse(record);
+    if (!p)
+        throw std::invalid_argument("not a password record");
+    return serverPasswordOf(reinterpret_cast<const unsigned char*>(p->check.constData()));
+}
+
 Unlocked unlock(const QString& password, const QString& stored, bool known) {
     initSodium();
     Unlocked out;
+    if (known && isPublicRecord(stored)) {
+        const auto p = parse(stored, true);
+        const vault::Secret d = derive(
+            password, reinterpret_cast<const unsigned char*>(p->salt.constData()), p->ops, p->mem);
+        unsigned char check[kHalf];
+        checkOf(d, check);
+        out.ok = true;
+        out.server = serverPasswordOf(check);
+        sodium_memzero(check, sizeof check);
+        out.wrap = wrapOf(d);
+        return out;
+    }
     const auto p = known ? parse(stored) : std::nullopt;
     if (!p) {
         out.ok = verifyPassword(password, stored, known);

@@ -22,10 +22,19 @@ bool isHash(const QString& stored);
 bool isRecord(const QString& stored);
 std::pair<QString, vault::Secret> newRecord(const QString& password);
 
-// The outcome of one password check; `wrap` is set for our records.
+// On a server the stored record keeps no check value ("...$SALT$"): the server holds the
+// SCRAM verifier of a password derived from it, and is the one to say whether it matches.
+QString publicRecord(const QString& record);
+bool isPublicRecord(const QString& stored);
+// The password a user's role logs in with, derived from the record's check value.
+vault::Secret serverPassword(const QString& record);
+
+// The outcome of one password check; `wrap` is set for our records. For a public record
+// `ok` only says the record could be used: `server` is the password the server must accept.
 struct Unlocked {
     bool ok = false;
     vault::Secret wrap;
+    vault::Secret server;
 };
 // Checks a normalised password against a stored value (record, older hash string or plain
 // text) with one Argon2id run, also for a name that does not exist (`known` false).

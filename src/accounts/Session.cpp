@@ -72,7 +72,9 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
         }
         ring.bindTo(c.adminPublic());
         vault::checkPinnedKey(c);
-        if (isRecord(stored)) {
+        if (c.server())
+            ring.keepServerLogin(user, check.server.copy());
+        if (isRecord(stored) || isPublicRecord(stored)) {
             // Keys are made only with records like this one: a missing or unreadable key is
             // never replaced behind his back.
             if (!c.keyStore().userKey(user))
@@ -121,7 +123,32 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
     return QString();
 }
 
+Unlocked checkLogin(ado::Connection& c, const QString& name, const QString& password,
+                    const QString& stored, bool known) {
+    Unlocked check = unlock(password, stored, known);
+    if (!check.ok || !c.server())
+        return check;
+    if (check.server.empty()) {
+        check.ok = false; // a record with a check value on a server was not made by us
+        return check;
+    }
+    try {
+        c.logIn(name, check.server);
+    } catch (const ado::Error& e) {
+        if (e.code() != ado::kServerAuth)
+            throw;
+        check = Unlocked();
+    }
+    return check;
+}
+
 void addUser(ado::Connection& c, const QString& name, const QString& password) {
+    if (c.server()) {
+        auto [record, wrap] = newRecord(password);
+        c.registerUser(name, publicRecord(record), serverPassword(record),
+                       vault::newUserKeyRecord(c, name, wrap));
+        return;
+    }
     if (!c.sealed()) {
         c.Execute(sql::insertUser(name, hashPassword(password)));
         return;
@@ -139,11 +166,14 @@ void setPassword(ado::Connection& c, const QString& name, const QString& passwor
         c.Execute(sql::updatePassword(hashPassword(password), name));
         return;
     }
-    if (!key && isRecord(stored))
+    if (!key && (isRecord(stored) || isPublicRecord(stored)))
         refuse(c.keyStore().userKey(name) ? kKeyBroken : kKeyGone, c);
     auto [record, wrap] = newRecord(password);
     inTransaction(c, [&] {
-        c.Execute(sql::updatePassword(record, name));
+        if (c.server())
+            c.setServerPassword(name, publicRecord(record), serverPassword(record));
+        else
+            c.Execute(sql::updatePassword(record, name));
         if (key)
             vault::rewrapUserKey(c, name, key->key, wrap, key->adminPublic);
         else

@@ -26,6 +26,12 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
                      const QString& password, const QString& stored, const Unlocked& check,
                      bool admin);
 
+// The password check of a login or a password change: against the stored value, and on a
+// server by logging the connection in as the user's role (a refused login is a wrong
+// password, as the three-tries rule counts it).
+Unlocked checkLogin(ado::Connection& c, const QString& name, const QString& password,
+                    const QString& stored, bool known);
+
 // A new user with a fresh data key when the file has keys, in one transaction.
 void addUser(ado::Connection& c, const QString& name, const QString& password);
 

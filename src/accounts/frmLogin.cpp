@@ -187,7 +187,9 @@ void frmLogin::cmdOK_Click() {
         const bool found = !(d.rs().eof() && d.rs().bof());
         const QString stored =
             found ? d.rs().Fields(QStringLiteral("B_password")).toString() : QString();
-        const accounts::Unlocked check = accounts::unlock(password, stored, found);
+        const QString rowName = found ? d.rs().Fields(QStringLiteral("B_user")).toString() : name;
+        const accounts::Unlocked check =
+            accounts::checkLogin(d.ocn(), rowName, password, stored, found);
         ok = check.ok;
         if (!ok)
             return;
@@ -282,7 +284,8 @@ void frmLogin::modifyComm_Click() {
         }
         // Only someone who knows the current password may set a new one.
         stored = d.rs().Fields(QStringLiteral("B_password")).toString();
-        check = accounts::unlock(accounts::normalise(txtPassword->text()), stored);
+        check = accounts::checkLogin(d.ocn(), d.rs().Fields(QStringLiteral("B_user")).toString(),
+                                     accounts::normalise(txtPassword->text()), stored, true);
         outcome = check.ok ? Known : WrongPassword;
     });
     if (outcome == Failed)

@@ -48,13 +48,18 @@ QVariant param(const sql::Statement& s, const char* column) {
 // A transaction of its own, or a savepoint inside the caller's.
 class Work {
 public:
-    Work(Connection& c, sqlite3* db) : c_(c), db_(db), own_(sqlite3_get_autocommit(db) != 0) {
+    Work(Connection& c, Handle* db) : c_(c), db_(db), own_(!db->inTransaction()) {
         run(own_ ? "begin immediate" : "savepoint dv_entry");
     }
     ~Work() {
-        if (!done_)
-            sqlite3_exec(db_, own_ ? "rollback" : "rollback to dv_entry; release dv_entry", nullptr,
-                         nullptr, nullptr);
+        if (done_)
+            return;
+        try {
+            run(own_ ? "rollback" : "rollback to dv_entry");
+            if (!own_)
+                run("release dv_entry");
+        } catch (const Error&) {
+        }
     }
     void commit() {
         run(own_ ? "commit" : "release dv_entry");
@@ -63,12 +68,11 @@ public:
 
 private:
     void run(const char* sql) {
-        const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            c_.fail(rc, QString());
+        Stmt st(c_, db_, QString::fromLatin1(sql));
+        st.step();
     }
     Connection& c_;
-    sqlite3* db_;
+    Handle* db_;
     bool own_;
     bool done_ = false;
 };
@@ -121,7 +125,7 @@ const char* const kKeyTablesSql =
     "wrapped BLOB NOT NULL);"
     "CREATE TABLE IF NOT EXISTS JR_plain (ID INTEGER PRIMARY KEY, signature BLOB NOT NULL);";
 
-SchemaReport inspectSchema(Connection& c, sqlite3* db) {
+SchemaReport inspectSchema(Connection& c, Handle* db) {
     SchemaReport report;
     Stmt st(c, db, QStringLiteral("select type,name,tbl_name,sql from sqlite_master"));
     while (st.step()) {
@@ -266,8 +270,7 @@ bool EntryWork::openRow(const QStringList& names, std::vector<QVariant>& values)
 }
 
 std::vector<std::int64_t> EntryWork::titleKeys(const sql::Statement& s) {
-    const int limit = sqlite3_limit(db, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, -1);
-    if (s.titleLike.toUtf8().size() > limit)
+    if (s.titleLike.toUtf8().size() > db->likeLimit())
         throw Error(QStringLiteral("LIKE or GLOB pattern too complex"), SQLITE_ERROR, conn.file());
     Stmt st(conn, db, s.text);
     st.bindAll(s.params);
@@ -292,7 +295,7 @@ long long EntryWork::execute(const sql::Statement& s) {
         st.bindAll(s.params);
         while (st.step()) {
         }
-        return sqlite3_changes64(db);
+        return db->changes();
     }
     switch (s.entry) {
     case sql::Statement::Entry::Insert:
@@ -321,8 +324,8 @@ long long EntryWork::insert(const sql::Statement& s) {
     st.bindAll(params);
     while (st.step()) {
     }
-    const long long changed = sqlite3_changes64(db);
-    const long long id = sqlite3_last_insert_rowid(db);
+    const long long changed = db->changes();
+    const long long id = db->lastInsertId();
     Stmt time(conn, db, QStringLiteral("select B_time from JR_content where ID=?"));
     time.bind(1, QVariant::fromValue<qint64>(id));
     if (!time.step())
@@ -377,7 +380,7 @@ long long EntryWork::update(const sql::Statement& s) {
         st.bindAll(params);
         while (st.step()) {
         }
-        changed = sqlite3_changes64(db);
+        changed = db->changes();
     }
     work.commit();
     return changed;
@@ -393,7 +396,7 @@ long long EntryWork::remove(const sql::Statement& s) {
     st.bindAll(s.params);
     while (st.step()) {
     }
-    const long long changed = sqlite3_changes64(db);
+    const long long changed = db->changes();
     work.commit();
     return changed;
 }
@@ -410,17 +413,15 @@ QVariant blob(const vault::Bytes& b) {
     return QByteArray(b.data(), qsizetype(b.size()));
 }
 
-class SqliteKeyStore : public vault::KeyStore {
+// The same tables on either engine; only the catalogue and the upsert are spelled apart.
+class TableKeyStore : public vault::KeyStore {
 public:
-    explicit SqliteKeyStore(Connection& c) : c_(c) {}
+    explicit TableKeyStore(Connection& c) : c_(c) {}
 
-    bool hasKeyTables() override {
-        return !c_.rows({QStringLiteral("select 1 from sqlite_master where type='table' and "
-                                        "name='JR_vault'"),
-                         {}})
-                    .empty();
-    }
+    bool hasKeyTables() override { return hasTable(QStringLiteral("jr_vault")); }
     void createKeyTables() override {
+        if (c_.server())
+            return; // made with the schema
         for (const QString& s :
              QString::fromLatin1(kKeyTablesSql).split(QLatin1Char(';'), Qt::SkipEmptyParts))
             c_.Execute(s);
@@ -432,8 +433,7 @@ public:
             .value_or(vault::Bytes());
     }
     void putSetting(const QString& name, const vault::Bytes& value) override {
-        c_.Execute({QStringLiteral("insert or replace into JR_vault(name,value) values(?,?)"),
-                    {{{}, name}, {{}, blob(value)}}});
+        c_.Execute({upsert("JR_vault", "name", "value"), {{{}, name}, {{}, blob(value)}}});
     }
     std::optional<vault::UserKeyRecord> userKey(const QString& user) override {
         const auto r = c_.rows(
@@ -443,8 +443,7 @@ public:
         return vault::UserKeyRecord{bytes(r[0][0]), bytes(r[0][1])};
     }
     void putUserKey(const QString& user, const vault::UserKeyRecord& k) override {
-        c_.Execute({QStringLiteral("insert or replace into JR_key(B_user,wrapped,escrow) "
-                                   "values(?,?,?)"),
+        c_.Execute({upsert("JR_key", "B_user", "wrapped,escrow"),
                     {{{}, user}, {{}, blob(k.wrapped)}, {{}, blob(k.escrow)}}});
     }
     void putEscrow(const QString& user, const vault::Bytes& escrow) override {
@@ -461,8 +460,7 @@ public:
         return first({QStringLiteral("select wrapped from JR_admin where B_user=?"), {{{}, user}}});
     }
     void putAdminKey(const QString& user, const vault::Bytes& wrapped) override {
-        c_.Execute({QStringLiteral("insert or replace into JR_admin(B_user,wrapped) values(?,?)"),
-                    {{{}, user}, {{}, blob(wrapped)}}});
+        c_.Execute({upsert("JR_admin", "B_user", "wrapped"), {{{}, user}, {{}, blob(wrapped)}}});
     }
     void removeAdminKey(const QString& user) override {
         c_.Execute({QStringLiteral("delete from JR_admin where B_user=?"), {{{}, user}}});
@@ -474,18 +472,41 @@ public:
         return out;
     }
     std::optional<vault::Bytes> plainSignature(long long id) override {
-        if (c_.rows({QStringLiteral("select 1 from sqlite_master where name='JR_plain'"), {}})
-                .empty())
+        if (!hasTable(QStringLiteral("jr_plain")))
             return std::nullopt;
         return first({QStringLiteral("select signature from JR_plain where ID=?"),
                       {{{}, QVariant::fromValue<qint64>(id)}}});
     }
     void putPlainSignature(long long id, const vault::Bytes& signature) override {
-        c_.Execute({QStringLiteral("insert or replace into JR_plain(ID,signature) values(?,?)"),
+        c_.Execute({upsert("JR_plain", "ID", "signature"),
                     {{{}, QVariant::fromValue<qint64>(id)}, {{}, blob(signature)}}});
     }
 
 private:
+    bool hasTable(const QString& lowerName) {
+        const QString sql =
+            c_.server() ? QStringLiteral("select 1 from pg_catalog.pg_tables "
+                                         "where schemaname='public' and tablename=?")
+                        : QStringLiteral("select 1 from sqlite_master where type='table' and "
+                                         "lower(name)=?");
+        return !c_.rows({sql, {{{}, lowerName}}}).empty();
+    }
+    // Insert, or replace the row of the same key.
+    QString upsert(const char* table, const char* key, const char* columns) {
+        const QStringList cols = QString::fromLatin1(columns).split(QLatin1Char(','));
+        QString text = QStringLiteral("insert %1into %2(%3,%4) values(?%5)")
+                           .arg(c_.server() ? QString() : QStringLiteral("or replace "),
+                                QLatin1String(table), QLatin1String(key), QLatin1String(columns),
+                                QStringLiteral(",?").repeated(cols.size()));
+        if (c_.server()) {
+            QStringList set;
+            for (const QString& col : cols)
+                set << col + QStringLiteral("=excluded.") + col;
+            text += QStringLiteral(" on conflict (%1) do update set %2")
+                        .arg(QLatin1String(key), set.join(QLatin1Char(',')));
+        }
+        return text;
+    }
     std::optional<vault::Bytes> first(const sql::Statement& s) {
         const auto r = c_.rows(s);
         if (r.empty())
@@ -498,7 +519,7 @@ private:
 } // namespace
 
 std::unique_ptr<vault::KeyStore> makeKeyStore(Connection& c) {
-    return std::make_unique<SqliteKeyStore>(c);
+    return std::make_unique<TableKeyStore>(c);
 }
 
 } // namespace ado

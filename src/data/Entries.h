@@ -1,6 +1,7 @@
 #pragma once
 // Inside the data layer only: statements on an SQLite handle, the sealing of entry
 // statements, the schema check and the SQLite key records.
+#include "data/Engine.h"
 #include "data/ado.h"
 
 #include <QStringList>
@@ -9,29 +10,26 @@
 
 namespace ado {
 
-// One prepared statement; every failure throws through its connection.
+// One prepared statement on either engine; every failure throws through its connection.
 struct Stmt {
-    Stmt(Connection& c, sqlite3* db, const QString& text);
-    ~Stmt();
-    Stmt(const Stmt&) = delete;
-    Stmt& operator=(const Stmt&) = delete;
+    Stmt(Connection& c, Handle* h, const QString& text) : conn(c), cur(h->prepare(text)) {}
 
-    void bind(int i, const QVariant& v);
+    void bind(int i, const QVariant& v) { cur->bind(i, v); }
     void bindAll(const QList<sql::Value>& params);
-    bool step(); // true for a row
-    int columns() const;
-    QString name(int i) const;
-    QVariant value(int i) const;
+    bool step() { return cur->step(); } // true for a row
+    int columns() const { return cur->columns(); }
+    QString name(int i) const { return cur->name(i); }
+    QVariant value(int i) const { return cur->value(i); }
     std::vector<QVariant> row() const;
 
     Connection& conn;
-    sqlite3_stmt* s = nullptr;
+    std::unique_ptr<Cursor> cur;
 };
 
 // What an entry statement does beyond its text: the texts it stores sealed with the
 // writer's key, bound to the row's ID and time; what a read gives back opened.
 struct EntryWork {
-    EntryWork(Connection& c, sqlite3* handle) : conn(c), db(handle) {}
+    EntryWork(Connection& c, Handle* handle) : conn(c), db(handle) {}
     long long execute(const sql::Statement& s);
     // The keys of the rows whose opened title matches the statement's LIKE pattern.
     std::vector<std::int64_t> titleKeys(const sql::Statement& s);
@@ -39,7 +37,7 @@ struct EntryWork {
     bool openRow(const QStringList& names, std::vector<QVariant>& values);
 
     Connection& conn;
-    sqlite3* db;
+    Handle* db;
 
 private:
     long long insert(const sql::Statement& s);
@@ -59,7 +57,7 @@ struct SchemaReport {
     bool vaultTable = false;
     QStringList unknown; // names of the objects the program did not make, or made otherwise
 };
-SchemaReport inspectSchema(Connection& c, sqlite3* db);
+SchemaReport inspectSchema(Connection& c, Handle* db);
 
 std::unique_ptr<vault::KeyStore> makeKeyStore(Connection& c);
 

@@ -9,6 +9,13 @@ void KeyRing::clear() {
     keys_.clear();
     missing_.clear();
     admin_ = Secret();
+    serverName_.clear();
+    serverPassword_ = Secret();
+}
+
+void KeyRing::keepServerLogin(const QString& name, Secret password) {
+    serverName_ = name;
+    serverPassword_ = std::move(password);
 }
 
 void KeyRing::bindTo(const Bytes& adminPublic) {

@@ -28,6 +28,11 @@ public:
     bool hasAdminKey() const { return !admin_.empty(); }
     const Secret& adminKey() const { return admin_; }
 
+    // On a server: the user the session's connections log in as, and his server password.
+    void keepServerLogin(const QString& name, Secret password);
+    const QString& serverName() const { return serverName_; }
+    const Secret& serverPassword() const { return serverPassword_; }
+
     // The writer's data key: held, or opened from his escrow with the administrator key.
     // Null when there is none.
     const Secret* keyFor(const QString& writer, KeyStore& store);
@@ -37,6 +42,8 @@ private:
     std::map<Bytes, Secret> keys_; // by folded name
     std::set<Bytes> missing_;
     Secret admin_;
+    QString serverName_;
+    Secret serverPassword_;
 };
 
 } // namespace vault

@@ -114,11 +114,20 @@ Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteAr
 
 // ---- a user's data key ----
 
-Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap) {
+UserKeyRecord newUserKeyRecord(ado::Connection& c, const QString& user, const Secret& wrap,
+                               Secret* keyOut) {
     const Bytes& pk = pinned(c);
     const Bytes w = fold(user);
     Secret key = Secret::random(kKeyBytes);
-    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, pk), escrowOf(key, w, pk)});
+    UserKeyRecord record{wrapUserKey(wrap, key, w, pk), escrowOf(key, w, pk)};
+    if (keyOut)
+        *keyOut = std::move(key);
+    return record;
+}
+
+Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap) {
+    Secret key;
+    c.keyStore().putUserKey(user, newUserKeyRecord(c, user, wrap, &key));
     return key;
 }
 

@@ -3,6 +3,7 @@
 // every key is checked against the pinned administrator key and against the user's own key
 // before it is trusted or sealed to.
 #include "data/Cipher.h"
+#include "data/KeyStore.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,6 +38,9 @@ Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteAr
 // ---- a user's data key (callers hold the transaction) ----
 // A fresh data key, wrapped by `wrap` and escrowed to the pinned administrator key.
 Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap);
+// The same key record, not stored: a server stores it with the account in one step.
+UserKeyRecord newUserKeyRecord(ado::Connection& c, const QString& user, const Secret& wrap,
+                               Secret* keyOut = nullptr);
 std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, const Secret& wrap);
 // The key wrapped anew; `boundTo` is the administrator key it was made for (empty: none, so
 // the next login replaces it).

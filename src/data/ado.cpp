@@ -4,6 +4,7 @@
 #include "data/KeyStore.h"
 #include "data/Keys.h"
 #include "data/Pinned.h"
+#include "data/Postgres.h"
 #include "data/schema.h"
 
 #include <QFile>
@@ -28,7 +29,7 @@ Error::Error(const QString& message, int code, const QString& file)
     : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
 
 QString Error::userText() const {
-    if (code_ >= kSuspiciousLink && code_ <= kRefused)
+    if (code_ >= kSuspiciousLink && code_ < 1100)
         return message_;
     // The engine keeps its log files beside the database and cannot work without them.
     const QFileInfo info(file_);
@@ -71,87 +72,105 @@ QString Error::userText() const {
     return QStringLiteral("%1（%2）").arg(what, message_);
 }
 
-// ---- statements on a handle ----
+// ---- statements on an SQLite handle ----
 
-Stmt::Stmt(Connection& c, sqlite3* db, const QString& text) : conn(c) {
-    const QByteArray utf8 = text.toUtf8();
-    const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s, &tail);
-    if (rc != SQLITE_OK)
-        conn.fail(rc, QString());
-    // One statement per call.
-    if (tail && QByteArray(tail).trimmed().size() > 0 && QByteArray(tail).trimmed() != ";")
-        throw Error(QStringLiteral("more than one statement"), SQLITE_ERROR, conn.file());
-}
+namespace {
 
-Stmt::~Stmt() {
-    sqlite3_finalize(s);
-}
+class SqliteCursor : public Cursor {
+public:
+    SqliteCursor(Connection& c, sqlite3* db, const QString& text) : conn_(c) {
+        const QByteArray utf8 = text.toUtf8();
+        const char* tail = nullptr;
+        const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s_, &tail);
+        if (rc != SQLITE_OK)
+            conn_.fail(rc, QString());
+        // One statement per call.
+        if (tail && QByteArray(tail).trimmed().size() > 0 && QByteArray(tail).trimmed() != ";")
+            throw Error(QStringLiteral("more than one statement"), SQLITE_ERROR, conn_.file());
+    }
+    ~SqliteCursor() override { sqlite3_finalize(s_); }
 
-void Stmt::bind(int i, const QVariant& v) {
-    int rc = SQLITE_OK;
-    switch (v.typeId()) {
-    case QMetaType::UnknownType:
-        rc = sqlite3_bind_null(s, i);
-        break;
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::Bool:
-        rc = sqlite3_bind_int64(s, i, v.toLongLong());
-        break;
-    case QMetaType::QByteArray: {
-        const QByteArray b = v.toByteArray();
-        rc = sqlite3_bind_blob(s, i, b.constData(), int(b.size()), SQLITE_TRANSIENT);
-        break;
+    void bind(int i, const QVariant& v) override {
+        int rc = SQLITE_OK;
+        switch (v.typeId()) {
+        case QMetaType::UnknownType:
+            rc = sqlite3_bind_null(s_, i);
+            break;
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::Bool:
+            rc = sqlite3_bind_int64(s_, i, v.toLongLong());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray b = v.toByteArray();
+            rc = sqlite3_bind_blob(s_, i, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            const QByteArray t = v.toString().toUtf8();
+            rc = sqlite3_bind_text(s_, i, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        }
+        }
+        if (rc != SQLITE_OK)
+            conn_.fail(rc, QString());
     }
-    default: {
-        const QByteArray t = v.toString().toUtf8();
-        rc = sqlite3_bind_text(s, i, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+    bool step() override {
+        const int rc = sqlite3_step(s_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            conn_.fail(rc, QString());
+        return false;
     }
+    int columns() const override { return sqlite3_column_count(s_); }
+    QString name(int i) const override { return QString::fromUtf8(sqlite3_column_name(s_, i)); }
+    QVariant value(int i) const override {
+        switch (sqlite3_column_type(s_, i)) {
+        case SQLITE_INTEGER:
+            return QVariant::fromValue<qint64>(sqlite3_column_int64(s_, i));
+        case SQLITE_FLOAT:
+            return sqlite3_column_double(s_, i);
+        case SQLITE_NULL:
+            return QVariant();
+        case SQLITE_BLOB:
+            return QByteArray(static_cast<const char*>(sqlite3_column_blob(s_, i)),
+                              sqlite3_column_bytes(s_, i));
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s_, i));
+            return QString::fromUtf8(p, sqlite3_column_bytes(s_, i));
+        }
+        }
     }
-    if (rc != SQLITE_OK)
-        conn.fail(rc, QString());
-}
+
+private:
+    Connection& conn_;
+    sqlite3_stmt* s_ = nullptr;
+};
+
+class SqliteHandle : public Handle {
+public:
+    SqliteHandle(Connection& c, sqlite3* db) : conn_(c), db_(db) {}
+    std::unique_ptr<Cursor> prepare(const QString& text) override {
+        return std::make_unique<SqliteCursor>(conn_, db_, text);
+    }
+    long long changes() const override { return sqlite3_changes64(db_); }
+    long long lastInsertId() const override { return sqlite3_last_insert_rowid(db_); }
+    bool inTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
+    int likeLimit() const override {
+        return sqlite3_limit(db_, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, -1);
+    }
+
+private:
+    Connection& conn_;
+    sqlite3* db_;
+};
+
+} // namespace
 
 void Stmt::bindAll(const QList<sql::Value>& params) {
     for (qsizetype i = 0; i < params.size(); ++i)
         bind(int(i + 1), params[i].value);
-}
-
-bool Stmt::step() {
-    const int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc != SQLITE_DONE)
-        conn.fail(rc, QString());
-    return false;
-}
-
-int Stmt::columns() const {
-    return sqlite3_column_count(s);
-}
-
-QString Stmt::name(int i) const {
-    return QString::fromUtf8(sqlite3_column_name(s, i));
-}
-
-QVariant Stmt::value(int i) const {
-    switch (sqlite3_column_type(s, i)) {
-    case SQLITE_INTEGER:
-        return QVariant::fromValue<qint64>(sqlite3_column_int64(s, i));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(s, i);
-    case SQLITE_NULL:
-        return QVariant();
-    case SQLITE_BLOB:
-        return QByteArray(static_cast<const char*>(sqlite3_column_blob(s, i)),
-                          sqlite3_column_bytes(s, i));
-    default: {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-        return QString::fromUtf8(p, sqlite3_column_bytes(s, i));
-    }
-    }
 }
 
 std::vector<QVariant> Stmt::row() const {
@@ -284,6 +303,12 @@ void Connection::fail(int rc, const QString& what) const {
 void Connection::Open() {
     if (opened_)
         throw Error(QStringLiteral("connection is already open"), SQLITE_MISUSE, path_);
+    server_ = ConnectionString.startsWith(QStringLiteral("provider=postgresql;"));
+    if (server_) {
+        openServer();
+        opened_ = true;
+        return;
+    }
     path_ = dataSource(ConnectionString);
     if (path_.isEmpty())
         throw Error(QStringLiteral("no data source in the connection string"), SQLITE_CANTOPEN,
@@ -323,8 +348,9 @@ void Connection::openHandle() {
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, busyTimeoutMs);
+    handle_ = std::make_unique<SqliteHandle>(*this, db_);
     try {
-        checkFile(true, nullptr);
+        checkFile(nullptr);
         sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
         // Deleted and replaced text is overwritten, not left in free space of the file.
         sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
@@ -344,18 +370,19 @@ void Connection::openHandle() {
 
 // Refuses (or, for a report, lists) what the file holds that the program did not make, and
 // a key the pinned one does not vouch for.
-void Connection::checkFile(bool refuse, QStringList* problems) {
+void Connection::checkFile(QStringList* problems) {
     const auto problem = [&](const QString& text, int code) {
         if (problems)
             problems->append(text);
-        else if (refuse)
+        else
             throw Error(text, code, path_);
     };
     sealed_ = false;
     adminPublic_.clear();
     signingPublic_.clear();
     store_ = makeKeyStore(*this);
-    const SchemaReport schema = inspectSchema(*this, db_);
+    const SchemaReport schema =
+        server_ ? inspectServerSchema(*this, handle_.get()) : inspectSchema(*this, handle_.get());
     if (schema.tables == 0)
         return; // later statements report what is missing; nothing is written
     if (problems)
@@ -366,7 +393,8 @@ void Connection::checkFile(bool refuse, QStringList* problems) {
                     .arg(schema.unknown.join(QStringLiteral("、"))),
                 kUnknownObject);
     // Best effort: a read-only file still serves searches.
-    sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (db_)
+        sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     std::optional<vault::Bytes> pinned;
     try {
         pinned = vault::readPinned(vault::adminPubPath(path_), vault::kPublicBytes);
@@ -375,7 +403,8 @@ void Connection::checkFile(bool refuse, QStringList* problems) {
     }
     vault::Bytes stored;
     if (schema.vaultTable) {
-        Stmt st(*this, db_, QStringLiteral("select value from JR_vault where name='public'"));
+        Stmt st(*this, handle_.get(),
+                QStringLiteral("select value from JR_vault where name='public'"));
         if (st.step())
             stored = st.value(0).toByteArray().toStdString();
     }
@@ -407,7 +436,8 @@ bool Connection::vouchFor(const vault::Bytes& adminPublic) {
 
 QStringList Connection::problems() {
     QStringList out;
-    checkFile(false, &out);
+    usable();
+    checkFile(&out);
     return out;
 }
 
@@ -417,6 +447,8 @@ vault::KeyStore& Connection::keyStore() {
 }
 
 void Connection::dropHandle() {
+    handle_.reset();
+    pg_ = nullptr;
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -428,12 +460,20 @@ bool Connection::sameFile() const {
            st.st_ino == ino_;
 }
 
-sqlite3* Connection::usable() {
+Handle* Connection::usable() {
     if (!opened_)
         throw Error(QStringLiteral("connection is closed"), SQLITE_MISUSE, path_);
+    if (server_) {
+        // A broken connection is made again by the next action: a restarted server, say.
+        if (!pg_ || stale_ || pg_->lost()) {
+            dropHandle();
+            openServer();
+        }
+        return handle_.get();
+    }
     // Without this an edit would go to a file that is no longer the diary.
     if (db_ && !stale_ && sameFile())
-        return db_;
+        return handle_.get();
     if (db_ && !sameFile()) {
         // Gone or replaced: once the handle lets go of the file, a new file at the path may
         // be given its inode number, and would then pass for the file the results came from.
@@ -442,7 +482,7 @@ sqlite3* Connection::usable() {
     }
     dropHandle();
     openHandle();
-    return db_;
+    return handle_.get();
 }
 
 void Connection::Close() {
@@ -452,17 +492,19 @@ void Connection::Close() {
     dropHandle();
     opened_ = false;
     stale_ = false;
+    loginName_.clear();
+    loginPassword_ = vault::Secret();
 }
 
 long long Connection::Execute(const sql::Statement& statement) {
-    sqlite3* db = usable();
+    Handle* db = usable();
     if (statement.entry != sql::Statement::Entry::None)
         return EntryWork(*this, db).execute(statement);
     Stmt st(*this, db, statement.text);
     st.bindAll(statement.params);
     while (st.step()) {
     }
-    return sqlite3_changes64(db);
+    return db->changes();
 }
 
 std::vector<std::vector<QVariant>> Connection::rows(const sql::Statement& statement) {
@@ -497,7 +539,7 @@ void Recordset::Close() {
 void Recordset::Open(const sql::Statement& statement, Connection& connection) {
     if (conn_)
         throw Error(QStringLiteral("record set is already open"), SQLITE_MISUSE, connection.file());
-    sqlite3* db = connection.usable();
+    Handle* db = connection.usable();
     std::vector<std::int64_t> keys;
     std::vector<std::vector<QVariant>> rows;
     QStringList names;
@@ -512,7 +554,7 @@ void Recordset::Open(const sql::Statement& statement, Connection& connection) {
                 names << st.name(i);
         while (st.step()) {
             if (keyed_) {
-                keys.push_back(sqlite3_column_int64(st.s, 0));
+                keys.push_back(st.value(0).toLongLong());
             } else {
                 keys.push_back(std::int64_t(rows.size()));
                 rows.push_back(st.row());
@@ -582,9 +624,8 @@ void Recordset::readCurrent() {
         values_ = rows_[std::size_t(key)];
         return;
     }
-    sqlite3* db = onSameFile();
-    Stmt st(*conn_, db,
-            QStringLiteral("select * from ") + table_ + QStringLiteral(" where rowid=?"));
+    Handle* db = onSameFile();
+    Stmt st(*conn_, db, QStringLiteral("select * from ") + table_ + QStringLiteral(" where ID=?"));
     st.bind(1, QVariant::fromValue<qint64>(key));
     if (names_.isEmpty())
         for (int i = 0; i < st.columns(); ++i)
@@ -596,8 +637,8 @@ void Recordset::readCurrent() {
 }
 
 // The keys name rows of the file the search ran on; in another file they are other rows.
-sqlite3* Recordset::onSameFile() {
-    sqlite3* db = conn_->usable();
+Handle* Recordset::onSameFile() {
+    Handle* db = conn_->usable();
     if (conn_->generation_ == generation_)
         return db;
     const QString file = conn_->file();

@@ -1,7 +1,9 @@
 #pragma once
-// A small ADO-like layer over SQLite: a connection and a keyset, read-only record set. The
-// entry texts are sealed here before they reach the engine and opened when a row is read.
+// A small ADO-like layer over SQLite or a PostgreSQL server: a connection and a keyset,
+// read-only record set. The entry texts are sealed here before they reach either engine and
+// opened when a row is read; the windows do not know which engine runs.
 #include "data/Cipher.h"
+#include "data/Engine.h"
 #include "data/KeyStore.h"
 #include "data/statements.h"
 
@@ -18,6 +20,7 @@ struct sqlite3_stmt;
 
 namespace vault {
 class KeyRing;
+struct UserKeyRecord;
 } // namespace vault
 
 namespace ado {
@@ -38,6 +41,7 @@ private:
 };
 
 class Recordset;
+class PgSession;
 
 // Codes of the failures that are this layer's own, not the engine's.
 constexpr int kSuspiciousLink = 1000;   // a link planted where a log file of the database goes
@@ -46,6 +50,13 @@ constexpr int kUnknownObject = 1002;    // the file holds a schema object the pr
 constexpr int kUntrustedKeyFile = 1003; // a pinned key file that a neighbour may have written
 constexpr int kKeyMismatch = 1004;      // the file's administrator key is not the pinned one
 constexpr int kRefused = 1005;          // an entry change the session holds no key for
+constexpr int kBadSettings = 1006;      // dayvault.conf cannot be read or names no engine we have
+constexpr int kServerDown = 1010;       // the database server cannot be reached
+constexpr int kServerLost = 1011;       // the connection to the server broke off
+constexpr int kServerRefused = 1012;    // the server's policies refused the statement
+constexpr int kServerAuth = 1013;       // the server refused the role's password
+constexpr int kServerTls = 1014;        // the server's certificate did not verify
+constexpr int kServerError = 1015;      // any other refusal of the server
 
 class Connection {
 public:
@@ -63,6 +74,9 @@ public:
 
     // Opens the file named by "data source=" read-write; never creates it. Refuses a file
     // holding objects the program did not make, or whose administrator key is not pinned.
+    // "provider=postgresql;pins=FOLDER;conninfo=..." connects to a server instead: as the
+    // session's user when `keys` holds his login, else as the guest that may only read the
+    // public records and register.
     void Open();
     void Close();
     // Open from Open() to Close(). The engine's handle behind it is opened again when the
@@ -76,6 +90,24 @@ public:
     std::vector<std::vector<QVariant>> rows(const sql::Statement& statement);
 
     QString file() const { return path_; }
+    // True on a server: the server checks the password and enforces who touches which row.
+    bool server() const { return server_; }
+    // Connects again as the diary user `name`, with the password derived from his check
+    // value; throws `kServerAuth` when the server refuses it.
+    void logIn(const QString& name, const vault::Secret& password);
+    // A new account through the guest's registration function: the public record, the
+    // server's verifier of `password` (computed here, the password is never sent) and the
+    // key row, in one step.
+    void registerUser(const QString& name, const QString& publicRecord,
+                      const vault::Secret& password, const vault::UserKeyRecord& record);
+    // The record and the server's verifier of the logged-in user, or of `name` when the
+    // connection is the schema owner's.
+    void setServerPassword(const QString& name, const QString& publicRecord,
+                           const vault::Secret& password);
+    // The schema owner's: the role of `name`, made with the verifier of `password`, and its
+    // membership of the administrators' group.
+    void addServerRole(const QString& name, const vault::Secret& password);
+    void setServerAdmin(const QString& name, bool admin);
     // True when the file has keys: no entry text is ever stored plain in it.
     bool sealed() const { return sealed_; }
     // The pinned administrator public key (empty when the file is not pinned) and the
@@ -94,15 +126,24 @@ public:
 private:
     friend class Recordset;
     friend struct EntryWork;
+    friend QByteArray initServer(Connection& owner);
+    friend void createServerTables(Connection& owner);
+    friend void backupServer(Connection& owner, const QString& out);
     void openHandle();
-    void checkFile(bool refuse, QStringList* problems);
+    void openServer();
+    void checkFile(QStringList* problems);
     void dropHandle();
     bool sameFile() const;
     // The handle to run a statement on; throws when the connection is closed or the file
     // cannot be opened now.
-    sqlite3* usable();
+    Handle* usable();
 
     sqlite3* db_ = nullptr;
+    std::unique_ptr<Handle> handle_;
+    PgSession* pg_ = nullptr; // handle_ on a server
+    bool server_ = false;
+    QString conninfo_, loginName_;
+    vault::Secret loginPassword_;
     QString path_;
     bool opened_ = false;
     mutable bool stale_ = false;
@@ -152,7 +193,7 @@ public:
 private:
     void readCurrent();
     void moveTo(std::int64_t pos);
-    sqlite3* onSameFile();
+    Handle* onSameFile();
 
     Connection* conn_ = nullptr;
     std::vector<std::int64_t> keys_;          // rowids, or indexes into rows_
@@ -172,6 +213,15 @@ private:
 QByteArray createDatabase(const QString& path);
 // An online copy of the database into `out`, an empty file made by the caller.
 void backupDatabase(const QString& path, const QString& out);
+
+// A server database its setup prepared, filled: tables, policies and functions, the
+// administrator key pair, and its public key pinned beside the settings file. `owner` is
+// connected as the schema's owner. Returns the recovery key as text.
+QByteArray initServer(Connection& owner);
+// The tables, policies and functions alone, for a migration that brings its own keys.
+void createServerTables(Connection& owner);
+// A copy through pg_dump in its custom format into `out`.
+void backupServer(Connection& owner, const QString& out);
 
 // SQLite's LIKE without ESCAPE: ASCII letters in either case, `%` and `_` as wildcards; both
 // texts end at a NUL, as the engine reads them.

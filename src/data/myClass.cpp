@@ -1,6 +1,7 @@
 #include "data/myClass.h"
 
 #include "base/Module1.h"
+#include "data/Settings.h"
 
 ado::Connection& myClass::ocn() {
     if (!ocn_)
@@ -15,6 +16,10 @@ ado::Recordset& myClass::rs() {
 }
 
 QString myClass::connectionString() {
+    // A settings file names the engine; without one the diary is the embedded file.
+    const ado::Settings settings = ado::readSettings(app::appFolder());
+    if (!settings.file.isEmpty())
+        return ado::connectionString(settings);
     return QStringLiteral("provider=microsoft.jet.oledb.4.0;data source=") + app::appFolder() +
            QStringLiteral("\\data\\data.mdb;persist security info=false");
 }

@@ -9,6 +9,7 @@
 #include "caption/JSCAPTION.h"
 #include "data/KeyStore.h"
 #include "data/Keys.h"
+#include "data/Settings.h"
 #include "data/ado.h"
 #include "data/myClass.h"
 #include "data/statements.h"
@@ -47,6 +48,7 @@ void TempApp::settle() {
 namespace {
 void resetRun() {
     app::setClock({});
+    ado::setSystemSettingsFile(QString()); // the machine's own settings stay out
     app::setOnAllUnloaded({});
     app::Twips::setFactors(0, 0);
     Module1::reset();

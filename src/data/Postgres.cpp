@@ -1,0 +1,497 @@
+#include "data/Postgres.h"
+
+#include "data/KeyRing.h"
+#include "data/KeyStore.h"
+#include "data/Keys.h"
+#include "data/Pinned.h"
+#include "data/schema.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QTimeZone>
+#include <cstdlib>
+#include <libpq-fe.h>
+#include <sodium.h>
+#include <vector>
+
+namespace ado {
+
+const char* const kGuestRole = "dayvault_guest";
+const char* const kGuestPassword = "dayvault_guest";
+
+namespace {
+
+constexpr Oid kBytea = 17;
+
+// The embedded engine's statement text as the server takes it.
+QString serverText(const QString& text, bool& noop, bool& returnsId) {
+    QString t = text.trimmed();
+    if (t.endsWith(QLatin1Char(';')))
+        t.chop(1);
+    const QString lower = t.toLower();
+    noop = lower.startsWith(QLatin1String("pragma"));
+    returnsId = lower.startsWith(QLatin1String("insert into jr_content"));
+    if (lower == QLatin1String("begin immediate"))
+        return QStringLiteral("begin");
+    QString out;
+    int n = 0;
+    bool quoted = false;
+    for (const QChar ch : t) {
+        if (ch == QLatin1Char('\''))
+            quoted = !quoted;
+        if (ch == QLatin1Char('?') && !quoted)
+            out += QLatin1Char('$') + QString::number(++n);
+        else
+            out += ch;
+    }
+    if (returnsId)
+        out += QStringLiteral(" returning ID");
+    return out;
+}
+
+class PgCursor : public Cursor {
+public:
+    PgCursor(PgSession& s, const QString& text) : s_(s) {
+        text_ = serverText(text, noop_, returnsId_).toUtf8();
+    }
+    ~PgCursor() override {
+        PQclear(res_);
+        for (QByteArray& v : values_)
+            sodium_memzero(v.data(), std::size_t(v.size()));
+    }
+
+    void bind(int i, const QVariant& v) override {
+        const std::size_t at = std::size_t(i - 1);
+        if (values_.size() <= at) {
+            values_.resize(at + 1);
+            nulls_.resize(at + 1, true);
+            types_.resize(at + 1, 0);
+            formats_.resize(at + 1, 0);
+        }
+        nulls_[at] = v.isNull() && v.typeId() != QMetaType::QByteArray;
+        types_[at] = 0;
+        formats_[at] = 0;
+        switch (v.typeId()) {
+        case QMetaType::UnknownType:
+            nulls_[at] = true;
+            break;
+        case QMetaType::QByteArray:
+            values_[at] = v.toByteArray();
+            types_[at] = kBytea;
+            formats_[at] = 1;
+            nulls_[at] = false;
+            break;
+        case QMetaType::Bool:
+            values_[at] = v.toBool() ? "1" : "0";
+            break;
+        default:
+            values_[at] = v.toString().toUtf8();
+        }
+    }
+    bool step() override {
+        run();
+        ++row_;
+        return row_ < PQntuples(res_);
+    }
+    int columns() const override {
+        const_cast<PgCursor*>(this)->run();
+        return PQnfields(res_);
+    }
+    QString name(int i) const override {
+        const_cast<PgCursor*>(this)->run();
+        return QString::fromUtf8(PQfname(res_, i));
+    }
+    QVariant value(int i) const override {
+        if (row_ < 0 || row_ >= PQntuples(res_) || PQgetisnull(res_, row_, i))
+            return QVariant();
+        const char* v = PQgetvalue(res_, row_, i);
+        switch (PQftype(res_, i)) {
+        case 16: // bool
+            return QVariant::fromValue<qint64>(v[0] == 't' ? 1 : 0);
+        case 20: // int8
+        case 21: // int2
+        case 23: // int4
+            return QVariant::fromValue<qint64>(std::strtoll(v, nullptr, 10));
+        case kBytea: {
+            std::size_t n = 0;
+            unsigned char* b = PQunescapeBytea(reinterpret_cast<const unsigned char*>(v), &n);
+            QByteArray out(reinterpret_cast<const char*>(b), qsizetype(n));
+            PQfreemem(b);
+            return out;
+        }
+        default:
+            return QString::fromUtf8(v, PQgetlength(res_, row_, i));
+        }
+    }
+
+private:
+    void run() {
+        if (ran_)
+            return;
+        ran_ = true;
+        if (noop_) {
+            res_ = PQmakeEmptyPGresult(s_.raw(), PGRES_COMMAND_OK);
+            s_.changes_ = 0;
+            return;
+        }
+        std::vector<const char*> values;
+        std::vector<int> lengths;
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            values.push_back(nulls_[i] ? nullptr : values_[i].constData());
+            lengths.push_back(int(values_[i].size()));
+        }
+        res_ = PQexecParams(s_.raw(), text_.constData(), int(values.size()), types_.data(),
+                            values.data(), lengths.data(), formats_.data(), 0);
+        const ExecStatusType st = PQresultStatus(res_);
+        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+            const char* state = res_ ? PQresultErrorField(res_, PG_DIAG_SQLSTATE) : nullptr;
+            const char* primary =
+                res_ ? PQresultErrorField(res_, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+            s_.fail(state, QString::fromUtf8(primary ? primary : PQerrorMessage(s_.raw())));
+        }
+        s_.changes_ = std::strtoll(PQcmdTuples(res_), nullptr, 10);
+        if (returnsId_ && PQntuples(res_) > 0)
+            s_.lastId_ = std::strtoll(PQgetvalue(res_, 0, 0), nullptr, 10);
+    }
+
+    PgSession& s_;
+    QByteArray text_;
+    bool noop_ = false, returnsId_ = false, ran_ = false;
+    std::vector<QByteArray> values_;
+    std::vector<bool> nulls_;
+    std::vector<Oid> types_;
+    std::vector<int> formats_;
+    PGresult* res_ = nullptr;
+    int row_ = -1;
+};
+
+// True when any host of the connection string is reached over the network.
+bool overTcp(const QByteArray& conninfo) {
+    char* err = nullptr;
+    PQconninfoOption* opts = PQconninfoParse(conninfo.constData(), &err);
+    PQfreemem(err);
+    bool tcp = false;
+    for (PQconninfoOption* o = opts; o && o->keyword; ++o) {
+        const QByteArray key(o->keyword), value(o->val ? o->val : "");
+        if (key == "hostaddr" && !value.isEmpty())
+            tcp = true;
+        if (key == "host")
+            for (const QByteArray& h : value.split(','))
+                tcp = tcp || (!h.isEmpty() && !h.startsWith('/') && !h.startsWith('@'));
+    }
+    PQconninfoFree(opts);
+    return tcp;
+}
+
+} // namespace
+
+PgSession::PgSession(Connection& c, const QString& conninfo, const QString& user,
+                     const QByteArray& password)
+    : conn_(c) {
+    const QByteArray info = conninfo.toUtf8(), role = user.toUtf8();
+    // Later keywords override what the connection string says.
+    std::vector<const char*> keys = {"connect_timeout", "dbname"};
+    std::vector<const char*> values = {"5", info.constData()};
+    if (!user.isEmpty()) {
+        keys.insert(keys.end(), {"user", "password"});
+        values.insert(values.end(), {role.constData(), password.constData()});
+    }
+    // Over the network the password goes only to the server whose certificate verifies.
+    if (overTcp(info)) {
+        keys.push_back("sslmode");
+        values.push_back("verify-full");
+    }
+    keys.insert(keys.end(), {"client_encoding", "application_name", nullptr});
+    values.insert(values.end(), {"UTF8", "dayvault", nullptr});
+    pg_ = PQconnectdbParams(keys.data(), values.data(), 1);
+    if (PQstatus(pg_) != CONNECTION_OK) {
+        const QString why = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
+        PQfinish(pg_);
+        pg_ = nullptr;
+        if (why.contains(QLatin1String("authentication failed")))
+            throw Error(QStringLiteral("数据库服务器拒绝了登录（%1）").arg(why), kServerAuth,
+                        c.file());
+        if (why.contains(QLatin1String("certificate")) || why.contains(QLatin1String("SSL")))
+            throw Error(
+                QStringLiteral("数据库服务器的证书无法验证，已拒绝连接，什么也没有发送（%1）")
+                    .arg(why),
+                kServerTls, c.file());
+        throw Error(QStringLiteral("无法连接数据库服务器，请检查网络或稍后再试（%1）").arg(why),
+                    kServerDown, c.file());
+    }
+    // B_time is the writing computer's local time, as in the embedded file.
+    const QByteArray zone = QTimeZone::systemTimeZoneId();
+    const char* zv[] = {zone.constData()};
+    PQclear(PQexecParams(pg_, "select set_config('TimeZone', $1, false)", 1, nullptr, zv, nullptr,
+                         nullptr, 0));
+    PQclear(PQexec(pg_, "select set_config('search_path', 'public, pg_temp', false)"));
+}
+
+PgSession::~PgSession() {
+    PQfinish(pg_);
+}
+
+std::unique_ptr<Cursor> PgSession::prepare(const QString& text) {
+    return std::make_unique<PgCursor>(*this, text);
+}
+
+bool PgSession::inTransaction() const {
+    const PGTransactionStatusType t = PQtransactionStatus(pg_);
+    return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
+}
+
+bool PgSession::lost() const {
+    // A server that went away while we were idle has said so, or closed the socket: reading
+    // what is pending tells, without waiting.
+    if (pg_ && PQtransactionStatus(pg_) == PQTRANS_IDLE)
+        PQconsumeInput(pg_);
+    return !pg_ || PQstatus(pg_) != CONNECTION_OK;
+}
+
+QByteArray PgSession::verifier(const QString& role, const QByteArray& password) {
+    char* v = PQencryptPasswordConn(pg_, password.constData(), role.toUtf8().constData(),
+                                    "scram-sha-256");
+    if (!v)
+        fail(nullptr, QString::fromUtf8(PQerrorMessage(pg_)));
+    QByteArray out(v);
+    PQfreemem(v);
+    return out;
+}
+
+void PgSession::fail(const char* sqlstate, const QString& primary) {
+    const QByteArray state(sqlstate ? sqlstate : "");
+    const QString file = conn_.file();
+    if (state == "23505")
+        throw Error(QStringLiteral("UNIQUE constraint failed (%1)").arg(primary), 2067, file);
+    if (state == "40001" || state == "40P01" || state == "55P03")
+        throw Error(primary, 5 /* busy */, file);
+    if (state == "53100")
+        throw Error(primary, 13 /* full */, file);
+    if (lost() || state.startsWith("08") || state.startsWith("57"))
+        throw Error(QStringLiteral("与数据库服务器的连接已断开，请稍后再试（%1）").arg(primary),
+                    kServerLost, file);
+    if (state == "42501")
+        throw Error(QStringLiteral("数据库服务器拒绝了该操作：没有权限（%1）").arg(primary),
+                    kServerRefused, file);
+    if (state == "42P01")
+        throw Error(QStringLiteral("no such table (%1)").arg(primary), 1, file);
+    throw Error(QStringLiteral("数据库服务器无法执行该操作（%1）").arg(primary), kServerError,
+                file);
+}
+
+QString roleOf(const QString& name) {
+    QByteArray folded = name.toUtf8();
+    for (char& ch : folded)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = char(ch - 'A' + 'a');
+    return QStringLiteral("dv_") +
+           QString::fromLatin1(QCryptographicHash::hash(folded, QCryptographicHash::Md5).toHex());
+}
+
+SchemaReport inspectServerSchema(Connection& c, Handle* h) {
+    SchemaReport report;
+    Stmt tables(c, h,
+                QStringLiteral("select tablename from pg_catalog.pg_tables "
+                               "where schemaname='public' and tablename like 'jr\\_%'"));
+    while (tables.step()) {
+        const QString name = tables.value(0).toString();
+        ++report.tables;
+        report.keyTables = report.keyTables || name == QLatin1String("jr_vault") ||
+                           name == QLatin1String("jr_key");
+        report.vaultTable = report.vaultTable || name == QLatin1String("jr_vault");
+    }
+    // Only the owner can add these; a trigger or a rule would still run as whoever writes.
+    Stmt extra(c, h,
+               QStringLiteral("select t.tgname from pg_catalog.pg_trigger t "
+                              "join pg_catalog.pg_class r on r.oid=t.tgrelid "
+                              "join pg_catalog.pg_namespace n on n.oid=r.relnamespace "
+                              "where n.nspname='public' and not t.tgisinternal "
+                              "union all select rulename from pg_catalog.pg_rules "
+                              "where schemaname='public'"));
+    while (extra.step())
+        report.unknown << extra.value(0).toString();
+    return report;
+}
+
+// ---- Connection on a server ----
+
+namespace {
+
+struct ServerTarget {
+    QString pins, conninfo;
+    bool owner = false;
+};
+
+ServerTarget serverTarget(const QString& connectionString) {
+    ServerTarget t;
+    QString rest = connectionString;
+    while (!rest.isEmpty()) {
+        if (rest.startsWith(QLatin1String("conninfo="))) {
+            t.conninfo = rest.mid(9);
+            break;
+        }
+        const qsizetype semi = rest.indexOf(QLatin1Char(';'));
+        const QString part = rest.left(semi);
+        if (part.startsWith(QLatin1String("pins=")))
+            t.pins = part.mid(5);
+        if (part == QLatin1String("as=owner"))
+            t.owner = true;
+        if (semi < 0)
+            break;
+        rest = rest.mid(semi + 1);
+    }
+    return t;
+}
+
+QByteArray secretText(const vault::Secret& s) {
+    return QByteArray(reinterpret_cast<const char*>(s.data()), qsizetype(s.size()));
+}
+
+} // namespace
+
+void Connection::openServer() {
+    const ServerTarget target = serverTarget(ConnectionString);
+    path_ = target.pins + QStringLiteral("/dayvault.conf");
+    conninfo_ = target.conninfo;
+    QString user;
+    QByteArray password;
+    if (!loginName_.isEmpty()) {
+        user = roleOf(loginName_);
+        password = secretText(loginPassword_);
+    } else if (keys && !keys->serverName().isEmpty()) {
+        user = roleOf(keys->serverName());
+        password = secretText(keys->serverPassword());
+    } else if (!target.owner) {
+        user = QString::fromLatin1(kGuestRole);
+        password = kGuestPassword;
+    }
+    auto session = std::make_unique<PgSession>(*this, conninfo_, user, password);
+    sodium_memzero(password.data(), std::size_t(password.size()));
+    pg_ = session.get();
+    handle_ = std::move(session);
+    try {
+        checkFile(nullptr);
+    } catch (...) {
+        dropHandle();
+        throw;
+    }
+    stale_ = false;
+}
+
+void Connection::logIn(const QString& name, const vault::Secret& password) {
+    if (!server_)
+        return;
+    loginName_ = name;
+    loginPassword_ = password.copy();
+    dropHandle();
+    try {
+        openServer();
+    } catch (...) {
+        // Back to the guest, so the next try starts where this one did.
+        loginName_.clear();
+        loginPassword_ = vault::Secret();
+        try {
+            openServer();
+        } catch (const Error&) {
+        }
+        throw;
+    }
+}
+
+void Connection::registerUser(const QString& name, const QString& publicRecord,
+                              const vault::Secret& password, const vault::UserKeyRecord& record) {
+    usable();
+    const QByteArray v = pg_->verifier(roleOf(name), secretText(password));
+    const auto blob = [](const vault::Bytes& b) {
+        return QVariant(QByteArray(b.data(), qsizetype(b.size())));
+    };
+    Execute({QStringLiteral("select dv_register(?,?,?,?,?)"),
+             {{QStringLiteral("B_user"), name},
+              {QStringLiteral("B_password"), publicRecord},
+              {QString(), QString::fromLatin1(v)},
+              {QString(), blob(record.wrapped)},
+              {QString(), blob(record.escrow)}}});
+}
+
+void Connection::setServerPassword(const QString& name, const QString& publicRecord,
+                                   const vault::Secret& password) {
+    usable();
+    const QString role = roleOf(name);
+    const QByteArray v = pg_->verifier(role, secretText(password));
+    const bool asUser = !loginName_.isEmpty() || (keys && !keys->serverName().isEmpty());
+    if (asUser) {
+        Execute(
+            {QStringLiteral("select dv_set_password(?,?)"),
+             {{QStringLiteral("B_password"), publicRecord}, {QString(), QString::fromLatin1(v)}}});
+        return;
+    }
+    // The schema's owner, for the admin tool.
+    Execute({QStringLiteral("update JR_user set B_password=? where B_user=?"),
+             {{QStringLiteral("B_password"), publicRecord}, {QStringLiteral("B_user"), name}}});
+    char* literal = PQescapeLiteral(pg_->raw(), v.constData(), std::size_t(v.size()));
+    const QString alter = QStringLiteral("alter role ") + role + QStringLiteral(" password ") +
+                          QString::fromLatin1(literal);
+    PQfreemem(literal);
+    Execute(alter);
+}
+
+void createServerTables(Connection& owner) {
+    owner.usable();
+    if (owner.keyStore().hasKeyTables())
+        throw Error(QStringLiteral("数据库中已经有日记的数据表，不会再建一次"), kRefused,
+                    owner.file());
+    PGresult* r = PQexec(owner.pg_->raw(), kServerSchemaSql);
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    const QString why = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
+    PQclear(r);
+    if (!ok)
+        throw Error(QStringLiteral("数据库服务器无法建立数据表（%1）").arg(why), kServerError,
+                    owner.file());
+}
+
+void Connection::addServerRole(const QString& name, const vault::Secret& password) {
+    usable();
+    const QByteArray v = pg_->verifier(roleOf(name), secretText(password));
+    char* literal = PQescapeLiteral(pg_->raw(), v.constData(), std::size_t(v.size()));
+    const QString sql = QStringLiteral("create role %1 login password %2 in role dayvault_users")
+                            .arg(roleOf(name), QString::fromLatin1(literal));
+    PQfreemem(literal);
+    Execute(sql);
+}
+
+void Connection::setServerAdmin(const QString& name, bool admin) {
+    if (!server_)
+        return;
+    Execute((admin ? QStringLiteral("grant dayvault_admins to %1")
+                   : QStringLiteral("revoke dayvault_admins from %1"))
+                .arg(roleOf(name)));
+}
+
+QByteArray initServer(Connection& owner) {
+    createServerTables(owner);
+    owner.Execute(QStringLiteral("begin"));
+    vault::Installation keys;
+    try {
+        keys = vault::newInstallation(owner.keyStore());
+        owner.Execute(QStringLiteral("commit"));
+    } catch (...) {
+        owner.Execute(QStringLiteral("rollback"));
+        throw;
+    }
+    vault::writePinned(vault::adminPubPath(owner.file()), keys.adminPublic);
+    return keys.recoveryText;
+}
+
+void backupServer(Connection& owner, const QString& out) {
+    // pg_dump's custom format: the sealed columns as they are, never a plain key.
+    QProcess dump;
+    dump.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    dump.start(QStringLiteral("pg_dump"),
+               {QStringLiteral("--format=custom"), QStringLiteral("--file=") + out,
+                QStringLiteral("--dbname=") + owner.conninfo_});
+    if (!dump.waitForFinished(-1) || dump.exitStatus() != QProcess::NormalExit ||
+        dump.exitCode() != 0)
+        throw Error(QStringLiteral("pg_dump 没有完成备份"), kServerError, owner.file());
+}
+
+} // namespace ado

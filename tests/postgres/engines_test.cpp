@@ -1,0 +1,288 @@
+// The diary through its windows on either engine, from one table: the embedded file named
+// by dayvault.conf, and a PostgreSQL server of the test's own. Then what only a server
+// brings: its going away and coming back, a certificate that does not verify, a migration.
+#include "accounts/Password.h"
+#include "data/Settings.h"
+#include "data/ado.h"
+#include "support/Support.h"
+
+#include <QProcess>
+#include <QTimeZone>
+
+namespace {
+
+// One server for the whole run, made by scripts/pg-test-server.
+struct Server {
+    QString dir, host, port, ca, otherCa;
+    bool up = false;
+};
+Server server;
+
+QString script() {
+    return QStringLiteral(DV_SOURCE_DIR "/scripts/pg-test-server");
+}
+
+int run(const QString& program, const QStringList& args, QByteArray* out = nullptr,
+        const QByteArray& input = {}) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(120000);
+    if (out)
+        *out = p.readAllStandardOutput();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// As the cluster's superuser.
+void psql(const QString& sql) {
+    ASSERT_EQ(
+        run(QStringLiteral("psql"),
+            {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+             QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), server.host,
+             QStringLiteral("-p"), server.port, QStringLiteral("-U"), QStringLiteral("dvsuper"),
+             QStringLiteral("-d"), QStringLiteral("postgres"), QStringLiteral("-c"), sql}),
+        0)
+        << sql.toStdString();
+}
+
+class ServerEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        server.dir = QStringLiteral("/tmp/dvpg-%1").arg(QCoreApplication::applicationPid());
+        QByteArray out;
+        if (run(QStringLiteral("bash"), {script(), QStringLiteral("start"), server.dir}, &out) != 0)
+            return;
+        for (const QByteArray& line : out.split('\n')) {
+            const QString l = QString::fromUtf8(line);
+            const QString v = l.section(QLatin1Char('='), 1);
+            if (l.startsWith(u"PGHOST="_s))
+                server.host = v;
+            if (l.startsWith(u"PGPORT="_s))
+                server.port = v;
+            if (l.startsWith(u"CA="_s))
+                server.ca = v;
+            if (l.startsWith(u"OTHER_CA="_s))
+                server.otherCa = v;
+        }
+        server.up = !server.port.isEmpty();
+    }
+    void TearDown() override {
+        if (server.up)
+            run(QStringLiteral("bash"), {script(), QStringLiteral("stop"), server.dir});
+    }
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
+
+enum class Engine { File, Server };
+
+class Engines : public LoginApp, public ::testing::WithParamInterface<Engine> {
+protected:
+    void SetUp() override {
+        LoginApp::SetUp();
+        if (onServer() && !server.up)
+            GTEST_SKIP() << "no PostgreSQL 15 server could be started";
+        if (onServer())
+            freshServerDatabase();
+        useEngine(GetParam());
+        if (onServer()) {
+            ado::Connection owner;
+            owner.ConnectionString = ado::connectionString(settings(), true);
+            owner.requirePinnedKey = false;
+            owner.Open();
+            recovery = ado::initServer(owner);
+        }
+        writeFile(dir.filePath(u"rk"_s), recovery);
+    }
+    bool onServer() const { return GetParam() == Engine::Server; }
+    QString conf() const { return dir.filePath(u"dayvault.conf"_s); }
+    ado::Settings settings() const { return ado::readSettingsFile(conf()); }
+
+    void useEngine(Engine e) {
+        const QString socket = u"host=%1 port=%2 dbname=dayvault"_s.arg(server.host, server.port);
+        writeFile(conf(), e == Engine::File
+                              ? QByteArray("[database]\nengine=sqlite\n")
+                              : u"[database]\nengine=postgresql\nconnection=%1\n"
+                                "[admin]\nconnection=%1 user=dayvault_owner\n"_s.arg(socket)
+                                    .toUtf8());
+    }
+    static void freshServerDatabase() {
+        psql(u"drop database if exists dayvault with (force)"_s);
+        psql(u"do $$ declare r text; begin for r in select rolname from pg_roles where rolname "
+             "like 'dv\\_%' loop execute format('drop role %I', r); end loop; end $$"_s);
+        psql(u"create database dayvault owner dayvault_owner template template0 encoding "
+             "'UTF8' locale 'C'"_s);
+        psql(u"revoke all on database dayvault from public; grant connect on database "
+             "dayvault to dayvault_users, dayvault_guest"_s);
+    }
+    // The admin tool on this engine's database.
+    int admin(const QStringList& args, const QByteArray& input = {}) {
+        QStringList a = args;
+        a.insert(1, onServer() ? conf() : dbPath());
+        return run(QStringLiteral(DAYVAULT_ADMIN), a, nullptr, input);
+    }
+    // The login window, the diary windows closed ("重新登录").
+    void backToLogin() {
+        for (app::FormId id : {app::FormId::Look, app::FormId::Write})
+            if (QWidget* w = app::loaded(id))
+                app::unload(w);
+        login = qobject_cast<frmLogin*>(app::loaded(app::FormId::Login));
+        if (!login)
+            app::show(login = qobject_cast<frmLogin*>(app::load(app::FormId::Login)));
+        settle();
+    }
+    void registerUser(const QString& name, const QString& password) {
+        backToLogin();
+        paste(edit("txtUserName"), name);
+        paste(edit("txtPassword"), password);
+        press("RegComm");
+    }
+    // Logs in through the window and saves one entry; the browser is then open.
+    void writeAs(const QString& name, const QString& password, const QString& title) {
+        frmWrite* w = useLogin(name, password);
+        ASSERT_NE(w, nullptr) << dialogs->texts().join(u'|').toStdString();
+        w->B_Title_text->setText(title);
+        w->B_Content_text->setPlainText(title + u"：今天下雨了"_s);
+        click(w->saveComm);
+        settle();
+    }
+    QStringList everything(const QString& name, const QString& password) {
+        useLogin(name, password);
+        frmLook* l = openLook();
+        search(l, 2);
+        return rows(l);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Both, Engines, ::testing::Values(Engine::File, Engine::Server),
+                         [](const ::testing::TestParamInfo<Engine>& p) {
+                             return p.param == Engine::File ? "File" : "Server";
+                         });
+
+// Registration, the three tries, saving, the three searches, changing, deleting and a new
+// password: the same boxes and the same results on either engine.
+TEST_P(Engines, TheDiaryBehavesTheSame) {
+    registerUser(u"alice"_s, u"pw a"_s);
+    registerUser(u"ALICE"_s, u"other"_s);
+    EXPECT_EQ(takeTexts(),
+              (QStringList{u"注册成功，请记住你的用户和密码\n\n用户：alice\n密码：pw a"_s,
+                           u"此用户已经存在，请用另外一个用户名注册"_s}));
+    EXPECT_EQ(useLogin(u"alice"_s, u"wrong"_s), nullptr);
+    EXPECT_EQ(takeTexts(), QStringList{kFail});
+    EXPECT_EQ(frmLogin::FailedLogins, 1);
+
+    writeAs(u"Alice"_s, u"pw a"_s, u"第一篇"_s);
+    EXPECT_EQ(takeTexts(), QStringList{u"添加完成！"_s});
+    frmLook* l = look();
+    ASSERT_NE(l, nullptr);
+    const QString year = QString::number(QDate::currentDate().year());
+    const std::tuple<int, QString, int> searches[] = {
+        {2, QString(), 1}, {3, u"一"_s, 1}, {3, u"二"_s, 0}, {0, year, 1}, {0, u"1999"_s, 0}};
+    for (const auto& [kind, text, n] : searches) {
+        search(l, kind, text);
+        EXPECT_EQ(found(l), n) << kind << text.toStdString();
+    }
+    search(l, 2);
+    EXPECT_EQ(l->txt_content->toPlainText(), u"第一篇：今天下雨了"_s);
+    click(l->modifyComm);
+    retype(l->txt_title, u"改过的 'x'"_s);
+    click(l->saveComm);
+    EXPECT_TRUE(dialogs->last().text.startsWith(u"成功修改了记录号为"_s));
+    search(l, 3, u"改过"_s);
+    EXPECT_EQ(rows(l), QStringList{u"改过的 'x'/alice"_s});
+    click(l->DelComm);
+    search(l, 2);
+    EXPECT_EQ(found(l), 0);
+
+    backToLogin();
+    dialogs->boxes.clear();
+    fill("txtUserName", u"alice"_s);
+    fill("txtPassword", u"pw a"_s);
+    dialogs->inputAnswers.push_back(u"新密码"_s);
+    press("modifyComm");
+    EXPECT_EQ(dialogs->last().text, u"密码已经修改成功，请记住新密码：\n\r新密码"_s);
+    EXPECT_EQ(useLogin(u"alice"_s, u"pw a"_s), nullptr);
+    EXPECT_NE(useLogin(u"alice"_s, u"新密码"_s), nullptr);
+}
+
+// A writer reads only his own entries; the administrator the tool granted reads everyone's.
+TEST_P(Engines, WritersReadTheirOwnTheAdministratorAll) {
+    registerUser(u"alice"_s, u"pw a"_s);
+    registerUser(u"bob"_s, u"pw b"_s);
+    writeAs(u"alice"_s, u"pw a"_s, u"a1"_s);
+    writeAs(u"bob"_s, u"pw b"_s, u"b1"_s);
+    EXPECT_EQ(everything(u"bob"_s, u"pw b"_s), QStringList{u"b1/bob"_s});
+    ASSERT_EQ(
+        admin({u"grant"_s, u"alice"_s, u"--recovery-key-file"_s, dir.filePath(u"rk"_s)}, "pw a\n"),
+        0);
+    EXPECT_EQ(everything(u"alice"_s, u"pw a"_s), (QStringList{u"a1/alice"_s, u"b1/bob"_s}));
+    EXPECT_EQ(Module1::UserPopedom, 1);
+}
+
+// The server stops under an open window: the save says so and keeps the typed text; once it
+// is back, the same button saves.
+TEST_P(Engines, AServerThatGoesAwayAndComesBack) {
+    if (!onServer())
+        GTEST_SKIP() << "a server only";
+    registerUser(u"alice"_s, u"pw a"_s);
+    frmWrite* w = useLogin(u"alice"_s, u"pw a"_s);
+    ASSERT_NE(w, nullptr);
+    ASSERT_EQ(run(u"bash"_s, {script(), u"pause"_s, server.dir}), 0);
+    w->B_Content_text->setPlainText(u"别丢了我"_s);
+    dialogs->boxes.clear();
+    click(w->saveComm);
+    ASSERT_EQ(dialogs->boxes.size(), 1u);
+    EXPECT_TRUE(dialogs->last().text.contains(u"数据库服务器"_s))
+        << dialogs->last().text.toStdString();
+    EXPECT_EQ(w->B_Content_text->toPlainText(), u"别丢了我"_s);
+    ASSERT_EQ(run(u"bash"_s, {script(), u"resume"_s, server.dir}), 0);
+    click(w->saveComm);
+    EXPECT_EQ(dialogs->last().text, u"添加完成！"_s) << dialogs->texts().join(u'|').toStdString();
+    EXPECT_EQ(everything(u"alice"_s, u"pw a"_s).size(), 1);
+}
+
+// Over TCP only a server whose certificate verifies gets as far as the login, whatever the
+// settings ask for.
+TEST_P(Engines, OnlyAVerifiedServerIsSpokenTo) {
+    if (!onServer())
+        GTEST_SKIP() << "a server only";
+    const std::pair<QString, int> cases[] = {
+        {u"sslrootcert=%1"_s.arg(server.ca), 0},
+        {u"sslrootcert=%1"_s.arg(server.otherCa), ado::kServerTls},
+        {u"sslmode=disable sslrootcert=%1"_s.arg(server.otherCa), ado::kServerTls},
+        {u"host=127.0.0.1 sslrootcert=%1"_s.arg(server.ca), ado::kServerTls}}; // name mismatch
+    for (const auto& [extra, code] : cases) {
+        ado::Connection c;
+        c.ConnectionString = u"provider=postgresql;pins=%1;conninfo=host=localhost port=%2 "
+                             "dbname=dayvault %3"_s.arg(dir.path(), server.port, extra);
+        int got = 0;
+        try {
+            c.Open();
+        } catch (const ado::Error& e) {
+            got = e.code();
+        }
+        EXPECT_EQ(got, code) << extra.toStdString();
+    }
+}
+
+// A diary kept in the file moves to the server: the same password reads the same entries.
+TEST_P(Engines, AMigratedDiaryOpensWithTheSamePassword) {
+    if (!onServer())
+        GTEST_SKIP() << "a server only";
+    freshServerDatabase(); // empty: the migration brings the tables
+    useEngine(Engine::File);
+    registerUser(u"小明"_s, u"pw x"_s);
+    writeAs(u"小明"_s, u"pw x"_s, u"搬家前"_s);
+    const QStringList before = everything(u"小明"_s, u"pw x"_s);
+    useEngine(Engine::Server);
+    frmLogin::data().releaseRs(); // the login's connection was on the file
+    frmLogin::data().releaseOcn();
+    QByteArray out;
+    ASSERT_EQ(run(QStringLiteral(DAYVAULT_ADMIN), {u"migrate"_s, conf(), dbPath()}, &out), 0);
+    EXPECT_TRUE(QString::fromUtf8(out).contains(u"两边一致"_s));
+    EXPECT_EQ(everything(u"小明"_s, u"pw x"_s), before);
+    EXPECT_EQ(useLogin(u"小明"_s, u"pw y"_s), nullptr);
+}
+
+} // namespace

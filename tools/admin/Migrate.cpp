@@ -1,0 +1,152 @@
+#include "admin/Migrate.h"
+
+#include "accounts/Password.h"
+#include "admin/AdminIo.h"
+#include "data/Pinned.h"
+#include "data/ado.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace admin {
+namespace {
+
+struct Table {
+    const char* name;
+    const char* columns; // the key first
+};
+
+// JR_user apart: its records lose their check value on the way.
+const Table kTables[] = {{"JR_vault", "name,value"},
+                         {"JR_key", "B_user,wrapped,escrow"},
+                         {"JR_admin", "B_user,wrapped"},
+                         {"JR_plain", "ID,signature"},
+                         {"JR_content", "ID,B_title,B_weather,B_content,B_writer,B_time"}};
+
+using Rows = std::vector<std::vector<QVariant>>;
+
+Rows all(ado::Connection& c, const Table& t) {
+    return c.rows({QStringLiteral("select %1 from %2 order by %3")
+                       .arg(QLatin1String(t.columns), QLatin1String(t.name),
+                            QString::fromLatin1(t.columns).section(QLatin1Char(','), 0, 0)),
+                   {}});
+}
+
+Rows users(ado::Connection& c, bool server) {
+    Rows out = c.rows(
+        {QStringLiteral("select B_user,B_password,popedom from JR_user order by lower(B_user)"),
+         {}});
+    if (!server)
+        for (auto& row : out)
+            row[1] = accounts::publicRecord(row[1].toString());
+    return out;
+}
+
+// The same bytes for the same row on either engine: blobs and texts told apart.
+void digest(QCryptographicHash& h, const Rows& rows) {
+    for (const auto& row : rows)
+        for (const QVariant& v : row) {
+            QByteArray b;
+            char tag = 'n';
+            if (v.typeId() == QMetaType::QByteArray)
+                tag = 'b', b = v.toByteArray();
+            else if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int)
+                tag = 'i', b = QByteArray::number(v.toLongLong());
+            else if (!v.isNull())
+                tag = 't', b = v.toString().toUtf8();
+            h.addData(QByteArray(1, tag) + QByteArray::number(b.size()) + ':' + b);
+        }
+}
+
+QByteArray fingerprint(ado::Connection& c, bool server, long long* count) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    Rows u = users(c, server);
+    *count = qint64(u.size());
+    digest(h, u);
+    for (const Table& t : kTables) {
+        const Rows rows = all(c, t);
+        *count += qint64(rows.size());
+        digest(h, rows);
+    }
+    return h.result().toHex();
+}
+
+} // namespace
+
+void migrate(ado::Connection& from, ado::Connection& to) {
+    if (!from.sealed() || from.adminPublic().empty())
+        throw Refused{QStringLiteral("这个数据库还没有密钥：请先运行 dayvault-admin upgrade")};
+    const auto plain =
+        from.rows({QStringLiteral("select count(*) from JR_content where typeof(B_title)='text' or "
+                                  "typeof(B_weather)='text' or typeof(B_content)='text'"),
+                   {}});
+    if (plain[0][0].toLongLong() > 0)
+        throw Refused{QStringLiteral("有 %1 篇日记还没有密封：请它们的作者先在本机登录一次")
+                          .arg(plain[0][0].toLongLong())};
+    QStringList old;
+    const Rows people =
+        from.rows({QStringLiteral("select B_user,B_password,popedom from JR_user"), {}});
+    for (const auto& row : people)
+        if (!accounts::isRecord(row[1].toString()))
+            old << row[0].toString();
+    if (!old.isEmpty())
+        throw Refused{QStringLiteral("以下用户的密码记录是旧格式，请他们先在本机登录一次：%1")
+                          .arg(old.join(QStringLiteral("、")))};
+
+    // The tables and the roles too go with the rows: a failed migration leaves nothing.
+    to.Execute(QStringLiteral("begin"));
+    try {
+        ado::createServerTables(to);
+        for (const auto& row : people) {
+            const QString name = row[0].toString(), record = row[1].toString();
+            to.addServerRole(name, accounts::serverPassword(record));
+            to.Execute(
+                {QStringLiteral("insert into JR_user(B_user,B_password,popedom) values(?,?,?)"),
+                 {{QStringLiteral("B_user"), name},
+                  {QStringLiteral("B_password"), accounts::publicRecord(record)},
+                  {QStringLiteral("popedom"), row[2]}}});
+            if (row[2].toInt() == 1)
+                to.setServerAdmin(name, true);
+        }
+        for (const Table& t : kTables) {
+            const QStringList cols = QString::fromLatin1(t.columns).split(QLatin1Char(','));
+            const QString insert = QStringLiteral("insert into %1(%2) values(?%3)")
+                                       .arg(QLatin1String(t.name), QLatin1String(t.columns),
+                                            QStringLiteral(",?").repeated(cols.size() - 1));
+            for (const auto& row : all(from, t)) {
+                sql::Statement s{insert, {}};
+                for (qsizetype i = 0; i < cols.size(); ++i)
+                    s.params.append({cols[i], row[std::size_t(i)]});
+                to.Execute(s);
+            }
+        }
+        to.Execute(QStringLiteral("select setval(pg_get_serial_sequence('jr_content','id'), "
+                                  "coalesce(max(ID), 0) + 1, false) from JR_content"));
+        long long n = 0, m = 0;
+        const QByteArray a = fingerprint(from, false, &n), b = fingerprint(to, true, &m);
+        if (a != b || n != m)
+            throw Refused{QStringLiteral("复制后的数据与原来的不一致（%1 行对 %2 行），没有迁移")
+                              .arg(n)
+                              .arg(m)};
+        // Pinned before the rows commit: without the pin the server would be refused.
+        vault::writePinned(vault::adminPubPath(to.file()), from.adminPublic());
+        if (!from.signingPublic().empty())
+            vault::writePinned(vault::upgradePubPath(to.file()), from.signingPublic());
+        to.Execute(QStringLiteral("commit"));
+        std::fprintf(stdout, "%s\n",
+                     QStringLiteral("已迁移 %1 行，摘要 %2 两边一致")
+                         .arg(n)
+                         .arg(QString::fromLatin1(a.left(16)))
+                         .toUtf8()
+                         .constData());
+    } catch (...) {
+        try {
+            to.Execute(QStringLiteral("rollback"));
+        } catch (const ado::Error&) {
+        }
+        throw;
+    }
+}
+
+} // namespace admin
