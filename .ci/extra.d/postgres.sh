@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# The tests on a private PostgreSQL 15 server, in the build `make check` left.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+bash scripts/install-deps --postgres
+cd build && ctest -L postgres --output-on-failure
