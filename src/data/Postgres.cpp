@@ -219,6 +219,9 @@ PgSession::PgSession(Connection& c, const QString& conninfo, const QString& user
         throw Error(QStringLiteral("无法连接数据库服务器，请检查网络或稍后再试（%1）").arg(why),
                     kServerDown, c.file());
     }
+    // The server's notices (a shutdown, say) are for its log, not our stderr.
+    PQsetNoticeProcessor(
+        pg_, [](void*, const char*) {}, nullptr);
     // B_time is the writing computer's local time, as in the embedded file.
     const QByteArray zone = QTimeZone::systemTimeZoneId();
     const char* zv[] = {zone.constData()};
@@ -243,7 +246,10 @@ bool PgSession::inTransaction() const {
 bool PgSession::lost() const {
     // A server that went away while we were idle has said so, or closed the socket: reading
     // what is pending tells, without waiting.
-    if (pg_ && PQtransactionStatus(pg_) == PQTRANS_IDLE)
+    // The first read may take only its farewell message, the second finds the socket closed.
+    for (int i = 0;
+         pg_ && i < 2 && PQtransactionStatus(pg_) == PQTRANS_IDLE && PQstatus(pg_) == CONNECTION_OK;
+         ++i)
         PQconsumeInput(pg_);
     return !pg_ || PQstatus(pg_) != CONNECTION_OK;
 }

@@ -148,7 +148,7 @@ protected:
         settle();
     }
     QStringList everything(const QString& name, const QString& password) {
-        useLogin(name, password);
+        EXPECT_NE(useLogin(name, password), nullptr) << dialogs->texts().join(u'|').toStdString();
         frmLook* l = openLook();
         search(l, 2);
         return rows(l);
