@@ -40,6 +40,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Translations and fonts are loaded at run time, out of shlibdeps' sight.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-translations-l10n, fonts-wqy-microhei | fonts-noto-cjk")
+# pg_dump, for the backup of a diary kept on a server.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql-client-15")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
