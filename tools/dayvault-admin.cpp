@@ -337,24 +337,17 @@ int exportEntries(ado::Connection& c, const QString& name, const Args& a, FILE* 
 }
 
 int backup(const QString& path, const QString& out) {
-    if (isSettings(path)) {
-        ado::Connection c;
+    ado::Connection c;
+    if (isSettings(path))
         open(c, path);
-        ::close(createPrivate(out));
-        try {
-            ado::backupServer(c, out);
-        } catch (...) {
-            QFile::remove(out);
-            throw;
-        }
-        say(stdout, QStringLiteral("已备份到：%1").arg(out));
-        return 0;
-    }
-    if (!QFileInfo::exists(path))
+    else if (!QFileInfo::exists(path))
         throw Refused{QStringLiteral("数据库不存在：%1").arg(path)};
     ::close(createPrivate(out));
     try {
-        ado::backupDatabase(path, out);
+        if (c.server())
+            ado::backupServer(c, out);
+        else
+            ado::backupDatabase(path, out);
     } catch (...) {
         QFile::remove(out);
         throw;

@@ -380,6 +380,7 @@ void Connection::checkFile(QStringList* problems) {
     sealed_ = false;
     adminPublic_.clear();
     signingPublic_.clear();
+    pin_ = pinNow();
     store_ = makeKeyStore(*this);
     const SchemaReport schema =
         server_ ? inspectServerSchema(*this, handle_.get()) : inspectSchema(*this, handle_.get());
@@ -454,6 +455,13 @@ void Connection::dropHandle() {
     db_ = nullptr;
 }
 
+std::tuple<unsigned long long, unsigned long long, long long> Connection::pinNow() const {
+    struct stat st {};
+    if (::stat(QFile::encodeName(vault::adminPubPath(path_)).constData(), &st) != 0)
+        return {};
+    return {st.st_dev, st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
 bool Connection::sameFile() const {
     struct stat st {};
     return ::stat(QFile::encodeName(path_).constData(), &st) == 0 && st.st_dev == dev_ &&
@@ -463,6 +471,9 @@ bool Connection::sameFile() const {
 Handle* Connection::usable() {
     if (!opened_)
         throw Error(QStringLiteral("connection is closed"), SQLITE_MISUSE, path_);
+    // Never inside a transaction: the work in it would be lost with the handle.
+    if (handle_ && !handle_->inTransaction() && pin_ != pinNow())
+        stale_ = true;
     if (server_) {
         // A broken connection is made again by the next action: a restarted server, say.
         if (!pg_ || stale_ || pg_->lost()) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 struct sqlite3;
@@ -134,6 +135,9 @@ private:
     void checkFile(QStringList* problems);
     void dropHandle();
     bool sameFile() const;
+    // What the pinned key file is now (device, inode, time): a revoke replaces it while
+    // windows stay open, and their connections then read it again.
+    std::tuple<unsigned long long, unsigned long long, long long> pinNow() const;
     // The handle to run a statement on; throws when the connection is closed or the file
     // cannot be opened now.
     Handle* usable();
@@ -153,6 +157,7 @@ private:
     std::vector<Recordset*> sets_;
     bool sealed_ = false;
     vault::Bytes adminPublic_, signingPublic_;
+    std::tuple<unsigned long long, unsigned long long, long long> pin_{};
     std::unique_ptr<vault::KeyStore> store_;
 };
 

@@ -117,10 +117,10 @@ protected:
              "dayvault to dayvault_users, dayvault_guest"_s);
     }
     // The admin tool on this engine's database.
-    int admin(const QStringList& args, const QByteArray& input = {}) {
+    int admin(const QStringList& args, const QByteArray& input = {}, QByteArray* out = nullptr) {
         QStringList a = args;
         a.insert(1, onServer() ? conf() : dbPath());
-        return run(QStringLiteral(DAYVAULT_ADMIN), a, nullptr, input);
+        return run(QStringLiteral(DAYVAULT_ADMIN), a, out, input);
     }
     // The login window, the diary windows closed ("重新登录").
     void backToLogin() {
@@ -289,6 +289,43 @@ TEST_P(ServerOnly, EachServerFaultIsToldAndWorkResumes) {
         EXPECT_EQ(everything(u"alice"_s, u"pw a"_s).size(), std::size_t(saved));
         backToLogin();
         frmLogin::resetRun();
+    }
+}
+
+// The administrator's tool, command by command, on either engine; the diary's user then
+// logs in with what it set and reads what he wrote, also after a revoke replaced the keys.
+TEST_P(Engines, TheAdminToolOnEither) {
+    const QString rk = dir.filePath(u"rk"_s);
+    struct Step {
+        QStringList args;
+        QByteArray input;
+        QString says; // in what it prints
+        QString logsIn;
+    };
+    const Step steps[] = {
+        {{u"adduser"_s, u"bob"_s}, "pw b\n", u"已添加用户：bob"_s, u"pw b"_s},
+        {{u"users"_s}, {}, u"bob\t0"_s, {}},
+        {{u"passwd"_s, u"bob"_s, u"--recovery-key-file"_s, rk},
+         "new b\n",
+         u"已为 bob 设置新密码"_s,
+         u"new b"_s},
+        {{u"export"_s, u"bob"_s}, "new b\n", u"\"title\":\"b1\""_s, {}},
+        {{u"grant"_s, u"bob"_s, u"--recovery-key-file"_s, rk}, "new b\n", u"现在是管理员"_s, {}},
+        {{u"revoke"_s, u"bob"_s, u"--recovery-key-file"_s, rk}, {}, u"不再是管理员"_s, u"new b"_s},
+        {{u"check"_s}, {}, u"没有发现问题"_s, u"new b"_s},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.args.join(u' ').toStdString());
+        QByteArray out;
+        EXPECT_EQ(admin(step.args, step.input, &out), 0);
+        EXPECT_TRUE(QString::fromUtf8(out).contains(step.says)) << out.toStdString();
+        if (step.args[0] == u"adduser"_s)
+            writeAs(u"bob"_s, u"pw b"_s, u"b1"_s);
+        if (!step.logsIn.isEmpty()) {
+            EXPECT_EQ(everything(u"bob"_s, step.logsIn), QStringList{u"b1/bob"_s});
+            EXPECT_EQ(look()->txt_content->toPlainText(), u"b1：今天下雨了"_s);
+        }
+        backToLogin();
     }
 }
 
