@@ -9,3 +9,8 @@ for run in "build/bin/bench_diary_save 5 5" "build/bin/bench_diary_search 20000"
   # Every line: figure, value, unit, target, ratio, reference.
   echo "$out" | awk -F'\t' 'NF != 6 { bad = 1 } END { exit bad || NR == 0 }'
 done
+# The engines side by side: the table and its figures, the server columns where PostgreSQL 15
+# is installed.
+out=$(build/bin/bench_engines --smoke 2>/dev/null)
+echo "$out"
+grep -q '^| action | SQLite |' <<<"$out" && grep -qP '^([^\t]+\t){5}[^\t]+$' <<<"$out"
