@@ -84,8 +84,14 @@ public:
         case QMetaType::Bool:
             values_[at] = v.toBool() ? "1" : "0";
             break;
-        default:
-            values_[at] = v.toString().toUtf8();
+        default: {
+            const QString text = v.toString();
+            // libpq sends a text up to its first NUL: "bo\0b" would be taken for "bo".
+            if (text.contains(QChar(0)))
+                throw Error(QStringLiteral("文字中含有空字符（U+0000），数据库服务器无法保存"),
+                            kServerError, s_.file());
+            values_[at] = text.toUtf8();
+        }
         }
     }
     bool step() override {

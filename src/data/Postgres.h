@@ -27,6 +27,7 @@ public:
     int likeLimit() const override { return 50000; } // as the embedded engine, so both agree
     bool lost() const;
     PGconn* raw() const { return pg_; }
+    QString file() const { return conn_.file(); }
     // The SCRAM-SHA-256 verifier of `password` for `role`, computed here.
     QByteArray verifier(const QString& role, const QByteArray& password);
     [[noreturn]] void fail(const char* sqlstate, const QString& primary);

@@ -360,6 +360,16 @@ TEST_P(Engines, TheStoredFormHoldsNoWordsAndNothingForeign) {
         << dialogs->texts().join(u'|').toStdString();
 }
 
+// A text the server cannot hold is refused whole, never cut at its NUL.
+TEST_P(ServerOnly, ATextWithANulIsRefusedNotCut) {
+    registerUser(u"bo"_s + QChar(0) + u"b"_s, u"pw"_s);
+    EXPECT_TRUE(dialogs->texts().join(u'|').contains(u"空字符"_s))
+        << dialogs->texts().join(u'|').toStdString();
+    QByteArray users;
+    EXPECT_EQ(admin({u"users"_s}, {}, &users), 0);
+    EXPECT_EQ(users, QByteArray());
+}
+
 // Over TCP only a server whose certificate verifies gets as far as the login, whatever the
 // settings ask for.
 TEST_P(ServerOnly, OnlyAVerifiedServerIsSpokenTo) {
