@@ -4,6 +4,7 @@
 #include "accounts/Password.h"
 #include "data/Settings.h"
 #include "data/ado.h"
+#include "support/PgServer.h"
 #include "support/Support.h"
 
 #include <QCryptographicHash>
@@ -12,68 +13,9 @@
 
 namespace {
 
-// One server for the whole run, made by scripts/pg-test-server.
-struct Server {
-    QString dir, host, port, ca, otherCa;
-    bool up = false;
-};
-Server server;
-
-QString script() {
-    return QStringLiteral(DV_SOURCE_DIR "/scripts/pg-test-server");
-}
-
-int run(const QString& program, const QStringList& args, QByteArray* out = nullptr,
-        const QByteArray& input = {}) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(program, args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(120000);
-    if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-// As the cluster's superuser.
-void psql(const QString& sql, const QString& db = QStringLiteral("postgres")) {
-    ASSERT_EQ(run(QStringLiteral("psql"),
-                  {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
-                   QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), server.host,
-                   QStringLiteral("-p"), server.port, QStringLiteral("-U"),
-                   QStringLiteral("dvsuper"), QStringLiteral("-d"), db, QStringLiteral("-c"), sql}),
-              0)
-        << sql.toStdString();
-}
-
-class ServerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        server.dir = QStringLiteral("/tmp/dvpg-%1").arg(QCoreApplication::applicationPid());
-        QByteArray out;
-        if (run(QStringLiteral("bash"), {script(), QStringLiteral("start"), server.dir}, &out) != 0)
-            return;
-        for (const QByteArray& line : out.split('\n')) {
-            const QString l = QString::fromUtf8(line);
-            const QString v = l.section(QLatin1Char('='), 1);
-            if (l.startsWith(u"PGHOST="_s))
-                server.host = v;
-            if (l.startsWith(u"PGPORT="_s))
-                server.port = v;
-            if (l.startsWith(u"CA="_s))
-                server.ca = v;
-            if (l.startsWith(u"OTHER_CA="_s))
-                server.otherCa = v;
-        }
-        server.up = !server.port.isEmpty();
-    }
-    void TearDown() override {
-        if (server.up)
-            run(QStringLiteral("bash"), {script(), QStringLiteral("stop"), server.dir});
-    }
-};
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
+using pgtest::psql;
+using pgtest::run;
+using pgtest::script;
 
 enum class Engine { File, Server };
 
@@ -81,10 +23,10 @@ class Engines : public LoginApp, public ::testing::WithParamInterface<Engine> {
 protected:
     void SetUp() override {
         LoginApp::SetUp();
-        if (onServer() && !server.up)
+        if (onServer() && !pgtest::server().up)
             GTEST_SKIP() << "no PostgreSQL 15 server could be started";
         if (onServer())
-            freshServerDatabase();
+            pgtest::freshDatabase();
         useEngine(GetParam());
         if (onServer()) {
             ado::Connection owner;
@@ -100,21 +42,8 @@ protected:
     ado::Settings settings() const { return ado::readSettingsFile(conf()); }
 
     void useEngine(Engine e) {
-        const QString socket = u"host=%1 port=%2 dbname=dayvault"_s.arg(server.host, server.port);
-        writeFile(conf(), e == Engine::File
-                              ? QByteArray("[database]\nengine=sqlite\n")
-                              : u"[database]\nengine=postgresql\nconnection=%1\n"
-                                "[admin]\nconnection=%1 user=dayvault_owner\n"_s.arg(socket)
-                                    .toUtf8());
-    }
-    static void freshServerDatabase() {
-        psql(u"drop database if exists dayvault with (force)"_s);
-        psql(u"do $$ declare r text; begin for r in select rolname from pg_roles where rolname "
-             "like 'dv\\_%' loop execute format('drop role %I', r); end loop; end $$"_s);
-        psql(u"create database dayvault owner dayvault_owner template template0 encoding "
-             "'UTF8' locale 'C'"_s);
-        psql(u"revoke all on database dayvault from public; grant connect on database "
-             "dayvault to dayvault_users, dayvault_guest"_s);
+        writeFile(conf(), e == Engine::File ? QByteArray("[database]\nengine=sqlite\n")
+                                            : pgtest::settings());
     }
     // The admin tool on this engine's database.
     int admin(const QStringList& args, const QByteArray& input = {}, QByteArray* out = nullptr) {
@@ -229,7 +158,7 @@ TEST_P(Engines, WritersReadTheirOwnTheAdministratorAll) {
 TEST_P(ServerOnly, EachServerFaultIsToldAndWorkResumes) {
     registerUser(u"alice"_s, u"pw a"_s);
     const auto pg = [&](const char* how) {
-        ASSERT_EQ(run(u"bash"_s, {script(), QLatin1String(how), server.dir}), 0);
+        ASSERT_EQ(run(u"bash"_s, {script(), QLatin1String(how), pgtest::server().dir}), 0);
     };
     // Her role's password set elsewhere, her sessions ended; then what she registered with.
     QString verifier;
@@ -374,14 +303,15 @@ TEST_P(ServerOnly, ATextWithANulIsRefusedNotCut) {
 // settings ask for.
 TEST_P(ServerOnly, OnlyAVerifiedServerIsSpokenTo) {
     const std::pair<QString, int> cases[] = {
-        {u"sslrootcert=%1"_s.arg(server.ca), 0},
-        {u"sslrootcert=%1"_s.arg(server.otherCa), ado::kServerTls},
-        {u"sslmode=disable sslrootcert=%1"_s.arg(server.otherCa), ado::kServerTls},
-        {u"host=127.0.0.1 sslrootcert=%1"_s.arg(server.ca), ado::kServerTls}}; // name mismatch
+        {u"sslrootcert=%1"_s.arg(pgtest::server().ca), 0},
+        {u"sslrootcert=%1"_s.arg(pgtest::server().otherCa), ado::kServerTls},
+        {u"sslmode=disable sslrootcert=%1"_s.arg(pgtest::server().otherCa), ado::kServerTls},
+        {u"host=127.0.0.1 sslrootcert=%1"_s.arg(pgtest::server().ca),
+         ado::kServerTls}}; // name mismatch
     for (const auto& [extra, code] : cases) {
         ado::Connection c;
         c.ConnectionString = u"provider=postgresql;pins=%1;conninfo=host=localhost port=%2 "
-                             "dbname=dayvault %3"_s.arg(dir.path(), server.port, extra);
+                             "dbname=dayvault %3"_s.arg(dir.path(), pgtest::server().port, extra);
         int got = 0;
         try {
             c.Open();
@@ -394,7 +324,7 @@ TEST_P(ServerOnly, OnlyAVerifiedServerIsSpokenTo) {
 
 // A diary kept in the file moves to the server: the same password reads the same entries.
 TEST_P(ServerOnly, AMigratedDiaryOpensWithTheSamePassword) {
-    freshServerDatabase(); // empty: the migration brings the tables
+    pgtest::freshDatabase(); // empty: the migration brings the tables
     useEngine(Engine::File);
     registerUser(u"小明"_s, u"pw x"_s);
     writeAs(u"小明"_s, u"pw x"_s, u"搬家前"_s);

@@ -1,5 +1,7 @@
 #include "support/Support.h"
 
+#include "support/PgServer.h"
+
 #include "accounts/Password.h"
 #include "accounts/Session.h"
 #include "accounts/frmLogin.h"
@@ -9,6 +11,7 @@
 #include "caption/JSCAPTION.h"
 #include "data/KeyStore.h"
 #include "data/Keys.h"
+#include "data/Postgres.h"
 #include "data/Settings.h"
 #include "data/ado.h"
 #include "data/myClass.h"
@@ -60,6 +63,12 @@ void resetRun() {
 }
 } // namespace
 
+namespace {
+QString ownerConnection() {
+    return ado::connectionString(ado::readSettings(app::appFolder()), true);
+}
+} // namespace
+
 void TempApp::SetUp() {
     ASSERT_TRUE(dir.isValid());
     resetRun();
@@ -68,6 +77,17 @@ void TempApp::SetUp() {
     passwords.clear();
     myClass::useKeys(&keys);
     app::setAppFolder(dir.path());
+    if (pgtest::enabled()) {
+        // The same test, its diary on the server: the file above stays unused.
+        ASSERT_TRUE(pgtest::server().up) << "no PostgreSQL 15 server could be started";
+        pgtest::freshDatabase();
+        writeFile(dir.filePath(u"dayvault.conf"_s), pgtest::settings());
+        ado::Connection owner;
+        owner.ConnectionString = ownerConnection();
+        owner.requirePinnedKey = false;
+        owner.Open();
+        recovery = ado::initServer(owner);
+    }
     dialogs = &fake::install<fake::Dialogs>();
     desktop = &fake::install<fake::Desktop>();
     endedCount = 0;
@@ -87,6 +107,21 @@ void TempApp::TearDown() {
 
 // Every statement in turn; the first column of the first row of the last that gave one.
 QVariant TempApp::scalar(const QString& sql) {
+    if (pgtest::enabled()) {
+        ado::Connection c;
+        c.ConnectionString = ownerConnection();
+        c.requirePinnedKey = false;
+        c.Open();
+        QVariant last;
+        for (const QString& one : sql.split(u';', Qt::SkipEmptyParts)) {
+            if (one.trimmed().isEmpty())
+                continue;
+            const auto rows = c.rows({one, {}});
+            if (!rows.empty() && !rows[0].empty())
+                last = rows[0][0];
+        }
+        return last;
+    }
     const QByteArray q = sql.toUtf8();
     const char *next = q.constData(), *end = next + q.size();
     QVariant out;
@@ -112,8 +147,12 @@ QVariant TempApp::scalar(const QString& sql) {
 }
 
 namespace {
-void openOn(ado::Connection& c, const QString& path, vault::KeyRing* ring = nullptr) {
-    c.ConnectionString = u"data source="_s + path;
+// The file at `path`; on a server its owner's connection, or the guest's for a login.
+void openOn(ado::Connection& c, const QString& path, vault::KeyRing* ring = nullptr,
+            bool asOwner = true) {
+    c.ConnectionString = pgtest::enabled()
+                             ? ado::connectionString(ado::readSettings(app::appFolder()), asOwner)
+                             : u"data source="_s + path;
     c.keys = ring;
     c.Open();
 }
@@ -135,11 +174,9 @@ void TempApp::addUser(const QString& name, const QString& password, int popedom)
     openAsAdministrator(c, ring);
     if (passwords.count(folded)) // added again: with the new password, as a fresh account
         for (const char* table : {"JR_user", "JR_key", "JR_admin"})
-            if (!c.rows(
-                      {u"select 1 from sqlite_master where name=?"_s, {{{}, QLatin1String(table)}}})
-                     .empty())
-                c.Execute(
-                    {u"delete from %1 where B_user=?"_s.arg(QLatin1String(table)), {{{}, n}}});
+            c.Execute({u"delete from %1 where B_user=?"_s.arg(QLatin1String(table)), {{{}, n}}});
+    if (passwords.count(folded) && c.server())
+        c.Execute(u"drop role "_s + ado::roleOf(n));
     accounts::addUser(c, n, pw);
     passwords[folded] = password;
     setPopedom(c, ring, n, popedom);
@@ -151,6 +188,7 @@ void TempApp::setPopedom(ado::Connection& c, vault::KeyRing& ring, const QString
     const auto now = c.rows({u"select popedom from JR_user where B_user=?"_s, {{{}, name}}});
     if (now.empty() || now[0][0].toInt() != popedom) // a read-only file stays as it is
         c.Execute(sql::setPopedom(name, popedom));
+    c.setServerAdmin(name, popedom == 1);
     if (popedom != 1 || !c.sealed() || c.keyStore().adminKey(name))
         return;
     const QString pw = accounts::normalise(passwords[QString::fromUtf8(vault::fold(name))]);
@@ -163,6 +201,14 @@ void TempApp::setPopedom(ado::Connection& c, vault::KeyRing& ring, const QString
 }
 
 QByteArray TempApp::fileBytes() const {
+    if (pgtest::enabled()) { // what a dump of the server holds
+        QByteArray dump;
+        pgtest::run(u"pg_dump"_s,
+                    {u"-h"_s, pgtest::server().host, u"-p"_s, pgtest::server().port, u"-U"_s,
+                     u"dvsuper"_s, u"dayvault"_s},
+                    &dump);
+        return dump;
+    }
     QByteArray all;
     for (const QString& suffix : {QString(), u"-wal"_s}) {
         QFile f(dbPath() + suffix);
@@ -321,14 +367,13 @@ void DiaryApp::logIn(const QString& name, qint16 popedom) {
         setPopedom(c, ring, n, popedom);
     }
     ado::Connection c;
-    openOn(c, dbPath(), &keys);
+    openOn(c, dbPath(), &keys, false);
     ado::Recordset rs;
     rs.Open(sql::userQuery(n), c);
     const QString stored = rs.Fields(u"B_password"_s).toString();
     const QString pw = accounts::normalise(passwords[QString::fromUtf8(vault::fold(n))]);
-    EXPECT_EQ(
-        accounts::startSession(c, keys, n, pw, stored, accounts::unlock(pw, stored), popedom == 1),
-        QString());
+    const accounts::Unlocked check = accounts::checkLogin(c, n, pw, stored, true);
+    EXPECT_EQ(accounts::startSession(c, keys, n, pw, stored, check, popedom == 1), QString());
 }
 
 int DiaryApp::addEntry(const QString& title, const QString& writer, const QString& time,
@@ -338,14 +383,16 @@ int DiaryApp::addEntry(const QString& title, const QString& writer, const QStrin
     ado::Connection c;
     vault::KeyRing ring;
     openAsAdministrator(c, ring);
-    sql::Statement s{u"insert into JR_content(ID,B_title,B_weather,B_content,B_writer,B_time) "
-                     "values(?,?,?,?,?,?)"_s,
-                     {{u"ID"_s, id ? QVariant(id) : QVariant()},
-                      {u"B_title"_s, title},
-                      {u"B_weather"_s, u"晴"_s},
-                      {u"B_content"_s, content},
-                      {u"B_writer"_s, writer},
-                      {u"B_time"_s, time}}};
+    sql::Statement s{
+        u"insert into JR_content(%1B_title,B_weather,B_content,B_writer,B_time) "
+        "values(%2?,?,?,?,?)"_s.arg(id ? u"ID,"_s : QString(), id ? u"?,"_s : QString()),
+        {{u"B_title"_s, title},
+         {u"B_weather"_s, u"晴"_s},
+         {u"B_content"_s, content},
+         {u"B_writer"_s, writer},
+         {u"B_time"_s, time}}};
+    if (id)
+        s.params.prepend({u"ID"_s, id});
     s.entry = sql::Statement::Entry::Insert;
     c.Execute(s);
     return count(u"select max(ID) from JR_content"_s);
