@@ -422,7 +422,11 @@ void Connection::checkFile(QStringList* problems) {
                     .arg(vault::adminPubPath(path_)),
                 kKeyMismatch);
     else if (!pinned && schema.keyTables)
-        problem(QStringLiteral("缺少管理员公钥文件 %1，已拒绝打开：请运行 dayvault-admin upgrade")
+        // A client of a server gets its copy from the server; a file is pinned by the upgrade.
+        problem((server_ ? QStringLiteral("缺少管理员公钥文件 %1，已拒绝连接：请从服务器复制 "
+                                          "admin.pub 到这里")
+                         : QStringLiteral("缺少管理员公钥文件 %1，已拒绝打开：请运行 "
+                                          "dayvault-admin upgrade"))
                     .arg(vault::adminPubPath(path_)),
                 kKeyMismatch);
 }

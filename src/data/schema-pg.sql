@@ -106,7 +106,9 @@ REVOKE ALL ON FUNCTION dv_role(text), dv_me(), dv_is_admin(),
     FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION dv_role(text), dv_me(), dv_is_admin(),
     dv_set_password(text, text) TO dayvault_users;
-GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea) TO dayvault_guest;
+-- The login window's connection is still the last user's when the next one registers.
+GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea)
+    TO dayvault_guest, dayvault_users;
 -- Pure, and the index on JR_user calls it for whoever writes the table.
 GRANT EXECUTE ON FUNCTION dv_role(text) TO dayvault_guest;
 

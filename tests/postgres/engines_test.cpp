@@ -8,6 +8,7 @@
 #include "support/Support.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QProcess>
 #include <QTimeZone>
 
@@ -107,7 +108,11 @@ TEST_P(Engines, TheDiaryBehavesTheSame) {
 
     writeAs(u"Alice"_s, u"pw a"_s, u"第一篇"_s);
     EXPECT_EQ(takeTexts(), QStringList{u"添加完成！"_s});
-    frmLook* l = look();
+    registerUser(u"carol"_s, u"pw c"_s); // after a login, at the same login window
+    EXPECT_EQ(takeTexts(),
+              QStringList{u"注册成功，请记住你的用户和密码\n\n用户：carol\n密码：pw c"_s});
+    useLogin(u"alice"_s, u"pw a"_s);
+    frmLook* l = openLook();
     ASSERT_NE(l, nullptr);
     const QString year = QString::number(QDate::currentDate().year());
     const std::tuple<int, QString, int> searches[] = {
@@ -319,6 +324,17 @@ TEST_P(ServerOnly, OnlyAVerifiedServerIsSpokenTo) {
             got = e.code();
         }
         EXPECT_EQ(got, code) << extra.toStdString();
+    }
+    // A client without its copy of the pinned key is told where it comes from.
+    QDir(dir.path()).mkdir(u"bare"_s);
+    ado::Connection c;
+    c.ConnectionString = u"provider=postgresql;pins=%1;conninfo=%2"_s.arg(
+        dir.filePath(u"bare"_s), ado::readSettingsFile(conf()).connection);
+    try {
+        c.Open();
+        ADD_FAILURE() << "opened without a pinned key";
+    } catch (const ado::Error& e) {
+        EXPECT_TRUE(e.code() == ado::kKeyMismatch && e.message().contains(u"从服务器复制"_s));
     }
 }
 
