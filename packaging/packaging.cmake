@@ -5,6 +5,10 @@ set(appdir ${DAYVAULT_PREFIX_DIR})
 
 install(TARGETS dayvault dayvault-admin RUNTIME DESTINATION ${appdir})
 install(FILES ${CMAKE_SOURCE_DIR}/docs/manual.html DESTINATION ${appdir})
+# The server's setup, for the computer that keeps the diary in PostgreSQL.
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/server-setup DESTINATION ${appdir})
+install(FILES ${CMAKE_SOURCE_DIR}/scripts/pg/roles.sql DESTINATION ${appdir}/pg)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/pg/scram-verifier DESTINATION ${appdir}/pg)
 install(DIRECTORY ${DAYVAULT_APP_DIR}/ DESTINATION ${appdir} FILES_MATCHING PATTERN "*.jss"
         PATTERN "data" EXCLUDE)
 # The one shared database stays outside the program's files, so upgrades never touch it.
