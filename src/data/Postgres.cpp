@@ -207,8 +207,9 @@ PgSession::PgSession(Connection& c, const QString& conninfo, const QString& user
         keys.push_back("sslmode");
         values.push_back("verify-full");
     }
-    keys.insert(keys.end(), {"client_encoding", "application_name", nullptr});
-    values.insert(values.end(), {"UTF8", "dayvault", nullptr});
+    // Set at the start, not by a statement more: a login waits for every round trip.
+    keys.insert(keys.end(), {"client_encoding", "application_name", "options", nullptr});
+    values.insert(values.end(), {"UTF8", "dayvault", "-c search_path=public,pg_temp", nullptr});
     pg_ = PQconnectdbParams(keys.data(), values.data(), 1);
     if (PQstatus(pg_) != CONNECTION_OK) {
         const QString why = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
@@ -233,7 +234,6 @@ PgSession::PgSession(Connection& c, const QString& conninfo, const QString& user
     const char* zv[] = {zone.constData()};
     PQclear(PQexecParams(pg_, "select set_config('TimeZone', $1, false)", 1, nullptr, zv, nullptr,
                          nullptr, 0));
-    PQclear(PQexec(pg_, "select set_config('search_path', 'public, pg_temp', false)"));
 }
 
 PgSession::~PgSession() {
@@ -361,7 +361,7 @@ QByteArray secretText(const vault::Secret& s) {
 
 } // namespace
 
-void Connection::openServer() {
+void Connection::openServer(bool sameServer) {
     const ServerTarget target = serverTarget(ConnectionString);
     path_ = target.pins + QStringLiteral("/dayvault.conf");
     conninfo_ = target.conninfo;
@@ -381,8 +381,11 @@ void Connection::openServer() {
     sodium_memzero(password.data(), std::size_t(password.size()));
     pg_ = session.get();
     handle_ = std::move(session);
+    // A login connects again to the server the guest's connection checked a moment ago.
+    const bool checked = sameServer && !adminPublic_.empty() && pin_ == pinNow();
     try {
-        checkFile(nullptr);
+        if (!checked)
+            checkFile(nullptr);
     } catch (...) {
         dropHandle();
         throw;
@@ -397,7 +400,7 @@ void Connection::logIn(const QString& name, const vault::Secret& password) {
     loginPassword_ = password.copy();
     dropHandle();
     try {
-        openServer();
+        openServer(true);
     } catch (...) {
         // Back to the guest, so the next try starts where this one did.
         loginName_.clear();

@@ -131,7 +131,7 @@ private:
     friend void createServerTables(Connection& owner);
     friend void backupServer(Connection& owner, const QString& out);
     void openHandle();
-    void openServer();
+    void openServer(bool sameServer = false);
     void checkFile(QStringList* problems);
     void dropHandle();
     bool sameFile() const;
