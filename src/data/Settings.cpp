@@ -26,7 +26,10 @@ Settings readSettingsFile(const QString& file) {
     QString section, engine = QStringLiteral("sqlite");
     int lineNo = 0;
     // A value runs to the end of its line: connection strings hold '=' and blanks.
-    for (const QString& raw : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
+    QString text = QString::fromUtf8(f.readAll());
+    if (text.startsWith(QChar(0xFEFF))) // as an editor on another system may save it
+        text.remove(0, 1);
+    for (const QString& raw : text.split(QLatin1Char('\n'))) {
         ++lineNo;
         const QString line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||

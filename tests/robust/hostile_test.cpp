@@ -3,10 +3,13 @@
 #include "support/Support.h"
 
 #include "accounts/Password.h"
+#include "data/Settings.h"
 #include "data/ado.h"
 #include "data/statements.h"
 
+#include <QFile>
 #include <QSet>
+#include <QTemporaryDir>
 
 namespace {
 constexpr int kLineBoxLimit = 32767; // Qt's line boxes where the program leaves the limit
@@ -209,4 +212,50 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
     EXPECT_EQ(password(u"bob"_s), bobHash);
     EXPECT_TRUE(accounts::isHash(password(u" bob"_s)));
     EXPECT_EQ(everything(), untouched);
+}
+
+// dayvault.conf as people write it, and as they get it wrong: a clear refusal naming the file,
+// never a quiet fall back to another engine.
+TEST(SettingsFile, ReadsWhatPeopleWriteAndRefusesTheRest) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"dayvault.conf"_s);
+    struct Case {
+        QByteArray text;
+        bool server;
+        QString path, connection, refusal;
+    };
+    const Case cases[] = {
+        {"# comment\n[database]\nengine=sqlite\npath=diary.mdb\n",
+         false,
+         dir.filePath(u"diary.mdb"_s),
+         {},
+         {}},
+        {"\xEF\xBB\xBF[Database]\r\nEngine = PostgreSQL\r\nconnection=host=a dbname=b "
+         "sslmode=x\r\n",
+         true,
+         {},
+         u"host=a dbname=b sslmode=x"_s,
+         {}},
+        {"[database]\nengine=postgresql\n", false, {}, {}, u"需要 connection="_s},
+        {"[database]\nengine=mysql\n", false, {}, {}, u"不认识的 engine=mysql"_s},
+        {"[database]\nengine\n", false, {}, {}, u"第 2 行"_s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(c.text);
+        f.close();
+        try {
+            const ado::Settings s = ado::readSettingsFile(file);
+            EXPECT_TRUE(c.refusal.isEmpty());
+            EXPECT_EQ(s.server, c.server);
+            EXPECT_EQ(s.path, c.path);
+            EXPECT_EQ(s.connection, c.connection);
+        } catch (const ado::Error& e) {
+            EXPECT_TRUE(!c.refusal.isEmpty() && e.userText().contains(c.refusal) &&
+                        e.userText().contains(file))
+                << e.userText().toStdString();
+        }
+    }
 }
