@@ -436,17 +436,22 @@ int upgrade(const QString& path, const Args& a) {
     return 0;
 }
 
+// The recovery key `make` returns, written to a new private file; none is left when it fails.
+void writeRecovery(const QString& file, const std::function<QByteArray()>& make) {
+    const int fd = createPrivate(file);
+    try {
+        writeAll(fd, make(), file);
+    } catch (...) {
+        QFile::remove(file);
+        throw;
+    }
+}
+
 int initServer(const QString& path, const Args& a) {
     ado::Connection c;
     c.requirePinnedKey = false;
     open(c, path);
-    const int fd = createPrivate(a.recoveryFile);
-    try {
-        writeAll(fd, ado::initServer(c), a.recoveryFile);
-    } catch (...) {
-        QFile::remove(a.recoveryFile);
-        throw;
-    }
+    writeRecovery(a.recoveryFile, [&] { return ado::initServer(c); });
     say(stdout, QStringLiteral("已在服务器上建立日记：%1\n管理员公钥已写入：%2（复制到每台电脑）\n"
                                "恢复密钥已写入：%3（请妥善保管）")
                     .arg(c.file(), vault::adminPubPath(c.file()), a.recoveryFile));
@@ -458,13 +463,7 @@ int init(const QString& path, const Args& a) {
         return initServer(path, a);
     if (QFileInfo::exists(path))
         throw Refused{QStringLiteral("文件已存在，不会覆盖：%1").arg(path)};
-    const int fd = createPrivate(a.recoveryFile);
-    try {
-        writeAll(fd, ado::createDatabase(path), a.recoveryFile);
-    } catch (...) {
-        QFile::remove(a.recoveryFile);
-        throw;
-    }
+    writeRecovery(a.recoveryFile, [&] { return ado::createDatabase(path); });
     say(stdout, QStringLiteral("已创建数据库：%1\n恢复密钥已写入：%2（请妥善保管）")
                     .arg(path, a.recoveryFile));
     return 0;
