@@ -270,6 +270,15 @@ QByteArray PgSession::verifier(const QString& role, const QByteArray& password) 
     return out;
 }
 
+QString PgSession::literal(const QByteArray& text) {
+    char* quoted = PQescapeLiteral(pg_, text.constData(), std::size_t(text.size()));
+    if (!quoted)
+        fail(nullptr, QString::fromUtf8(PQerrorMessage(pg_)));
+    const QString out = QString::fromUtf8(quoted);
+    PQfreemem(quoted);
+    return out;
+}
+
 void PgSession::fail(const char* sqlstate, const QString& primary) {
     const QByteArray state(sqlstate ? sqlstate : "");
     const QString file = conn_.file();
@@ -443,11 +452,7 @@ void Connection::setServerPassword(const QString& name, const QString& publicRec
     // The schema's owner, for the admin tool.
     Execute({QStringLiteral("update JR_user set B_password=? where B_user=?"),
              {{QStringLiteral("B_password"), publicRecord}, {QStringLiteral("B_user"), name}}});
-    char* literal = PQescapeLiteral(pg_->raw(), v.constData(), std::size_t(v.size()));
-    const QString alter = QStringLiteral("alter role ") + role + QStringLiteral(" password ") +
-                          QString::fromLatin1(literal);
-    PQfreemem(literal);
-    Execute(alter);
+    Execute(QStringLiteral("alter role %1 password %2").arg(role, pg_->literal(v)));
 }
 
 void createServerTables(Connection& owner) {
@@ -467,11 +472,8 @@ void createServerTables(Connection& owner) {
 void Connection::addServerRole(const QString& name, const vault::Secret& password) {
     usable();
     const QByteArray v = pg_->verifier(roleOf(name), secretText(password));
-    char* literal = PQescapeLiteral(pg_->raw(), v.constData(), std::size_t(v.size()));
-    const QString sql = QStringLiteral("create role %1 login password %2 in role dayvault_users")
-                            .arg(roleOf(name), QString::fromLatin1(literal));
-    PQfreemem(literal);
-    Execute(sql);
+    Execute(QStringLiteral("create role %1 login password %2 in role dayvault_users")
+                .arg(roleOf(name), pg_->literal(v)));
 }
 
 void Connection::setServerAdmin(const QString& name, bool admin) {

@@ -30,6 +30,8 @@ public:
     QString file() const { return conn_.file(); }
     // The SCRAM-SHA-256 verifier of `password` for `role`, computed here.
     QByteArray verifier(const QString& role, const QByteArray& password);
+    // A text as a quoted literal, for the statements that take no parameters (ALTER ROLE).
+    QString literal(const QByteArray& text);
     [[noreturn]] void fail(const char* sqlstate, const QString& primary);
 
     long long changes_ = 0, lastId_ = 0;

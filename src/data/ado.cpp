@@ -29,7 +29,7 @@ Error::Error(const QString& message, int code, const QString& file)
     : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
 
 QString Error::userText() const {
-    if (code_ >= kSuspiciousLink && code_ < 1100)
+    if (code_ >= kSuspiciousLink && code_ <= kLastOwnCode)
         return message_;
     // The engine keeps its log files beside the database and cannot work without them.
     const QFileInfo info(file_);

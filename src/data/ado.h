@@ -58,6 +58,7 @@ constexpr int kServerRefused = 1012;    // the server's policies refused the sta
 constexpr int kServerAuth = 1013;       // the server refused the role's password
 constexpr int kServerTls = 1014;        // the server's certificate did not verify
 constexpr int kServerError = 1015;      // any other refusal of the server
+constexpr int kLastOwnCode = 1099;      // this layer's codes end here; the engine's start above
 
 class Connection {
 public:
