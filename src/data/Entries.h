@@ -6,6 +6,7 @@
 
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace ado {
@@ -35,6 +36,8 @@ struct EntryWork {
     std::vector<std::int64_t> titleKeys(const sql::Statement& s);
     // Opens the sealed fields of a row read whole; false when one did not open.
     bool openRow(const QStringList& names, std::vector<QVariant>& values);
+    // A row read whole (ID, the sealed columns, B_writer, B_time) given new sealed texts.
+    long long storeSealed(const std::vector<QVariant>& row, const std::vector<QVariant>& values);
 
     Connection& conn;
     Handle* db;
@@ -43,6 +46,11 @@ private:
     long long insert(const sql::Statement& s);
     long long update(const sql::Statement& s);
     long long remove(const sql::Statement& s);
+    // A diary user on a server writes through the schema's functions, never the tables.
+    long long insertOnServer(const sql::Statement& s, const QString& writer);
+    long long callCount(const QString& text, const QList<sql::Value>& params);
+    std::optional<std::vector<QVariant>> storedRow(long long id);
+    static vault::FieldPlace placeOf(vault::FieldPlace at, const QString& column);
     const vault::Secret* keyFor(const QString& writer);
     const vault::Secret& keyToSeal(const QString& writer);
     QVariant sealed(const QVariant& plain, const vault::FieldPlace& at);

@@ -44,11 +44,7 @@ FieldPlace placeOf(const std::vector<QVariant>& row, int column) {
 
 void storeSealed(ado::Connection& c, const std::vector<QVariant>& row,
                  const std::vector<QVariant>& values) {
-    c.Execute({QStringLiteral("update JR_content set B_title=?,B_weather=?,B_content=? where ID=?"),
-               {{kSealed[0], values[0]},
-                {kSealed[1], values[1]},
-                {kSealed[2], values[2]},
-                {QStringLiteral("ID"), row[0]}}});
+    c.storeSealed(row, values);
 }
 
 } // namespace

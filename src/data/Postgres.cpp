@@ -9,8 +9,11 @@
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QTimeZone>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sodium.h>
 #include <vector>
 
@@ -146,8 +149,8 @@ private:
             values.push_back(nulls_[i] ? nullptr : values_[i].constData());
             lengths.push_back(int(values_[i].size()));
         }
-        res_ = PQexecParams(s_.raw(), text_.constData(), int(values.size()), types_.data(),
-                            values.data(), lengths.data(), formats_.data(), 0);
+        res_ = s_.exec(text_.constData(), int(values.size()), types_.data(), values.data(),
+                       lengths.data(), formats_.data());
         const ExecStatusType st = PQresultStatus(res_);
         if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
             const char* state = res_ ? PQresultErrorField(res_, PG_DIAG_SQLSTATE) : nullptr;
@@ -207,9 +210,22 @@ PgSession::PgSession(Connection& c, const QString& conninfo, const QString& user
         keys.push_back("sslmode");
         values.push_back("verify-full");
     }
-    // Set at the start, not by a statement more: a login waits for every round trip.
-    keys.insert(keys.end(), {"client_encoding", "application_name", "options", nullptr});
-    values.insert(values.end(), {"UTF8", "dayvault", "-c search_path=public,pg_temp", nullptr});
+    // Set at the start, not by statements more: a login waits for every round trip. No wait
+    // is without end: a lock, a statement, and over the network a peer that stopped answering.
+    // B_time is the writing computer's local time, as in the embedded file.
+    QByteArray zone = QTimeZone::systemTimeZoneId();
+    zone.replace('\\', "\\\\").replace(' ', "\\ ");
+    // The admin tool's connection (no user of ours) runs the long jobs.
+    statementMs_ = user.isEmpty() ? 600000 : std::max(2 * busyTimeout(), 5000);
+    const QByteArray options = "-c search_path=public,pg_temp -c TimeZone=" + zone +
+                               " -c lock_timeout=" + QByteArray::number(busyTimeout()) +
+                               " -c statement_timeout=" + QByteArray::number(statementMs_);
+    const QByteArray userTimeout = QByteArray::number(statementMs_ + 2000);
+    keys.insert(keys.end(),
+                {"client_encoding", "application_name", "options", "keepalives", "keepalives_idle",
+                 "keepalives_interval", "keepalives_count", "tcp_user_timeout", nullptr});
+    values.insert(values.end(), {"UTF8", "dayvault", options.constData(), "1", "10", "3", "3",
+                                 userTimeout.constData(), nullptr});
     pg_ = PQconnectdbParams(keys.data(), values.data(), 1);
     if (PQstatus(pg_) != CONNECTION_OK) {
         const QString why = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
@@ -229,15 +245,62 @@ PgSession::PgSession(Connection& c, const QString& conninfo, const QString& user
     // The server's notices (a shutdown, say) are for its log, not our stderr.
     PQsetNoticeProcessor(
         pg_, [](void*, const char*) {}, nullptr);
-    // B_time is the writing computer's local time, as in the embedded file.
-    const QByteArray zone = QTimeZone::systemTimeZoneId();
-    const char* zv[] = {zone.constData()};
-    PQclear(PQexecParams(pg_, "select set_config('TimeZone', $1, false)", 1, nullptr, zv, nullptr,
-                         nullptr, 0));
 }
 
 PgSession::~PgSession() {
     PQfinish(pg_);
+}
+
+PGresult* PgSession::exec(const char* text, int n, const Oid* types, const char* const* values,
+                          const int* lengths, const int* formats) {
+    // The server cancels a statement after its own timeout and says so; one that says
+    // nothing at all (stopped, or gone without a word) is given up a little later.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(statementMs_ + 2000);
+    if (!pg_ || !PQsendQueryParams(pg_, text, n, types, values, lengths, formats, 0))
+        return nullptr;
+    PGresult* last = nullptr;
+    const auto abandon = [&] {
+        PQclear(last);
+        PQfinish(pg_);
+        pg_ = nullptr;
+        throw Error(QStringLiteral("数据库服务器没有回应，请稍后再试；输入的内容仍在窗口中"),
+                    kServerBusy, conn_.file());
+    };
+    const auto wait = [&](short events) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd p{PQsocket(pg_), events, 0};
+        if (left <= 0 || ::poll(&p, 1, int(left)) == 0)
+            abandon();
+    };
+    for (int r; (r = PQflush(pg_)) != 0;) {
+        if (r < 0)
+            return nullptr;
+        wait(POLLIN | POLLOUT);
+        PQconsumeInput(pg_);
+    }
+    for (;;) {
+        while (PQisBusy(pg_)) {
+            wait(POLLIN);
+            if (!PQconsumeInput(pg_)) {
+                PQclear(last);
+                return nullptr;
+            }
+        }
+        PGresult* r = PQgetResult(pg_);
+        if (!r)
+            return last;
+        // The first failure is the one that tells why.
+        if (last && PQresultStatus(last) != PGRES_COMMAND_OK &&
+            PQresultStatus(last) != PGRES_TUPLES_OK) {
+            PQclear(r);
+            continue;
+        }
+        PQclear(last);
+        last = r;
+    }
 }
 
 std::unique_ptr<Cursor> PgSession::prepare(const QString& text) {
@@ -270,24 +333,30 @@ QByteArray PgSession::verifier(const QString& role, const QByteArray& password) 
     return out;
 }
 
-QString PgSession::literal(const QByteArray& text) {
-    char* quoted = PQescapeLiteral(pg_, text.constData(), std::size_t(text.size()));
-    if (!quoted)
-        fail(nullptr, QString::fromUtf8(PQerrorMessage(pg_)));
-    const QString out = QString::fromUtf8(quoted);
-    PQfreemem(quoted);
-    return out;
-}
-
 void PgSession::fail(const char* sqlstate, const QString& primary) {
     const QByteArray state(sqlstate ? sqlstate : "");
     const QString file = conn_.file();
     if (state == "23505")
         throw Error(QStringLiteral("UNIQUE constraint failed (%1)").arg(primary), 2067, file);
-    if (state == "40001" || state == "40P01" || state == "55P03")
+    if (state == "40001" || state == "40P01")
         throw Error(primary, 5 /* busy */, file);
+    // A lock another session holds, or a statement the server stopped at its timeout.
+    if (state == "55P03" || state == "57014")
+        throw Error(QStringLiteral("数据库服务器正忙，请稍后再试（%1）").arg(primary), kServerBusy,
+                    file);
     if (state == "53100")
         throw Error(primary, 13 /* full */, file);
+    if (state == "DV001")
+        throw Error(primary, kServerTicket, file);
+    if (state == "DV002")
+        throw Error(QStringLiteral("刚才注册的人太多，请过一分钟再试（%1）").arg(primary),
+                    kServerLimit, file);
+    if (state == "54000" || state == "53400")
+        throw Error(QStringLiteral("内容太长，数据库服务器不接受（%1）").arg(primary), kServerLimit,
+                    file);
+    if (state == "53300")
+        throw Error(QStringLiteral("数据库服务器的连接数已满，请稍后再试（%1）").arg(primary),
+                    kServerBusy, file);
     if (lost() || state.startsWith("08") || state.startsWith("57"))
         throw Error(QStringLiteral("与数据库服务器的连接已断开，请稍后再试（%1）").arg(primary),
                     kServerLost, file);
@@ -449,10 +518,19 @@ void Connection::setServerPassword(const QString& name, const QString& publicRec
              {{QStringLiteral("B_password"), publicRecord}, {QString(), QString::fromLatin1(v)}}});
         return;
     }
-    // The schema's owner, for the admin tool.
+    // The schema's owner, for the admin tool: it makes no role itself.
     Execute({QStringLiteral("update JR_user set B_password=? where B_user=?"),
              {{QStringLiteral("B_password"), publicRecord}, {QStringLiteral("B_user"), name}}});
-    Execute(QStringLiteral("alter role %1 password %2").arg(role, pg_->literal(v)));
+    Execute({QStringLiteral("select dayvault_roles.set_password(?,?)"),
+             {{QString(), role}, {QString(), QString::fromLatin1(v)}}});
+    keepVerifier(name, v);
+}
+
+void Connection::keepVerifier(const QString& name, const QByteArray& verifier) {
+    // What a restore needs to make the role again: its verifier, never the password.
+    Execute({QStringLiteral("insert into JR_role(B_user,verifier) values(?,?) on conflict "
+                            "(B_user) do update set verifier=excluded.verifier"),
+             {{QStringLiteral("B_user"), name}, {QString(), QString::fromLatin1(verifier)}}});
 }
 
 void createServerTables(Connection& owner) {
@@ -472,8 +550,9 @@ void createServerTables(Connection& owner) {
 void Connection::addServerRole(const QString& name, const vault::Secret& password) {
     usable();
     const QByteArray v = pg_->verifier(roleOf(name), secretText(password));
-    Execute(QStringLiteral("create role %1 login password %2 in role dayvault_users")
-                .arg(roleOf(name), pg_->literal(v)));
+    Execute({QStringLiteral("select dayvault_roles.make_role(?,?)"),
+             {{QString(), roleOf(name)}, {QString(), QString::fromLatin1(v)}}});
+    keepVerifier(name, v);
 }
 
 void Connection::setServerAdmin(const QString& name, bool admin) {
@@ -500,12 +579,13 @@ QByteArray initServer(Connection& owner) {
 }
 
 void backupServer(Connection& owner, const QString& out) {
-    // pg_dump's custom format: the sealed columns as they are, never a plain key.
+    // pg_dump's custom format: the sealed columns as they are, never a plain key. Large
+    // objects are no part of the diary, and one it may not read would stop the dump.
     QProcess dump;
     dump.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     dump.start(QStringLiteral("pg_dump"),
-               {QStringLiteral("--format=custom"), QStringLiteral("--file=") + out,
-                QStringLiteral("--dbname=") + owner.conninfo_});
+               {QStringLiteral("--format=custom"), QStringLiteral("--no-blobs"),
+                QStringLiteral("--file=") + out, QStringLiteral("--dbname=") + owner.conninfo_});
     if (!dump.waitForFinished(-1) || dump.exitStatus() != QProcess::NormalExit ||
         dump.exitCode() != 0)
         throw Error(QStringLiteral("pg_dump 没有完成备份"), kServerError, owner.file());

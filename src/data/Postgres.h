@@ -7,6 +7,8 @@
 #include <QString>
 
 typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+typedef unsigned int Oid;
 
 namespace ado {
 
@@ -26,12 +28,16 @@ public:
     bool inTransaction() const override;
     int likeLimit() const override { return 50000; } // as the embedded engine, so both agree
     bool lost() const;
+    // One statement, given up when the server does not answer within the connection's
+    // timeouts (the session is then closed); null when the connection broke.
+    PGresult* exec(const char* text, int n, const Oid* types, const char* const* values,
+                   const int* lengths, const int* formats);
+    // An ID the server reserved for this writer's next entry; 0 when none is held.
+    long long ticket = 0;
     PGconn* raw() const { return pg_; }
     QString file() const { return conn_.file(); }
     // The SCRAM-SHA-256 verifier of `password` for `role`, computed here.
     QByteArray verifier(const QString& role, const QByteArray& password);
-    // A text as a quoted literal, for the statements that take no parameters (ALTER ROLE).
-    QString literal(const QByteArray& text);
     [[noreturn]] void fail(const char* sqlstate, const QString& primary);
 
     long long changes_ = 0, lastId_ = 0;
@@ -39,6 +45,7 @@ public:
 private:
     Connection& conn_;
     PGconn* pg_ = nullptr;
+    int statementMs_ = 0;
 };
 
 // The role a diary user logs in as: dv_ and the md5 of his name, ASCII letters folded.

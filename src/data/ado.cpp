@@ -1,6 +1,7 @@
 #include "data/ado.h"
 
 #include "data/Entries.h"
+#include "data/KeyRing.h"
 #include "data/KeyStore.h"
 #include "data/Keys.h"
 #include "data/Pinned.h"
@@ -23,6 +24,10 @@ static int busyTimeoutMs = 5000;
 
 void setBusyTimeout(int ms) {
     busyTimeoutMs = ms;
+}
+
+int busyTimeout() {
+    return busyTimeoutMs;
 }
 
 Error::Error(const QString& message, int code, const QString& file)
@@ -482,6 +487,10 @@ Handle* Connection::usable() {
         // A broken connection is made again by the next action: a restarted server, say.
         if (!pg_ || stale_ || pg_->lost()) {
             dropHandle();
+            // The login window's connection starts from the guest again: the user it logged
+            // in last may have another password by now, or no account.
+            loginName_.clear();
+            loginPassword_ = vault::Secret();
             openServer();
         }
         return handle_.get();
@@ -509,6 +518,23 @@ void Connection::Close() {
     stale_ = false;
     loginName_.clear();
     loginPassword_ = vault::Secret();
+}
+
+bool Connection::serverUser() const {
+    return server_ && (!loginName_.isEmpty() || (keys && !keys->serverName().isEmpty()));
+}
+
+void Connection::logOut() {
+    if (loginName_.isEmpty())
+        return;
+    loginName_.clear();
+    loginPassword_ = vault::Secret();
+    dropHandle();
+}
+
+long long Connection::storeSealed(const std::vector<QVariant>& row,
+                                  const std::vector<QVariant>& values) {
+    return EntryWork(*this, usable()).storeSealed(row, values);
 }
 
 long long Connection::Execute(const sql::Statement& statement) {

@@ -58,6 +58,9 @@ constexpr int kServerRefused = 1012;    // the server's policies refused the sta
 constexpr int kServerAuth = 1013;       // the server refused the role's password
 constexpr int kServerTls = 1014;        // the server's certificate did not verify
 constexpr int kServerError = 1015;      // any other refusal of the server
+constexpr int kServerBusy = 1016;       // the server did not answer in time, or a lock held
+constexpr int kServerTicket = 1017;     // the ID reserved for a new entry is no longer held
+constexpr int kServerLimit = 1018;      // a size or rate the server allows was exceeded
 constexpr int kLastOwnCode = 1099;      // this layer's codes end here; the engine's start above
 
 class Connection {
@@ -94,6 +97,13 @@ public:
     QString file() const { return path_; }
     // True on a server: the server checks the password and enforces who touches which row.
     bool server() const { return server_; }
+    // True on a server when connected as a diary user, who writes through the schema's
+    // functions only; false for the guest and the schema's owner.
+    bool serverUser() const;
+    // Back to the guest: the next action connects as it, not as the user logged in last.
+    void logOut();
+    // New sealed texts for a row read whole (ID, the three sealed columns, B_writer, B_time).
+    long long storeSealed(const std::vector<QVariant>& row, const std::vector<QVariant>& values);
     // Connects again as the diary user `name`, with the password derived from his check
     // value; throws `kServerAuth` when the server refuses it.
     void logIn(const QString& name, const vault::Secret& password);
@@ -133,6 +143,7 @@ private:
     friend void backupServer(Connection& owner, const QString& out);
     void openHandle();
     void openServer(bool sameServer = false);
+    void keepVerifier(const QString& name, const QByteArray& verifier);
     void checkFile(QStringList* problems);
     void dropHandle();
     bool sameFile() const;
@@ -235,5 +246,6 @@ bool like(const QString& pattern, const QString& text);
 
 // How long a connection waits for another program's lock (5 s); tests shorten it.
 void setBusyTimeout(int ms);
+int busyTimeout();
 
 } // namespace ado

@@ -1,5 +1,6 @@
 #pragma once
 // Every statement the application sends: a fixed text and the values bound to it.
+#include <QByteArray>
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -26,6 +27,9 @@ struct Statement {
     // The title search: the query gives ID, B_title, B_writer and B_time; the data layer
     // opens each title and keeps the keys of those that match this LIKE pattern.
     QString titleLike;
+    // A new entry's random token, the same for every try of one save: on a server, a try
+    // repeated after its answer was lost finds the row instead of storing a second.
+    QByteArray token;
 };
 
 // A text value for a quoted literal: each apostrophe doubled.

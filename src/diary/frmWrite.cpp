@@ -10,11 +10,13 @@
 #include "skin/SkinCache.h"
 
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTimer>
 
 using app::Twips;
@@ -125,8 +127,9 @@ void frmWrite::saveComm_Click() {
     const bool saved = app::guarded(this, [&] {
         // The writer is whoever logged in: the locked box only shows it, and assistive
         // tools can still write into a read-only box.
-        const sql::Statement statement = sql::insertEntry(
+        sql::Statement statement = sql::insertEntry(
             B_Title_text->text(), B_Weather_Combo->currentText(), content, Module1::UserName);
+        statement.token = saveToken(statement);
         if (myAddRs.ocn().State() == 0)
             myAddRs.OpenData();
         if (myAddRs.hasRs() && myAddRs.rs().State() == 1) {
@@ -139,8 +142,26 @@ void frmWrite::saveComm_Click() {
     myAddRs.releaseOcn();
     if (!saved)
         return;
+    token_.clear();
     dlg.message(this, QStringLiteral("添加完成！"), QStringLiteral("警告"), app::Icon::Exclamation);
     app::go(this, app::FormId::Look);
+}
+
+// The same texts saved again after a failure carry the same token: when the failure was
+// only the answer lost on its way back, the entry stored then is found, not stored twice.
+// Changed texts are a new entry.
+QByteArray frmWrite::saveToken(const sql::Statement& s) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    for (const sql::Value& v : s.params)
+        h.addData(v.value.toString().toUtf8().append('\0'));
+    const QByteArray texts = h.result();
+    if (token_.isEmpty() || tokenTexts_ != texts) {
+        quint32 random[4];
+        QRandomGenerator::system()->fillRange(random);
+        token_ = QByteArray(reinterpret_cast<const char*>(random), sizeof random);
+        tokenTexts_ = texts;
+    }
+    return token_;
 }
 
 void frmWrite::findNoteComm_Click() {

@@ -45,5 +45,7 @@ public:
 
 private:
     void Form_Load();
+    QByteArray saveToken(const sql::Statement& s);
+    QByteArray token_, tokenTexts_;
     void showToday();
 };
