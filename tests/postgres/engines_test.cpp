@@ -10,7 +10,16 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTimeZone>
+#include <atomic>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -76,6 +85,14 @@ protected:
         w->B_Content_text->setPlainText(title + u"：今天下雨了"_s);
         click(w->saveComm);
         settle();
+    }
+    // STOP: every process of the server stopped, not ended: it answers nothing, closes
+    // nothing. CONT: going on.
+    static void stall(const char* sig) {
+        ASSERT_EQ(run(u"bash"_s, {u"-c"_s, u"p=$(head -1 %1/data/postmaster.pid); "
+                                           "kill -%2 $p $(pgrep -P $p)"_s.arg(pgtest::server().dir,
+                                                                              QLatin1String(sig))}),
+                  0);
     }
     QStringList everything(const QString& name, const QString& password) {
         EXPECT_NE(useLogin(name, password), nullptr) << dialogs->texts().join(u'|').toStdString();
@@ -179,6 +196,26 @@ TEST_P(ServerOnly, EachServerFaultIsToldAndWorkResumes) {
             psql(u"update pg_authid set rolpassword=(select rolpassword from kept) where "
                  "rolname='%1'; drop table kept"_s.arg(r));
     };
+    // Another session holding every entry locked for a while.
+    QProcess holder;
+    const auto holdLock = [&] {
+        holder.start(u"psql"_s,
+                     {u"-X"_s, u"-h"_s, pgtest::server().host, u"-p"_s, pgtest::server().port,
+                      u"-U"_s, u"dvsuper"_s, u"-d"_s, u"dayvault"_s, u"-c"_s,
+                      u"begin; lock table jr_content; select pg_sleep(4); commit"_s});
+        for (int i = 0; i < 100; ++i) {
+            QByteArray n;
+            run(u"psql"_s,
+                {u"-XAt"_s, u"-h"_s, pgtest::server().host, u"-p"_s, pgtest::server().port, u"-U"_s,
+                 u"dvsuper"_s, u"-d"_s, u"dayvault"_s, u"-c"_s,
+                 u"select count(*) from pg_locks where mode='AccessExclusiveLock' and "
+                 "relation='jr_content'::regclass"_s},
+                &n);
+            if (n.trimmed() == "1")
+                return;
+            QThread::msleep(50);
+        }
+    };
     struct Fault {
         const char* name;
         std::function<void()> apply, remove;
@@ -186,6 +223,8 @@ TEST_P(ServerOnly, EachServerFaultIsToldAndWorkResumes) {
         bool atLogin;
     };
     const std::vector<Fault> faults = {
+        {"stalled", [&] { stall("STOP"); }, [&] { stall("CONT"); }, u"数据库服务器"_s, false},
+        {"locked", holdLock, [&] { holder.waitForFinished(); }, u"数据库服务器正忙"_s, false},
         {"down at login", [&] { pg("pause"); }, [&] { pg("resume"); }, u"无法连接数据库服务器"_s,
          true},
         {"gone under a window", [&] { pg("pause"); }, [&] { pg("resume"); }, u"数据库服务器"_s,
@@ -224,6 +263,146 @@ TEST_P(ServerOnly, EachServerFaultIsToldAndWorkResumes) {
         backToLogin();
         frmLogin::resetRun();
     }
+}
+
+// A server that stops answering in the middle of a session is given up within the timeouts,
+// and the next statement connects again.
+TEST_P(ServerOnly, AServerThatStopsAnsweringIsGivenUp) {
+    ado::Connection c;
+    c.ConnectionString = ado::connectionString(settings());
+    c.Open();
+    stall("STOP");
+    int code = 0;
+    try {
+        c.rows({u"select 1"_s, {}});
+    } catch (const ado::Error& e) {
+        code = e.code();
+    }
+    stall("CONT");
+    EXPECT_EQ(code, ado::kServerBusy);
+    EXPECT_EQ(c.rows({u"select 1"_s, {}}).size(), 1u);
+}
+
+// A socket in front of the server's that passes everything, except that once armed it lets
+// the next statement naming `armedBy` reach the server and drops the server's answer to it.
+class Proxy {
+public:
+    Proxy(const QString& dir, const QString& port, const QString& target) {
+        listen_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const QByteArray path = QStringLiteral("%1/.s.PGSQL.%2").arg(dir, port).toUtf8();
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, path.constData(), sizeof a.sun_path - 1);
+        ::unlink(path.constData());
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            ::listen(listen_, 8);
+        target_ = target.toUtf8();
+        thread_ = std::thread([this] { loop(); });
+    }
+    ~Proxy() {
+        stop_ = true;
+        thread_.join();
+        for (const auto& [c, s] : pairs_)
+            ::close(c), ::close(s);
+        ::close(listen_);
+    }
+    std::atomic<bool> armed{false};
+    QByteArray armedBy;
+
+private:
+    void loop() {
+        while (!stop_) {
+            std::vector<pollfd> fds{{listen_, POLLIN, 0}};
+            for (const auto& [c, s] : pairs_)
+                fds.push_back({c, POLLIN, 0}), fds.push_back({s, POLLIN, 0});
+            if (::poll(fds.data(), fds.size(), 50) <= 0)
+                continue;
+            if (fds[0].revents & POLLIN) {
+                const int c = ::accept(listen_, nullptr, nullptr);
+                const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un a{};
+                a.sun_family = AF_UNIX;
+                std::strncpy(a.sun_path, target_.constData(), sizeof a.sun_path - 1);
+                ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+                pairs_.emplace_back(c, s);
+                continue;
+            }
+            for (std::size_t i = 0; i < pairs_.size(); ++i)
+                if (!pass(i, fds[1 + 2 * i].revents, fds[2 + 2 * i].revents))
+                    break; // the pairs changed: poll them again
+        }
+    }
+    // False when the pair was closed.
+    bool pass(std::size_t i, short fromClient, short fromServer) {
+        const auto [c, s] = pairs_[i];
+        for (const bool up : {true, false}) {
+            if (!((up ? fromClient : fromServer) & (POLLIN | POLLHUP)))
+                continue;
+            char buf[65536];
+            const ssize_t n = ::read(up ? c : s, buf, sizeof buf);
+            if (n <= 0 || (!up && dropping_ == c)) {
+                ::close(c), ::close(s);
+                pairs_.erase(pairs_.begin() + std::ptrdiff_t(i));
+                dropping_ = -1;
+                return false;
+            }
+            if (up && armed && QByteArray(buf, int(n)).contains(armedBy))
+                dropping_ = c, armed = false;
+            if (::write(up ? s : c, buf, std::size_t(n)) != n)
+                return true;
+        }
+        return true;
+    }
+    int listen_ = -1, dropping_ = -1;
+    QByteArray target_;
+    std::vector<std::pair<int, int>> pairs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A save whose answer is lost on its way back was stored: saving again finds it, says so,
+// and stores nothing more.
+TEST_P(ServerOnly, ASaveWhoseAnswerWasLostIsStoredOnce) {
+    registerUser(u"alice"_s, u"pw a"_s);
+    QTemporaryDir front(u"/tmp/dvpx-XXXXXX"_s);
+    Proxy proxy(front.path(), pgtest::server().port,
+                u"%1/.s.PGSQL.%2"_s.arg(pgtest::server().host, pgtest::server().port));
+    writeFile(conf(),
+              pgtest::settings().replace(pgtest::server().host.toUtf8(), front.path().toUtf8()));
+    frmLogin::data().releaseRs();
+    frmLogin::data().releaseOcn();
+    frmWrite* w = useLogin(u"alice"_s, u"pw a"_s);
+    ASSERT_NE(w, nullptr) << dialogs->texts().join(u'|').toStdString();
+    w->B_Title_text->setText(u"一次"_s);
+    w->B_Content_text->setPlainText(u"只存一次"_s);
+    proxy.armedBy = "dv_add_entry";
+    proxy.armed = true;
+    dialogs->boxes.clear();
+    click(w->saveComm);
+    EXPECT_TRUE(dialogs->texts().join(u'|').contains(u"连接已断开"_s))
+        << dialogs->texts().join(u'|').toStdString();
+    EXPECT_EQ(w->B_Content_text->toPlainText(), u"只存一次"_s);
+    click(w->saveComm);
+    EXPECT_EQ(dialogs->last().text, u"添加完成！"_s);
+    EXPECT_EQ(everything(u"alice"_s, u"pw a"_s), QStringList{u"一次/alice"_s});
+}
+
+// A password set elsewhere, then the server restarted: at the login window every user logs in
+// with what is his now.
+TEST_P(ServerOnly, AfterARestartEveryoneLogsInAgain) {
+    registerUser(u"alice"_s, u"pw a"_s);
+    registerUser(u"bob"_s, u"pw b"_s);
+    ASSERT_NE(useLogin(u"bob"_s, u"pw b"_s), nullptr);
+    ASSERT_EQ(
+        admin({u"passwd"_s, u"bob"_s, u"--recovery-key-file"_s, dir.filePath(u"rk"_s)}, "new b\n"),
+        0);
+    for (const char* how : {"pause", "resume"})
+        ASSERT_EQ(run(u"bash"_s, {script(), QLatin1String(how), pgtest::server().dir}), 0);
+    backToLogin();
+    EXPECT_NE(useLogin(u"bob"_s, u"new b"_s), nullptr) << dialogs->texts().join(u'|').toStdString();
+    backToLogin();
+    EXPECT_NE(useLogin(u"alice"_s, u"pw a"_s), nullptr)
+        << dialogs->texts().join(u'|').toStdString();
 }
 
 // The administrator's tool, command by command, on either engine; the diary's user then
@@ -294,14 +473,18 @@ TEST_P(Engines, TheStoredFormHoldsNoWordsAndNothingForeign) {
         << dialogs->texts().join(u'|').toStdString();
 }
 
-// A text the server cannot hold is refused whole, never cut at its NUL.
+// A text the server cannot hold is refused whole, never cut at its NUL: "2026\0x" is no
+// search for 2026.
 TEST_P(ServerOnly, ATextWithANulIsRefusedNotCut) {
-    registerUser(u"bo"_s + QChar(0) + u"b"_s, u"pw"_s);
+    registerUser(u"alice"_s, u"pw a"_s);
+    writeAs(u"alice"_s, u"pw a"_s, u"a1"_s);
+    frmLook* l = openLook();
+    ASSERT_NE(l, nullptr);
+    dialogs->boxes.clear();
+    search(l, 0, QString::number(QDate::currentDate().year()) + QChar(0) + u"x"_s);
     EXPECT_TRUE(dialogs->texts().join(u'|').contains(u"空字符"_s))
         << dialogs->texts().join(u'|').toStdString();
-    QByteArray users;
-    EXPECT_EQ(admin({u"users"_s}, {}, &users), 0);
-    EXPECT_EQ(users, QByteArray());
+    EXPECT_EQ(found(l), 0);
 }
 
 // Over TCP only a server whose certificate verifies gets as far as the login, whatever the

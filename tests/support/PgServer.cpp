@@ -78,10 +78,16 @@ void freshDatabase() {
     psql(QStringLiteral("do $$ declare r text; begin for r in select rolname from pg_roles where "
                         "rolname like 'dv\\_%' loop execute format('drop role %I', r); end loop; "
                         "end $$"));
-    psql(QStringLiteral("create database dayvault owner dayvault_owner template template0 "
-                        "encoding 'UTF8' locale 'C'"));
-    psql(QStringLiteral("revoke all on database dayvault from public; grant connect on database "
-                        "dayvault to dayvault_users, dayvault_guest"));
+    // As the server's setup makes it: the database, its settings and the role maker in it.
+    const Server& s = server();
+    ASSERT_EQ(run(QStringLiteral("psql"),
+                  {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"), s.host,
+                   QStringLiteral("-p"), s.port, QStringLiteral("-U"), QStringLiteral("dvsuper"),
+                   QStringLiteral("-d"), QStringLiteral("postgres"), QStringLiteral("-v"),
+                   QStringLiteral("dbname=dayvault"), QStringLiteral("-v"),
+                   QStringLiteral("owner_password=dayvault_owner"), QStringLiteral("-f"),
+                   QStringLiteral(DV_SOURCE_DIR "/scripts/pg/roles.sql")}),
+              0);
 }
 
 QByteArray settings() {
