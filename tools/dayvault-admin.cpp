@@ -1,9 +1,11 @@
 // Administers a DayVault database: create or upgrade it, list and add users, grant or revoke
-// the administrator key, set a forgotten password, export entries, make a backup.
+// the administrator key, set a forgotten password, export entries, make a backup and restore
+// a server's.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
 #include "admin/AdminIo.h"
 #include "admin/Migrate.h"
+#include "admin/Restore.h"
 #include "data/KeyRing.h"
 #include "data/KeyStore.h"
 #include "data/Keys.h"
@@ -50,6 +52,8 @@ int usage() {
         "                                     导出日记（到新文件 FILE，权限 0600，不覆盖）\n"
         "  dayvault-admin backup DB OUT                      在线备份数据库（不覆盖已有文件）\n"
         "  dayvault-admin migrate CONF SQLITE_FILE           把单机数据库迁移到服务器上的空数据库\n"
+        "  dayvault-admin restore CONF DUMP --recovery-key-file FILE\n"
+        "                       把服务器的备份（backup 所做）恢复到新建的空数据库\n"
         "  DB 也可以是 dayvault.conf：此时对其中的 PostgreSQL 服务器操作\n"
         "  dayvault-admin fix-modes DIR    （root）设置共享文件夹及其中文件的属主和权限\n",
         stderr);
@@ -61,6 +65,7 @@ void say(FILE* f, const QString& text) {
 }
 
 using admin::createPrivate;
+using admin::printable;
 using admin::Refused;
 
 // DB is the database file, or a settings file (dayvault.conf) naming a server: the tool then
@@ -147,20 +152,20 @@ struct UserKey {
 
 // The data key of `name` opened by the password on standard input.
 UserKey keyByPassword(ado::Connection& c, const QString& name) {
-    const QString password = readLine(QStringLiteral("%1 的密码：").arg(name));
+    const QString password = readLine(QStringLiteral("%1 的密码：").arg(printable(name)));
     ado::Recordset rs;
     rs.Open(sql::userQuery(name), c);
     const bool found = !rs.eof();
     const QString stored = found ? rs.Fields(QStringLiteral("B_password")).toString() : QString();
     accounts::Unlocked check = accounts::unlock(password, stored, found);
     if (!check.ok)
-        throw Refused{QStringLiteral("无此用户或者密码不正确：%1").arg(name)};
+        throw Refused{QStringLiteral("无此用户或者密码不正确：%1").arg(printable(name))};
     auto key = accounts::dataKeyOf(c, name, check);
     // On a server only the key row tells a wrong password: the check value is the server's.
     if (!key && accounts::isPublicRecord(stored))
-        throw Refused{QStringLiteral("无此用户或者密码不正确：%1").arg(name)};
+        throw Refused{QStringLiteral("无此用户或者密码不正确：%1").arg(printable(name))};
     if (!key)
-        throw Refused{QStringLiteral("%1 还没有密钥：请先用程序登录一次").arg(name)};
+        throw Refused{QStringLiteral("%1 还没有密钥：请先用程序登录一次").arg(printable(name))};
     return {std::move(*key), std::move(check.wrap)};
 }
 
@@ -175,7 +180,7 @@ vault::Secret adminKey(ado::Connection& c, const Args& a) {
     const UserKey key = keyByPassword(c, admin);
     auto sk = vault::adminKeyOf(c, admin, key.key.key);
     if (!sk)
-        throw Refused{QStringLiteral("%1 没有管理员密钥").arg(admin)};
+        throw Refused{QStringLiteral("%1 没有管理员密钥").arg(printable(admin))};
     return std::move(*sk);
 }
 
@@ -183,7 +188,7 @@ QString storedRecord(ado::Connection& c, const QString& name) {
     ado::Recordset rs;
     rs.Open(sql::userQuery(name), c);
     if (rs.eof())
-        throw Refused{QStringLiteral("没有这个用户：%1").arg(name)};
+        throw Refused{QStringLiteral("没有这个用户：%1").arg(printable(name))};
     return rs.Fields(QStringLiteral("B_password")).toString();
 }
 
@@ -203,14 +208,15 @@ int grant(ado::Connection& c, const QString& name, const Args& a) {
     const auto escrowed =
         record ? vault::openEscrow(record->escrow, vault::fold(name), admin) : std::nullopt;
     if (!escrowed || !(*escrowed == own.key.key))
-        throw Refused{QStringLiteral("托管密钥与用户本人的密钥不符：%1，没有授权").arg(name)};
+        throw Refused{
+            QStringLiteral("托管密钥与用户本人的密钥不符：%1，没有授权").arg(printable(name))};
     const vault::Secret key = accounts::currentKey(c, name, std::move(own.key), own.wrap, nullptr);
     accounts::inTransaction(c, [&] {
         c.Execute(sql::setPopedom(name, 1));
         c.setServerAdmin(name, true);
         vault::grantAdmin(c.keyStore(), name, key, admin);
     });
-    say(stdout, QStringLiteral("%1 现在是管理员（权限值 1）").arg(name));
+    say(stdout, QStringLiteral("%1 现在是管理员（权限值 1）").arg(printable(name)));
     return 0;
 }
 
@@ -231,13 +237,13 @@ int revoke(ado::Connection& c, const QString& name, const Args& a) {
         for (const auto& row : c.rows({QStringLiteral("select B_user from JR_user where "
                                                       "popedom=1 order by B_user"),
                                        {}}))
-            others << row[0].toString();
+            others << printable(row[0].toString());
         // Pinned before the file commits: without the pin the file would be refused.
         vault::writePinned(vault::adminPubPath(c.file()), pk);
     });
     say(stdout, QStringLiteral("%1 不再是管理员（权限值 0）；已换用新的管理员密钥对，"
                                "每位用户下次登录时换用新的数据密钥")
-                    .arg(name));
+                    .arg(printable(name)));
     if (!others.isEmpty())
         say(stdout, QStringLiteral("以下管理员需要重新授权（grant）：%1")
                         .arg(others.join(QStringLiteral("、"))));
@@ -256,18 +262,18 @@ int passwd(ado::Connection& c, const QString& name, const Args& a) {
     if (record) {
         auto escrowed = vault::openEscrow(record->escrow, vault::fold(name), admin);
         if (!escrowed)
-            throw Refused{QStringLiteral("无法取得 %1 的密钥，密码没有修改").arg(name)};
+            throw Refused{QStringLiteral("无法取得 %1 的密钥，密码没有修改").arg(printable(name))};
         if (!vault::opensEntries(c, name, *escrowed))
             throw Refused{QStringLiteral("托管密钥打不开 %1 的日记（可能被人改动过），密码没有修改")
-                              .arg(name)};
+                              .arg(printable(name))};
         // Bound to no administrator key: his next login replaces it.
         key = vault::Unwrapped{std::move(*escrowed), vault::Bytes()};
     } else if (accounts::isRecord(stored)) {
-        throw Refused{QStringLiteral("找不到 %1 的密钥记录，密码没有修改").arg(name)};
+        throw Refused{QStringLiteral("找不到 %1 的密钥记录，密码没有修改").arg(printable(name))};
     }
-    accounts::setPassword(c, name, readLine(QStringLiteral("%1 的新密码：").arg(name)), key,
-                          stored);
-    say(stdout, QStringLiteral("已为 %1 设置新密码").arg(name));
+    accounts::setPassword(c, name, readLine(QStringLiteral("%1 的新密码：").arg(printable(name))),
+                          key, stored);
+    say(stdout, QStringLiteral("已为 %1 设置新密码").arg(printable(name)));
     return 0;
 }
 
@@ -369,7 +375,8 @@ int check(const QString& path) {
             if ((accounts::isRecord(row[1].toString()) ||
                  accounts::isPublicRecord(row[1].toString())) &&
                 !c.keyStore().userKey(row[0].toString()))
-                problems << QStringLiteral("用户 %1 的密钥记录不见了").arg(row[0].toString());
+                problems
+                    << QStringLiteral("用户 %1 的密钥记录不见了").arg(printable(row[0].toString()));
     for (const QString& p : problems)
         say(stdout, p);
     if (problems.isEmpty())
@@ -497,6 +504,19 @@ int run(const QStringList& raw) {
         admin::migrate(from, to);
         return 0;
     }
+    if (cmd == QLatin1String("restore") && n == 3) {
+        if (!isSettings(path))
+            throw Refused{QStringLiteral("恢复的目标是服务器：请给出它的 dayvault.conf")};
+        if (a.recoveryFile.isEmpty())
+            throw Refused{
+                QStringLiteral("请用 --recovery-key-file FILE 给出这个日记的恢复密钥文件")};
+        const QByteArray recovery = readRecovery(a.recoveryFile);
+        ado::Connection to;
+        to.requirePinnedKey = false;
+        open(to, path);
+        admin::restore(to, a.plain[2], recovery);
+        return 0;
+    }
     if (cmd == QLatin1String("fix-modes") && n == 2)
         return admin::fixModes(path);
     ado::Connection c;
@@ -506,9 +526,9 @@ int run(const QStringList& raw) {
         ado::Recordset rs;
         rs.Open({QStringLiteral("select B_user, popedom from JR_user order by B_user")}, c);
         for (; !rs.eof(); rs.MoveNext())
-            say(stdout,
-                QStringLiteral("%1\t%2").arg(rs.Fields(QStringLiteral("B_user")).toString(),
-                                             rs.Fields(QStringLiteral("popedom")).toString()));
+            say(stdout, QStringLiteral("%1\t%2").arg(
+                            printable(rs.Fields(QStringLiteral("B_user")).toString()),
+                            rs.Fields(QStringLiteral("popedom")).toString()));
         return 0;
     }
     if (cmd == QLatin1String("adduser") && n == 4)
@@ -517,11 +537,13 @@ int run(const QStringList& raw) {
     if (cmd == QLatin1String("adduser") && n == 3) {
         if (name.isEmpty())
             throw Refused{QStringLiteral("用户名不能为空")};
+        if (const QString why = accounts::nameRefusal(name); !why.isEmpty())
+            throw Refused{why};
         open(c, path);
         if (userExists(c, name))
-            throw Refused{QStringLiteral("此用户已经存在：%1").arg(name)};
-        accounts::addUser(c, name, readLine(QStringLiteral("%1 的密码：").arg(name)));
-        say(stdout, QStringLiteral("已添加用户：%1").arg(name));
+            throw Refused{QStringLiteral("此用户已经存在：%1").arg(printable(name))};
+        accounts::addUser(c, name, readLine(QStringLiteral("%1 的密码：").arg(printable(name))));
+        say(stdout, QStringLiteral("已添加用户：%1").arg(printable(name)));
         return 0;
     }
     if (cmd == QLatin1String("grant") && n == 3)

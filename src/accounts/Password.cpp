@@ -188,6 +188,17 @@ QString normalise(const QString& text) {
     return out;
 }
 
+QString nameRefusal(const QString& name) {
+    const QList<uint> chars = name.toUcs4();
+    for (const uint c : chars)
+        if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
+            return QStringLiteral("用户名中不能有控制字符（例如制表符、换行符），请换一个用户名");
+    if (chars.size() > kMaxNameLength)
+        return QStringLiteral("用户名太长：最多 %1 个字，请换一个短一些的用户名")
+            .arg(kMaxNameLength);
+    return QString();
+}
+
 QString hashPassword(const QString& password) {
     initSodium();
     const QByteArray pw = password.toUtf8();

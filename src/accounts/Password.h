@@ -11,6 +11,13 @@ namespace accounts {
 // Blanks (U+0020 only) removed at both ends, then every apostrophe removed.
 QString normalise(const QString& text);
 
+// The longest name a registration takes, in characters; the server refuses longer ones too.
+constexpr qsizetype kMaxNameLength = 64;
+// Why a registration refuses a normalised, non-empty name, as a sentence to show; empty when
+// it takes the name. A control character (U+0000-U+001F, U+007F-U+009F) would reach the
+// administrator's terminal and the tab-separated listings of names.
+QString nameRefusal(const QString& name);
+
 // Argon2id hash string of a normalised password (interactive limits).
 QString hashPassword(const QString& password);
 

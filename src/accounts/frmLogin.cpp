@@ -226,6 +226,10 @@ void frmLogin::RegComm_Click() {
         dlg.message(this, QStringLiteral("请填写用户名"), app::kAppTitle, app::Icon::None);
         return;
     }
+    if (const QString why = accounts::nameRefusal(name); !why.isEmpty()) {
+        dlg.message(this, why, app::kAppTitle, app::Icon::None);
+        return;
+    }
     const QString typedPassword = txtPassword->text();
     bool taken = false;
     bool added = false;

@@ -10,9 +10,12 @@
 #include "data/statements.h"
 #include "forms/DbGuard.h"
 #include "forms/FormUtil.h"
+#include "support/PgServer.h"
 #include "support/Support.h"
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QProcess>
@@ -145,6 +148,58 @@ TEST_F(RegisterTest, RegisteringAndChangingThePassword) {
     EXPECT_NE(useLogin(u" o'Brien "_s, QString()), nullptr);
     EXPECT_EQ(Module1::UserName, u"oBrien"_s);
     EXPECT_EQ(frmLogin::FailedLogins, 0);
+}
+
+using NameTest = LoginApp;
+
+// After the normalisation, 注册 refuses a name with a control character or of more than 64
+// characters (not UTF-16 units): one box says why, the typed texts stay, nothing is stored.
+// Past the window's guard the file takes such a name, a server refuses it itself.
+TEST_F(NameTest, ControlCharactersAndOverlongNamesAreRefusedAtRegistration) {
+    const QString control = u"用户名中不能有控制字符（例如制表符、换行符），请换一个用户名"_s;
+    const QString tooLong = u"用户名太长：最多 64 个字，请换一个短一些的用户名"_s;
+    const QString ok; // the success box
+    const QString astral = QString::fromUcs4(U"\U00020000");
+    const std::pair<QString, QString> cases[] = {{u" ev\u001b[2Jil "_s, control},
+                                                 {u"a\tb"_s, control},
+                                                 {u"'\n'ann"_s, control},
+                                                 {u"nul\u0000"_s, control},
+                                                 {u"del\u007f"_s, control},
+                                                 {u"csi\u009b"_s, control},
+                                                 {u"us\u001f"_s, control},
+                                                 {QString(65, u'日'), tooLong},
+                                                 {u"张 三"_s, ok},
+                                                 {u"nb\u00a0sp"_s, ok},
+                                                 {astral.repeated(64), ok},
+                                                 {u" "_s + QString(64, u'日') + u"' "_s, ok}};
+    QStringList refused;
+    for (const auto& [name, says] : cases) {
+        SCOPED_TRACE(QString(name).replace(QChar(0), u"\\0"_s).toStdString());
+        dialogs->boxes.clear();
+        QGuiApplication::clipboard()->setText(name); // keys would not type a control character
+        edit("txtUserName")->clear();
+        edit("txtUserName")->paste();
+        fill("txtPassword", u"pw"_s);
+        press("RegComm");
+        const QString shown =
+            says.isEmpty() ? u"注册成功，请记住你的用户和密码\n\n用户：%1\n密码：pw"_s.arg(name)
+                           : says;
+        EXPECT_EQ(dialogs->texts(), QStringList{shown});
+        EXPECT_EQ(dialogs->last().icon, app::Icon::None);
+        EXPECT_EQ(edit("txtUserName")->text(), name);
+        EXPECT_EQ(edit("txtPassword")->text(), u"pw"_s);
+        if (!says.isEmpty())
+            refused << name;
+    }
+    EXPECT_EQ(count(u"select count(*) from JR_user"_s), 4);
+    EXPECT_EQ(frmLogin::FailedLogins, 0);
+    for (const QString& name : refused) {
+        if (pgtest::enabled())
+            EXPECT_THROW(addUser(name, u"pw"_s), ado::Error);
+        else
+            addUser(name, u"pw"_s);
+    }
+    EXPECT_EQ(count(u"select count(*) from JR_user"_s), pgtest::enabled() ? 4 : 12);
 }
 
 using HashFailure = LoginApp;

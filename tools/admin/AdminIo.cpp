@@ -102,6 +102,30 @@ constexpr Wanted kFiles[] = {
 
 } // namespace
 
+QString printable(const QString& name) {
+    QString out;
+    out.reserve(name.size());
+    for (const char32_t c : name.toUcs4()) {
+        const QChar::Category kind = QChar::category(c);
+        if (c == '\\')
+            out += QLatin1String("\\\\");
+        else if (c == '\t')
+            out += QLatin1String("\\t");
+        else if (c == '\n')
+            out += QLatin1String("\\n");
+        else if (c == '\r')
+            out += QLatin1String("\\r");
+        else if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
+            out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+        else if (kind == QChar::Other_Format || kind == QChar::Separator_Line ||
+                 kind == QChar::Separator_Paragraph || kind == QChar::Other_Surrogate)
+            out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+        else
+            out += QString::fromUcs4(&c, 1);
+    }
+    return out;
+}
+
 QString readPassword(const char* prompt) {
     std::string line;
     bool got;

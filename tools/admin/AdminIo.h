@@ -13,6 +13,11 @@ struct Refused {
     QString text;
 };
 
+// A name as the tool prints it: the backslash, control and format characters and the line
+// and paragraph separators as visible escapes (\\, \t, \n, \x1b, \u202e), so a stored name can
+// neither drive the administrator's terminal nor forge a line or a column of a listing.
+QString printable(const QString& name);
+
 // One line of standard input without its line end. On a terminal the prompt goes to stderr
 // and the typed line is not echoed; the terminal is restored however the read ends.
 QString readPassword(const char* prompt);

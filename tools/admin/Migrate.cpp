@@ -89,7 +89,7 @@ void migrate(ado::Connection& from, ado::Connection& to) {
         from.rows({QStringLiteral("select B_user,B_password,popedom from JR_user"), {}});
     for (const auto& row : people)
         if (!accounts::isRecord(row[1].toString()))
-            old << row[0].toString();
+            old << printable(row[0].toString());
     if (!old.isEmpty())
         throw Refused{QStringLiteral("以下用户的密码记录是旧格式，请他们先在本机登录一次：%1")
                           .arg(old.join(QStringLiteral("、")))};
