@@ -218,11 +218,13 @@ void print(const std::vector<Column>& cols, const Plan& plan) {
         std::function<double(const Column&)> of;
         QString target;
         std::function<bool(double, double)> met; // (server, SQLite)
+        bool socketOnly = false;                 // judged on the server's socket column
     };
     const auto window = [](double ms, double) { return ms <= 50; };
     const std::vector<Row> rows = {
         {QStringLiteral("save one entry (median of %1)").arg(plan.saves),
-         [](const Column& c) { return c.save; }, QStringLiteral("<= 50 ms"), window},
+         [](const Column& c) { return c.save; }, QStringLiteral("<= 1.5 ms by the socket"),
+         [](double ms, double) { return ms <= 1.5; }, true},
         {QStringLiteral("查询 all, %1 entries, first row").arg(plan.small),
          [](const Column& c) { return c.allSmall; }, QStringLiteral("<= 50 ms"), window},
         {QStringLiteral("查询 all, %1 entries, first row").arg(plan.large),
@@ -246,7 +248,7 @@ void print(const std::vector<Column>& cols, const Plan& plan) {
         for (std::size_t i = 0; i < cols.size(); ++i) {
             const double v = r.of(cols[i]);
             std::printf(" %s |", cell(v).toUtf8().constData());
-            if (i > 0)
+            if (i > 0 && !(r.socketOnly && i > 1))
                 worst = std::max(worst, v);
         }
         const QString mark = !r.met                        ? QStringLiteral("-")

@@ -144,6 +144,11 @@ Unlocked checkLogin(ado::Connection& c, const QString& name, const QString& pass
 
 void addUser(ado::Connection& c, const QString& name, const QString& password) {
     if (c.server()) {
+        // " ann " (typed as "' ann '") would log in on the file; the server takes only names
+        // the login's normalisation leaves as they are.
+        if (normalise(name) != name)
+            throw ado::Error(QStringLiteral("用户名的开头和结尾不能有空格，请换一个用户名"),
+                             ado::kRefused, c.file());
         auto [record, wrap] = newRecord(password);
         c.registerUser(name, publicRecord(record), serverPassword(record),
                        vault::newUserKeyRecord(c, name, wrap));

@@ -126,8 +126,11 @@ frmLogin::frmLogin(QWidget* parent)
 }
 
 void frmLogin::Form_Load() {
-    // Back at the login window ("重新登录"): the last user's keys go.
+    // Back at the login window ("重新登录"): the last user's keys go, and on a server his
+    // login with them.
     forgetKeys();
+    if (data().ocn().State() == 1)
+        data().ocn().logOut();
     txtUserName->setFocus();
     selectUserName();
 }

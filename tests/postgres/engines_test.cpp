@@ -283,6 +283,30 @@ TEST_P(ServerOnly, AServerThatStopsAnsweringIsGivenUp) {
     EXPECT_EQ(c.rows({u"select 1"_s, {}}).size(), 1u);
 }
 
+// A backup brought back into a fresh database: every user logs in with his password and
+// reads what he wrote, the administrator everyone's.
+TEST_P(ServerOnly, ARestoredBackupLogsEveryoneInToTheSameEntries) {
+    registerUser(u"alice"_s, u"pw a"_s);
+    registerUser(u"bob"_s, u"pw b"_s);
+    writeAs(u"alice"_s, u"pw a"_s, u"a1"_s);
+    writeAs(u"bob"_s, u"pw b"_s, u"b1"_s);
+    const QString rk = dir.filePath(u"rk"_s), dump = dir.filePath(u"dump"_s);
+    ASSERT_EQ(admin({u"grant"_s, u"alice"_s, u"--recovery-key-file"_s, rk}, "pw a\n"), 0);
+    const QStringList before[] = {everything(u"alice"_s, u"pw a"_s),
+                                  everything(u"bob"_s, u"pw b"_s)};
+    backToLogin();
+    ASSERT_EQ(admin({u"backup"_s, dump}), 0);
+    pgtest::freshDatabase();
+    frmLogin::data().releaseRs();
+    frmLogin::data().releaseOcn();
+    QByteArray out;
+    ASSERT_EQ(admin({u"restore"_s, dump, u"--recovery-key-file"_s, rk}, {}, &out), 0) << out.data();
+    EXPECT_EQ(everything(u"alice"_s, u"pw a"_s), before[0]);
+    EXPECT_EQ(before[0].size(), 2);
+    EXPECT_EQ(everything(u"bob"_s, u"pw b"_s), before[1]);
+    EXPECT_EQ(look()->txt_content->toPlainText(), u"b1：今天下雨了"_s);
+}
+
 // A socket in front of the server's that passes everything, except that once armed it lets
 // the next statement naming `armedBy` reach the server and drops the server's answer to it.
 class Proxy {

@@ -180,6 +180,11 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
             EXPECT_EQ(dialogs->last().text, u"请填写用户名"_s);
             continue;
         }
+        if (const QString why = accounts::nameRefusal(accounts::normalise(text(i)));
+            !why.isEmpty()) {
+            EXPECT_EQ(dialogs->last().text, why);
+            continue;
+        }
         if (taken.contains(name.toLower())) {
             EXPECT_EQ(dialogs->last().text, u"此用户已经存在，请用另外一个用户名注册"_s);
             continue;
@@ -196,7 +201,7 @@ TEST_F(HostileText, NamesAndPasswordsFollowTheNormalisationInEveryBox) {
         ASSERT_NE(useLogin(text(i), text(i + 1)), nullptr);
         EXPECT_TRUE(Module1::UserName == name);
     }
-    EXPECT_GT(registered, int(n) / 2);
+    EXPECT_GE(registered, 7);
     EXPECT_EQ(frmLogin::FailedLogins, 0);
     for (const fake::Box& b : dialogs->boxes)
         EXPECT_NE(b.title, u"错误"_s) << b.text.left(200).toStdString();
