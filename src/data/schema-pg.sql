@@ -1,10 +1,13 @@
 -- The diary on a PostgreSQL server. Applied by `dayvault-admin init` as the database's owner
 -- (dayvault_owner), after the server's setup made the roles dayvault_owner, dayvault_guest,
--- dayvault_users and dayvault_admins. The database uses the C locale, so citext folds ASCII
--- letters only, as the embedded engine's NOCASE does.
+-- dayvault_users, dayvault_admins and dayvault_roles and the functions of the schema
+-- dayvault_roles. The database uses the C locale, so citext folds ASCII letters only, as the
+-- embedded engine's NOCASE does.
 --
 -- The server decides who touches which row: every diary user logs in as a role of his own,
--- dv_ followed by the md5 of his folded name, a member of dayvault_users. Entry texts arrive
+-- dv_ followed by the md5 of his folded name, a member of dayvault_users. He reads under the
+-- row policies and writes only through the functions below, which run as the owner with
+-- bounded waits: a table right of his would let him lock what others need. Entry texts arrive
 -- sealed by the program; no column here ever holds them in plain.
 CREATE EXTENSION IF NOT EXISTS citext WITH SCHEMA public;
 
@@ -27,14 +30,31 @@ CREATE TABLE JR_content (
     B_writer  citext,
     -- Local time of the writing computer (its zone is the session's) as Y-M-D H:MM:SS, no
     -- leading zeros in the date: the date search relies on it.
-    B_time    text NOT NULL DEFAULT to_char(localtimestamp, 'FMYYYY-FMMM-FMDD FMHH24:MI:SS')
+    B_time    text NOT NULL DEFAULT to_char(localtimestamp, 'FMYYYY-FMMM-FMDD FMHH24:MI:SS'),
+    -- Random bytes of one save: sent again after its answer was lost, it finds this row.
+    B_token   bytea
 );
 CREATE INDEX JR_content_writer ON JR_content (B_writer);
+CREATE UNIQUE INDEX JR_content_token ON JR_content (B_writer, B_token);
 
 CREATE TABLE JR_vault (name text PRIMARY KEY, value bytea NOT NULL);
 CREATE TABLE JR_key (B_user citext PRIMARY KEY, wrapped bytea NOT NULL, escrow bytea NOT NULL);
 CREATE TABLE JR_admin (B_user citext PRIMARY KEY, wrapped bytea NOT NULL);
 CREATE TABLE JR_plain (ID integer PRIMARY KEY, signature bytea NOT NULL);
+
+-- The owner's alone. IDs reserved for a writer's next entries, so he seals its texts to the ID
+-- before they go, without choosing IDs himself (which could block others' inserts).
+CREATE TABLE JR_ticket (
+    ID       integer PRIMARY KEY,
+    B_writer citext NOT NULL,
+    made     timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX JR_ticket_writer ON JR_ticket (B_writer);
+-- Each user role's SCRAM verifier, so a restore can make the roles again.
+CREATE TABLE JR_role (B_user citext PRIMARY KEY, verifier text NOT NULL);
+-- Five slots for registrations, each taken at most once a minute.
+CREATE TABLE JR_signup (made timestamptz NOT NULL DEFAULT now());
+INSERT INTO JR_signup SELECT '-infinity' FROM generate_series(1, 5);
 
 CREATE FUNCTION dv_role(name text) RETURNS text
     LANGUAGE sql IMMUTABLE STRICT
@@ -58,33 +78,258 @@ CREATE FUNCTION dv_is_admin() RETURNS boolean
                        WHERE dv_role(B_user::text) = session_user AND popedom = 1)
     $$;
 
+-- The writers' functions. Each waits for a lock 2 s at most whatever the caller SET before:
+-- its own settings hold while it runs.
+
+CREATE FUNCTION dv_ticket() RETURNS integer
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        me citext := dv_me();
+        t integer;
+    BEGIN
+        IF me IS NULL THEN
+            RAISE EXCEPTION 'no diary user for this role' USING ERRCODE = '42501';
+        END IF;
+        t := nextval(pg_get_serial_sequence('jr_content', 'id'));
+        INSERT INTO JR_ticket (ID, B_writer) VALUES (t, me);
+        -- A few for windows open at once, never a pile.
+        DELETE FROM JR_ticket k
+         WHERE k.B_writer = me
+           AND k.ID <= (SELECT o.ID FROM JR_ticket o WHERE o.B_writer = me
+                         ORDER BY o.ID DESC OFFSET 4 LIMIT 1);
+        RETURN t;
+    END
+    $$;
+
+CREATE FUNCTION dv_add_entry(p_id integer, p_token bytea, p_time text, p_title bytea,
+                             p_weather bytea, p_content bytea)
+    RETURNS TABLE (id integer, next integer)
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    #variable_conflict use_column
+    DECLARE
+        me citext := dv_me();
+        stored integer;
+    BEGIN
+        IF me IS NULL THEN
+            RAISE EXCEPTION 'no diary user for this role' USING ERRCODE = '42501';
+        END IF;
+        IF p_token IS NULL OR octet_length(p_token) NOT BETWEEN 16 AND 64 THEN
+            RAISE EXCEPTION 'not a token of a save' USING ERRCODE = '22023';
+        END IF;
+        IF p_time IS NULL OR p_time !~ '^[0-9]{4}-[0-9]{1,2}-[0-9]{1,2} [0-9]{1,2}:[0-9]{2}:[0-9]{2}$' THEN
+            RAISE EXCEPTION 'not a time of an entry' USING ERRCODE = '22023';
+        END IF;
+        IF greatest(octet_length(p_title), octet_length(p_weather), octet_length(p_content)) > 4194304 THEN
+            RAISE EXCEPTION 'a sealed text is too large' USING ERRCODE = '54000';
+        END IF;
+        SELECT c.ID INTO stored FROM JR_content c WHERE c.B_writer = me AND c.B_token = p_token;
+        DELETE FROM JR_ticket k WHERE k.ID = p_id AND k.B_writer = me;
+        IF stored IS NULL THEN
+            IF NOT FOUND THEN
+                RAISE EXCEPTION 'not a ticket of yours' USING ERRCODE = 'DV001';
+            END IF;
+            INSERT INTO JR_content AS c (ID, B_title, B_weather, B_content, B_writer, B_time, B_token)
+                 VALUES (p_id, p_title, p_weather, p_content, me, p_time, p_token)
+            ON CONFLICT (B_writer, B_token) DO NOTHING
+              RETURNING c.ID INTO stored;
+            -- The same save, stored a moment ago through another session.
+            IF stored IS NULL THEN
+                SELECT c.ID INTO stored FROM JR_content c WHERE c.B_writer = me AND c.B_token = p_token;
+            END IF;
+        END IF;
+        RETURN QUERY SELECT stored, dv_ticket();
+    END
+    $$;
+
+-- The row as the caller read it: same writer and time, to which its texts are sealed.
+CREATE FUNCTION dv_update_entry(p_id integer, p_writer text, p_time text, p_title bytea,
+                                p_weather bytea, p_content bytea) RETURNS integer
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        me citext := dv_me();
+        admin boolean := dv_is_admin();
+        n integer;
+    BEGIN
+        IF greatest(octet_length(p_title), octet_length(p_weather), octet_length(p_content)) > 4194304 THEN
+            RAISE EXCEPTION 'a sealed text is too large' USING ERRCODE = '54000';
+        END IF;
+        UPDATE JR_content c SET B_title = p_title, B_weather = p_weather, B_content = p_content
+         WHERE c.ID = p_id AND c.B_writer = p_writer::citext AND c.B_time = p_time
+           AND (c.B_writer = me OR admin);
+        GET DIAGNOSTICS n = ROW_COUNT;
+        RETURN n;
+    END
+    $$;
+
+CREATE FUNCTION dv_delete_entry(p_id integer) RETURNS integer
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        me citext := dv_me();
+        admin boolean := dv_is_admin();
+        n integer;
+    BEGIN
+        DELETE FROM JR_content c WHERE c.ID = p_id AND (c.B_writer = me OR admin);
+        GET DIAGNOSTICS n = ROW_COUNT;
+        RETURN n;
+    END
+    $$;
+
+-- A user's own key row; an administrator's for anyone (recovery, a new administrator key).
+CREATE FUNCTION dv_put_key(p_user text, p_wrapped bytea, p_escrow bytea) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        u citext;
+    BEGIN
+        IF NOT (coalesce(p_user::citext = dv_me(), false) OR dv_is_admin()) THEN
+            RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
+        END IF;
+        IF p_wrapped IS NULL OR p_escrow IS NULL THEN
+            RAISE EXCEPTION 'not a key record' USING ERRCODE = '22023';
+        END IF;
+        IF greatest(octet_length(p_wrapped), octet_length(p_escrow)) > 1024 THEN
+            RAISE EXCEPTION 'a key record is too large' USING ERRCODE = '54000';
+        END IF;
+        SELECT B_user INTO u FROM JR_user WHERE B_user = p_user::citext;
+        IF u IS NULL THEN
+            RAISE EXCEPTION 'no diary user of this name' USING ERRCODE = '22023';
+        END IF;
+        INSERT INTO JR_key (B_user, wrapped, escrow) VALUES (u, p_wrapped, p_escrow)
+        ON CONFLICT (B_user) DO UPDATE SET wrapped = excluded.wrapped, escrow = excluded.escrow;
+    END
+    $$;
+
+CREATE FUNCTION dv_put_escrow(p_user text, p_escrow bytea) RETURNS integer
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        n integer;
+    BEGIN
+        IF NOT (coalesce(p_user::citext = dv_me(), false) OR dv_is_admin()) THEN
+            RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
+        END IF;
+        IF p_escrow IS NULL THEN
+            RAISE EXCEPTION 'not a key record' USING ERRCODE = '22023';
+        END IF;
+        IF octet_length(p_escrow) > 1024 THEN
+            RAISE EXCEPTION 'a key record is too large' USING ERRCODE = '54000';
+        END IF;
+        UPDATE JR_key SET escrow = p_escrow WHERE B_user = p_user::citext;
+        GET DIAGNOSTICS n = ROW_COUNT;
+        RETURN n;
+    END
+    $$;
+
+CREATE FUNCTION dv_put_admin_key(p_user text, p_wrapped bytea) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        u citext;
+    BEGIN
+        IF NOT dv_is_admin() THEN
+            RAISE EXCEPTION 'no administrator' USING ERRCODE = '42501';
+        END IF;
+        IF p_wrapped IS NULL THEN
+            RAISE EXCEPTION 'not a key record' USING ERRCODE = '22023';
+        END IF;
+        IF octet_length(p_wrapped) > 1024 THEN
+            RAISE EXCEPTION 'a key record is too large' USING ERRCODE = '54000';
+        END IF;
+        SELECT B_user INTO u FROM JR_user WHERE B_user = p_user::citext;
+        IF u IS NULL THEN
+            RAISE EXCEPTION 'no diary user of this name' USING ERRCODE = '22023';
+        END IF;
+        INSERT INTO JR_admin (B_user, wrapped) VALUES (u, p_wrapped)
+        ON CONFLICT (B_user) DO UPDATE SET wrapped = excluded.wrapped;
+    END
+    $$;
+
+CREATE FUNCTION dv_remove_admin_key(p_user text) RETURNS integer
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        n integer;
+    BEGIN
+        IF NOT dv_is_admin() THEN
+            RAISE EXCEPTION 'no administrator' USING ERRCODE = '42501';
+        END IF;
+        DELETE FROM JR_admin WHERE B_user = p_user::citext;
+        GET DIAGNOSTICS n = ROW_COUNT;
+        RETURN n;
+    END
+    $$;
+
 -- "注册": the account, its key row and its role in one step, called through the guest role.
--- The verifier is computed by the program; a plain password is refused.
+-- The verifier is computed by the program; a plain password is refused. A name is shown in
+-- windows and lists and written to files: none that could pass for another or carry control
+-- characters. The key record is exactly what the program makes for this name. Five
+-- registrations a minute over all, however many sessions try at once.
 CREATE FUNCTION dv_register(p_user text, p_record text, p_verifier text,
                             p_wrapped bytea, p_escrow bytea) RETURNS void
     LANGUAGE plpgsql SECURITY DEFINER
-    SET search_path = public, pg_temp
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
     BEGIN
+        IF p_user IS NULL OR char_length(p_user) NOT BETWEEN 1 AND 64 THEN
+            RAISE EXCEPTION 'a name has 1 to 64 characters' USING ERRCODE = '22023';
+        END IF;
+        IF p_user ~ '[\u0001-\u001f\u007f-\u009f'']' THEN
+            RAISE EXCEPTION 'a name holds no control character or apostrophe' USING ERRCODE = '22023';
+        END IF;
+        IF p_user LIKE ' %' OR p_user LIKE '% ' THEN
+            RAISE EXCEPTION 'a name has no blank at an end' USING ERRCODE = '22023';
+        END IF;
+        IF char_length(p_record) > 200 THEN
+            RAISE EXCEPTION 'the public record is too long' USING ERRCODE = '54000';
+        END IF;
+        IF p_record IS NULL OR right(p_record, 1) <> '$' THEN
+            RAISE EXCEPTION 'not a public record' USING ERRCODE = '22023';
+        END IF;
+        IF char_length(p_verifier) > 512 THEN
+            RAISE EXCEPTION 'the verifier is too long' USING ERRCODE = '54000';
+        END IF;
         -- The whole verifier's shape: the server would hash anything else as a password.
         IF p_verifier IS NULL OR p_verifier !~ '^SCRAM-SHA-256\$[0-9]+:[A-Za-z0-9+/]+=*\$[A-Za-z0-9+/]+=*:[A-Za-z0-9+/]+=*$' THEN
             RAISE EXCEPTION 'not a SCRAM verifier' USING ERRCODE = '22023';
         END IF;
-        IF p_user IS NULL OR p_user = '' OR right(p_record, 1) <> '$' THEN
-            RAISE EXCEPTION 'not a public record' USING ERRCODE = '22023';
+        -- Wrapped: version, administrator key, sealed data key; escrow: a sealed box of the
+        -- data key and the name's bytes.
+        IF octet_length(p_wrapped) IS DISTINCT FROM 106
+           OR octet_length(p_escrow) IS DISTINCT FROM 80 + octet_length(p_user) THEN
+            RAISE EXCEPTION 'not a key record of this program' USING ERRCODE = '22023';
+        END IF;
+        -- A slot free for a minute; one a registration in progress holds is skipped, not
+        -- waited for, and counts as taken until it ends.
+        UPDATE JR_signup SET made = clock_timestamp()
+         WHERE ctid = (SELECT ctid FROM JR_signup WHERE made < clock_timestamp() - interval '1 minute'
+                        LIMIT 1 FOR UPDATE SKIP LOCKED);
+        IF NOT FOUND THEN
+            RAISE EXCEPTION 'too many registrations just now' USING ERRCODE = 'DV002';
         END IF;
         INSERT INTO JR_user (B_user, B_password) VALUES (p_user, p_record);
         INSERT INTO JR_key (B_user, wrapped, escrow) VALUES (p_user, p_wrapped, p_escrow);
-        EXECUTE format('CREATE ROLE %I LOGIN PASSWORD %L IN ROLE dayvault_users',
-                       dv_role(p_user), p_verifier);
+        INSERT INTO JR_role (B_user, verifier) VALUES (p_user, p_verifier);
+        PERFORM dayvault_roles.make_role(dv_role(p_user), p_verifier);
     END
     $$;
 
 -- "修改密码": the record and the verifier of the session's own role, which proved the current
--- password by logging in. Its key row it writes itself, in the same transaction.
+-- password by logging in. Its key row it writes itself (dv_put_key), in the same transaction.
 CREATE FUNCTION dv_set_password(p_record text, p_verifier text) RETURNS void
     LANGUAGE plpgsql SECURITY DEFINER
-    SET search_path = public, pg_temp
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
     DECLARE
         me citext := dv_me();
@@ -92,34 +337,46 @@ CREATE FUNCTION dv_set_password(p_record text, p_verifier text) RETURNS void
         IF me IS NULL THEN
             RAISE EXCEPTION 'no diary user for this role' USING ERRCODE = '42501';
         END IF;
+        IF char_length(p_record) > 200 THEN
+            RAISE EXCEPTION 'the public record is too long' USING ERRCODE = '54000';
+        END IF;
+        IF char_length(p_verifier) > 512 THEN
+            RAISE EXCEPTION 'the verifier is too long' USING ERRCODE = '54000';
+        END IF;
         IF p_verifier IS NULL OR p_verifier !~ '^SCRAM-SHA-256\$[0-9]+:[A-Za-z0-9+/]+=*\$[A-Za-z0-9+/]+=*:[A-Za-z0-9+/]+=*$'
-           OR right(p_record, 1) <> '$' THEN
+           OR p_record IS NULL OR right(p_record, 1) <> '$' THEN
             RAISE EXCEPTION 'not a SCRAM verifier' USING ERRCODE = '22023';
         END IF;
         UPDATE JR_user SET B_password = p_record WHERE B_user = me;
-        EXECUTE format('ALTER ROLE %I PASSWORD %L', session_user, p_verifier);
+        INSERT INTO JR_role (B_user, verifier) VALUES (me, p_verifier)
+        ON CONFLICT (B_user) DO UPDATE SET verifier = excluded.verifier;
+        PERFORM dayvault_roles.set_password(session_user, p_verifier);
     END
     $$;
 
-REVOKE ALL ON FUNCTION dv_role(text), dv_me(), dv_is_admin(),
-    dv_register(text, text, text, bytea, bytea), dv_set_password(text, text)
+REVOKE ALL ON FUNCTION dv_role(text), dv_me(), dv_is_admin(), dv_ticket(),
+    dv_add_entry(integer, bytea, text, bytea, bytea, bytea),
+    dv_update_entry(integer, text, text, bytea, bytea, bytea), dv_delete_entry(integer),
+    dv_put_key(text, bytea, bytea), dv_put_escrow(text, bytea), dv_put_admin_key(text, bytea),
+    dv_remove_admin_key(text), dv_register(text, text, text, bytea, bytea),
+    dv_set_password(text, text)
     FROM PUBLIC;
-GRANT EXECUTE ON FUNCTION dv_role(text), dv_me(), dv_is_admin(),
-    dv_set_password(text, text) TO dayvault_users;
+GRANT EXECUTE ON FUNCTION dv_role(text), dv_me(), dv_is_admin(), dv_ticket(),
+    dv_add_entry(integer, bytea, text, bytea, bytea, bytea),
+    dv_update_entry(integer, text, text, bytea, bytea, bytea), dv_delete_entry(integer),
+    dv_put_key(text, bytea, bytea), dv_put_escrow(text, bytea), dv_put_admin_key(text, bytea),
+    dv_remove_admin_key(text), dv_set_password(text, text)
+    TO dayvault_users;
 -- The login window's connection is still the last user's when the next one registers.
 GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea)
     TO dayvault_guest, dayvault_users;
--- Pure, and the index on JR_user calls it for whoever writes the table.
 GRANT EXECUTE ON FUNCTION dv_role(text) TO dayvault_guest;
 
--- The public records: what the login needs before it knows who is there.
+-- Reading only, under the policies. No other right on any table: LOCK TABLE in every mode but
+-- ACCESS SHARE, and SELECT ... FOR UPDATE or SHARE, need one. The policies stay, a second wall.
 GRANT SELECT ON JR_user TO dayvault_guest, dayvault_users;
+GRANT SELECT ON JR_content, JR_key, JR_admin TO dayvault_users;
 
--- The server numbers the entries: a writer who chose IDs could block others' inserts and learn
--- which IDs their entries have.
-GRANT SELECT, DELETE ON JR_content TO dayvault_users;
-GRANT INSERT (B_title, B_weather, B_content, B_writer, B_time),
-      UPDATE (B_title, B_weather, B_content, B_writer, B_time) ON JR_content TO dayvault_users;
 ALTER TABLE JR_content ENABLE ROW LEVEL SECURITY;
 -- Two policies, not one with OR, and dv_me() called, not a sub-select: a writer's search then
 -- goes by the B_writer index instead of reading every row. The administrators' policy is
@@ -131,7 +388,6 @@ CREATE POLICY all_entries ON JR_content TO dayvault_admins
     USING ((SELECT dv_is_admin()))
     WITH CHECK ((SELECT dv_is_admin()));
 
-GRANT SELECT, INSERT, UPDATE, DELETE ON JR_key TO dayvault_users;
 ALTER TABLE JR_key ENABLE ROW LEVEL SECURITY;
 CREATE POLICY key_read ON JR_key FOR SELECT TO dayvault_users
     USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
@@ -143,7 +399,6 @@ CREATE POLICY key_change ON JR_key FOR UPDATE TO dayvault_users
 CREATE POLICY key_remove ON JR_key FOR DELETE TO dayvault_users
     USING ((SELECT dv_is_admin()));
 
-GRANT SELECT, INSERT, UPDATE, DELETE ON JR_admin TO dayvault_users;
 ALTER TABLE JR_admin ENABLE ROW LEVEL SECURITY;
 CREATE POLICY admin_read ON JR_admin FOR SELECT TO dayvault_users
     USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
