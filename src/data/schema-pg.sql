@@ -113,6 +113,8 @@ CREATE FUNCTION dv_add_entry(p_id integer, p_token bytea, p_time text, p_title b
     DECLARE
         me citext := dv_me();
         stored integer;
+        taken boolean;
+        next_id integer;
     BEGIN
         IF me IS NULL THEN
             RAISE EXCEPTION 'no diary user for this role' USING ERRCODE = '42501';
@@ -128,8 +130,9 @@ CREATE FUNCTION dv_add_entry(p_id integer, p_token bytea, p_time text, p_title b
         END IF;
         SELECT c.ID INTO stored FROM JR_content c WHERE c.B_writer = me AND c.B_token = p_token;
         DELETE FROM JR_ticket k WHERE k.ID = p_id AND k.B_writer = me;
+        taken := FOUND;
         IF stored IS NULL THEN
-            IF NOT FOUND THEN
+            IF NOT taken THEN
                 RAISE EXCEPTION 'not a ticket of yours' USING ERRCODE = 'DV001';
             END IF;
             INSERT INTO JR_content AS c (ID, B_title, B_weather, B_content, B_writer, B_time, B_token)
@@ -141,7 +144,15 @@ CREATE FUNCTION dv_add_entry(p_id integer, p_token bytea, p_time text, p_title b
                 SELECT c.ID INTO stored FROM JR_content c WHERE c.B_writer = me AND c.B_token = p_token;
             END IF;
         END IF;
-        RETURN QUERY SELECT stored, dv_ticket();
+        -- One ticket taken, one given: what the writer holds stays as many, and is not trimmed
+        -- here, where a long transaction of saves would scan every ticket it used before.
+        IF NOT taken THEN
+            RETURN QUERY SELECT stored, dv_ticket();
+            RETURN;
+        END IF;
+        next_id := nextval(pg_get_serial_sequence('jr_content', 'id'));
+        INSERT INTO JR_ticket (ID, B_writer) VALUES (next_id, me);
+        RETURN QUERY SELECT stored, next_id;
     END
     $$;
 
