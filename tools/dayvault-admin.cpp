@@ -391,6 +391,12 @@ int upgrade(const QString& path, const Args& a) {
     ado::Connection c;
     c.requirePinnedKey = false;
     open(c, path);
+    if (c.server()) {
+        say(stdout, ado::upgradeServer(c)
+                        ? QStringLiteral("服务器上的日记已升级；请再运行一次 server-setup")
+                        : QStringLiteral("数据库已是最新版本：%1").arg(path));
+        return 0;
+    }
     vault::KeyStore& store = c.keyStore();
     const QString adminPub = vault::adminPubPath(path);
     if (QFileInfo::exists(a.recoveryFile)) {

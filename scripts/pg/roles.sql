@@ -65,6 +65,8 @@ ALTER ROLE dayvault_owner IN DATABASE :"dbname" SET lock_timeout = '30s';
 
 \c :"dbname"
 SET client_min_messages = warning;
+-- Nothing the database's owner made in schema public is found by name in this session.
+SET search_path = pg_catalog, pg_temp;
 -- The owner of the database may make schemas: one of this name it made is not trusted.
 SELECT EXISTS (SELECT FROM pg_namespace n JOIN pg_roles r ON r.oid = n.nspowner
                 WHERE n.nspname = 'dayvault_roles' AND NOT r.rolsuper) AS foreign_schema \gset
@@ -76,12 +78,12 @@ END $$;
 -- Apart from public, so a dump of the diary's schema leaves it out.
 CREATE SCHEMA IF NOT EXISTS dayvault_roles;
 REVOKE ALL ON SCHEMA dayvault_roles FROM PUBLIC;
-GRANT USAGE ON SCHEMA dayvault_roles TO dayvault_owner;
+GRANT USAGE ON SCHEMA dayvault_roles TO dayvault_owner, dayvault_roles;
 
--- A diary user's role, and nothing else: the name as the schema's dv_role() makes it, and a
--- whole SCRAM verifier (anything else the server would hash as a password).
-CREATE OR REPLACE FUNCTION dayvault_roles.make_role(p_role text, p_verifier text) RETURNS void
-    LANGUAGE plpgsql SECURITY DEFINER
+-- What both take: a diary user's role, the name as the schema's dv_role() makes it, and a whole
+-- SCRAM verifier (anything else the server would hash as a password).
+CREATE OR REPLACE FUNCTION dayvault_roles.check(p_role text, p_verifier text) RETURNS void
+    LANGUAGE plpgsql
     SET search_path = pg_catalog, pg_temp
     AS $$
     BEGIN
@@ -94,6 +96,15 @@ CREATE OR REPLACE FUNCTION dayvault_roles.make_role(p_role text, p_verifier text
         IF p_verifier IS NULL OR p_verifier !~ '^SCRAM-SHA-256\$[0-9]+:[A-Za-z0-9+/]+=*\$[A-Za-z0-9+/]+=*:[A-Za-z0-9+/]+=*$' THEN
             RAISE EXCEPTION 'not a SCRAM verifier' USING ERRCODE = '22023';
         END IF;
+    END
+    $$;
+
+CREATE OR REPLACE FUNCTION dayvault_roles.make_role(p_role text, p_verifier text) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = pg_catalog, pg_temp
+    AS $$
+    BEGIN
+        PERFORM dayvault_roles.check(p_role, p_verifier);
         EXECUTE format('CREATE ROLE %I LOGIN PASSWORD %L CONNECTION LIMIT 8 IN ROLE dayvault_users',
                        p_role, p_verifier);
     END
@@ -104,16 +115,10 @@ CREATE OR REPLACE FUNCTION dayvault_roles.set_password(p_role text, p_verifier t
     SET search_path = pg_catalog, pg_temp
     AS $$
     BEGIN
-        IF p_role IS NULL OR p_role !~ '^dv_[0-9a-f]{32}$' OR NOT EXISTS (
-            SELECT FROM pg_auth_members m JOIN pg_roles r ON r.oid = m.member
-             WHERE m.roleid = 'dayvault_users'::regrole AND r.rolname = p_role) THEN
+        PERFORM dayvault_roles.check(p_role, p_verifier);
+        IF NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles r ON r.oid = m.member
+                        WHERE m.roleid = 'dayvault_users'::regrole AND r.rolname = p_role) THEN
             RAISE EXCEPTION 'not the role of a diary user' USING ERRCODE = '42501';
-        END IF;
-        IF char_length(p_verifier) > 512 THEN
-            RAISE EXCEPTION 'the verifier is too long' USING ERRCODE = '54000';
-        END IF;
-        IF p_verifier IS NULL OR p_verifier !~ '^SCRAM-SHA-256\$[0-9]+:[A-Za-z0-9+/]+=*\$[A-Za-z0-9+/]+=*:[A-Za-z0-9+/]+=*$' THEN
-            RAISE EXCEPTION 'not a SCRAM verifier' USING ERRCODE = '22023';
         END IF;
         EXECUTE format('ALTER ROLE %I PASSWORD %L', p_role, p_verifier);
     END
@@ -121,11 +126,31 @@ CREATE OR REPLACE FUNCTION dayvault_roles.set_password(p_role text, p_verifier t
 
 ALTER FUNCTION dayvault_roles.make_role(text, text) OWNER TO dayvault_roles;
 ALTER FUNCTION dayvault_roles.set_password(text, text) OWNER TO dayvault_roles;
+ALTER FUNCTION dayvault_roles.check(text, text) OWNER TO dayvault_roles;
 REVOKE ALL ON FUNCTION dayvault_roles.make_role(text, text),
-    dayvault_roles.set_password(text, text) FROM PUBLIC;
+    dayvault_roles.set_password(text, text), dayvault_roles.check(text, text) FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION dayvault_roles.make_role(text, text),
     dayvault_roles.set_password(text, text) TO dayvault_owner;
 
 -- Large objects live outside every table and its policies, and a dump skips them.
 REVOKE EXECUTE ON FUNCTION lo_creat(integer), lo_create(oid), lo_from_bytea(oid, bytea),
     lo_import(text), lo_import(text, oid) FROM PUBLIC;
+
+-- A diary an earlier version made keeps no verifiers of its users' roles: taken from the roles
+-- themselves, so that a backup can make them again. Whatever runs on the owner's tables runs
+-- as the owner, never as this superuser.
+SELECT to_regclass('public.jr_role') IS NOT NULL AS has_role_table \gset
+\if :has_role_table
+CREATE TEMP TABLE dv_verifiers AS
+SELECT r.rolname::text AS role, a.rolpassword AS verifier
+  FROM pg_auth_members m JOIN pg_roles r ON r.oid = m.member JOIN pg_authid a ON a.oid = r.oid
+ WHERE m.roleid = 'dayvault_users'::regrole AND r.rolname ~ '^dv_[0-9a-f]{32}$'
+   AND a.rolpassword LIKE 'SCRAM-SHA-256$%';
+GRANT SELECT ON dv_verifiers TO dayvault_owner;
+SET ROLE dayvault_owner;
+INSERT INTO public.JR_role (B_user, verifier)
+SELECT u.B_user, v.verifier FROM public.JR_user u JOIN dv_verifiers v ON v.role = public.dv_role(u.B_user::text)
+    ON CONFLICT DO NOTHING;
+RESET ROLE;
+DROP TABLE dv_verifiers;
+\endif

@@ -63,7 +63,8 @@ struct SchemaReport {
     int tables = 0;
     bool keyTables = false;
     bool vaultTable = false;
-    QStringList unknown; // names of the objects the program did not make, or made otherwise
+    bool outdated = false; // made by an earlier version: `dayvault-admin upgrade` brings it on
+    QStringList unknown;   // names of the objects the program did not make, or made otherwise
 };
 SchemaReport inspectSchema(Connection& c, Handle* db);
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <libpq-fe.h>
 #include <poll.h>
 #include <sodium.h>
@@ -380,6 +381,7 @@ QString roleOf(const QString& name) {
 
 SchemaReport inspectServerSchema(Connection& c, Handle* h) {
     SchemaReport report;
+    bool ticketTable = false;
     Stmt tables(c, h,
                 QStringLiteral("select tablename from pg_catalog.pg_tables "
                                "where schemaname='public' and tablename like 'jr\\_%'"));
@@ -389,7 +391,10 @@ SchemaReport inspectServerSchema(Connection& c, Handle* h) {
         report.keyTables = report.keyTables || name == QLatin1String("jr_vault") ||
                            name == QLatin1String("jr_key");
         report.vaultTable = report.vaultTable || name == QLatin1String("jr_vault");
+        ticketTable = ticketTable || name == QLatin1String("jr_ticket");
     }
+    // Its writers still hold table rights and no function to save through.
+    report.outdated = report.keyTables && !ticketTable;
     // Only the owner can add these; a trigger or a rule would still run as whoever writes.
     Stmt extra(c, h,
                QStringLiteral("select t.tgname from pg_catalog.pg_trigger t "
@@ -533,18 +538,39 @@ void Connection::keepVerifier(const QString& name, const QByteArray& verifier) {
              {{QStringLiteral("B_user"), name}, {QString(), QString::fromLatin1(verifier)}}});
 }
 
-void createServerTables(Connection& owner) {
-    owner.usable();
-    if (owner.keyStore().hasKeyTables())
-        throw Error(QStringLiteral("数据库中已经有日记的数据表，不会再建一次"), kRefused,
-                    owner.file());
-    PGresult* r = PQexec(owner.pg_->raw(), kServerSchemaSql);
+namespace {
+
+// One text of several statements: the server runs it as one transaction.
+void runSchema(PgSession& owner, const char* text) {
+    PGresult* r = PQexec(owner.raw(), text);
     const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
     const QString why = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
     PQclear(r);
     if (!ok)
         throw Error(QStringLiteral("数据库服务器无法建立数据表（%1）").arg(why), kServerError,
                     owner.file());
+}
+
+} // namespace
+
+void createServerTables(Connection& owner) {
+    owner.usable();
+    if (owner.keyStore().hasKeyTables())
+        throw Error(QStringLiteral("数据库中已经有日记的数据表，不会再建一次"), kRefused,
+                    owner.file());
+    runSchema(*owner.pg_, kServerSchemaSql);
+}
+
+bool upgradeServer(Connection& owner) {
+    owner.usable();
+    const SchemaReport schema = inspectServerSchema(owner, owner.pg_);
+    if (!schema.keyTables)
+        throw Error(QStringLiteral("数据库中没有日记的数据表：请先运行 dayvault-admin init"),
+                    kRefused, owner.file());
+    if (!schema.outdated)
+        return false;
+    runSchema(*owner.pg_, std::strstr(kServerSchemaSql, "-- From here on applied again"));
+    return true;
 }
 
 void Connection::addServerRole(const QString& name, const vault::Secret& password) {

@@ -398,6 +398,9 @@ void Connection::checkFile(QStringList* problems) {
         problem(QStringLiteral("数据库中有不明的对象：%1，已拒绝打开")
                     .arg(schema.unknown.join(QStringLiteral("、"))),
                 kUnknownObject);
+    if (schema.outdated && requirePinnedKey)
+        problem(QStringLiteral("数据库服务器上的日记是旧版本：请管理员运行 dayvault-admin upgrade"),
+                kServerError);
     // Best effort: a read-only file still serves searches.
     if (db_)
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);

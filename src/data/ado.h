@@ -140,6 +140,10 @@ private:
     friend struct EntryWork;
     friend QByteArray initServer(Connection& owner);
     friend void createServerTables(Connection& owner);
+    friend bool upgradeServer(Connection& owner);
+    // A server database an earlier version made, brought up to date (tables, functions, rights);
+    // false when it was already.
+    bool upgradeServer(Connection& owner);
     friend void backupServer(Connection& owner, const QString& out);
     void openHandle();
     void openServer(bool sameServer = false);
@@ -237,6 +241,9 @@ void backupDatabase(const QString& path, const QString& out);
 QByteArray initServer(Connection& owner);
 // The tables, policies and functions alone, for a migration that brings its own keys.
 void createServerTables(Connection& owner);
+// A server database an earlier version made, brought up to date (tables, functions, rights);
+// false when it was already.
+bool upgradeServer(Connection& owner);
 // A copy through pg_dump in its custom format into `out`.
 void backupServer(Connection& owner, const QString& out);
 

@@ -30,30 +30,14 @@ CREATE TABLE JR_content (
     B_writer  citext,
     -- Local time of the writing computer (its zone is the session's) as Y-M-D H:MM:SS, no
     -- leading zeros in the date: the date search relies on it.
-    B_time    text NOT NULL DEFAULT to_char(localtimestamp, 'FMYYYY-FMMM-FMDD FMHH24:MI:SS'),
-    -- Random bytes of one save: sent again after its answer was lost, it finds this row.
-    B_token   bytea
+    B_time    text NOT NULL DEFAULT to_char(localtimestamp, 'FMYYYY-FMMM-FMDD FMHH24:MI:SS')
 );
 CREATE INDEX JR_content_writer ON JR_content (B_writer);
-CREATE UNIQUE INDEX JR_content_token ON JR_content (B_writer, B_token);
 
 CREATE TABLE JR_vault (name text PRIMARY KEY, value bytea NOT NULL);
 CREATE TABLE JR_key (B_user citext PRIMARY KEY, wrapped bytea NOT NULL, escrow bytea NOT NULL);
 CREATE TABLE JR_admin (B_user citext PRIMARY KEY, wrapped bytea NOT NULL);
 CREATE TABLE JR_plain (ID integer PRIMARY KEY, signature bytea NOT NULL);
-
--- The owner's alone. IDs reserved for a writer's next entries, so he seals its texts to the ID
--- before they go, without choosing IDs himself (which could block others' inserts).
-CREATE TABLE JR_ticket (
-    ID       integer PRIMARY KEY,
-    B_writer citext NOT NULL,
-    made     timestamptz NOT NULL DEFAULT now()
-);
-CREATE INDEX JR_ticket_writer ON JR_ticket (B_writer);
--- Each user role's SCRAM verifier, so a restore can make the roles again.
-CREATE TABLE JR_role (B_user citext PRIMARY KEY, verifier text NOT NULL);
--- Five slots for registrations, each taken at most once a minute.
-CREATE TABLE JR_signup (made timestamptz NOT NULL DEFAULT now());
 
 CREATE FUNCTION dv_role(name text) RETURNS text
     LANGUAGE sql IMMUTABLE STRICT
@@ -77,10 +61,60 @@ CREATE FUNCTION dv_is_admin() RETURNS boolean
                        WHERE dv_role(B_user::text) = session_user AND popedom = 1)
     $$;
 
+ALTER TABLE JR_content ENABLE ROW LEVEL SECURITY;
+-- Two policies, not one with OR, and dv_me() called, not a sub-select: a writer's search then
+-- goes by the B_writer index instead of reading every row. The administrators' policy is
+-- named to come first, so their sub-select decides before dv_me() is asked for each row.
+CREATE POLICY own_entries ON JR_content TO dayvault_users
+    USING (B_writer = dv_me())
+    WITH CHECK (B_writer = dv_me());
+CREATE POLICY all_entries ON JR_content TO dayvault_admins
+    USING ((SELECT dv_is_admin()))
+    WITH CHECK ((SELECT dv_is_admin()));
+
+ALTER TABLE JR_key ENABLE ROW LEVEL SECURITY;
+CREATE POLICY key_read ON JR_key FOR SELECT TO dayvault_users
+    USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
+CREATE POLICY key_add ON JR_key FOR INSERT TO dayvault_users
+    WITH CHECK (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
+CREATE POLICY key_change ON JR_key FOR UPDATE TO dayvault_users
+    USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()))
+    WITH CHECK (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
+CREATE POLICY key_remove ON JR_key FOR DELETE TO dayvault_users
+    USING ((SELECT dv_is_admin()));
+
+ALTER TABLE JR_admin ENABLE ROW LEVEL SECURITY;
+CREATE POLICY admin_read ON JR_admin FOR SELECT TO dayvault_users
+    USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
+CREATE POLICY admin_add ON JR_admin FOR INSERT TO dayvault_users
+    WITH CHECK ((SELECT dv_is_admin()));
+CREATE POLICY admin_change ON JR_admin FOR UPDATE TO dayvault_users
+    USING ((SELECT dv_is_admin())) WITH CHECK ((SELECT dv_is_admin()));
+CREATE POLICY admin_remove ON JR_admin FOR DELETE TO dayvault_users
+    USING ((SELECT dv_is_admin()));
+
+-- From here on applied again by `dayvault-admin upgrade` to a diary an earlier version made:
+-- what is new there, the functions as they are now, and the rights, all taken away first.
+ALTER TABLE JR_content ADD COLUMN IF NOT EXISTS B_token bytea;
+-- Random bytes of one save: sent again after its answer was lost, it finds this row.
+CREATE UNIQUE INDEX IF NOT EXISTS JR_content_token ON JR_content (B_writer, B_token);
+-- The owner's alone. IDs reserved for a writer's next entries, so he seals its texts to the ID
+-- before they go, without choosing IDs himself (which could block others' inserts).
+CREATE TABLE IF NOT EXISTS JR_ticket (
+    ID       integer PRIMARY KEY,
+    B_writer citext NOT NULL,
+    made     timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX IF NOT EXISTS JR_ticket_writer ON JR_ticket (B_writer);
+-- Each user role's SCRAM verifier, so a restore can make the roles again.
+CREATE TABLE IF NOT EXISTS JR_role (B_user citext PRIMARY KEY, verifier text NOT NULL);
+-- The registrations of the last minute: the guest may make a few a minute.
+CREATE TABLE IF NOT EXISTS JR_signup (made timestamptz NOT NULL DEFAULT now());
+
 -- The writers' functions. Each waits for a lock 2 s at most whatever the caller SET before:
 -- its own settings hold while it runs.
 
-CREATE FUNCTION dv_ticket() RETURNS integer
+CREATE OR REPLACE FUNCTION dv_ticket() RETURNS integer
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
@@ -102,7 +136,7 @@ CREATE FUNCTION dv_ticket() RETURNS integer
     END
     $$;
 
-CREATE FUNCTION dv_add_entry(p_id integer, p_token bytea, p_time text, p_title bytea,
+CREATE OR REPLACE FUNCTION dv_add_entry(p_id integer, p_token bytea, p_time text, p_title bytea,
                              p_weather bytea, p_content bytea)
     RETURNS TABLE (id integer, next integer)
     LANGUAGE plpgsql SECURITY DEFINER
@@ -156,7 +190,7 @@ CREATE FUNCTION dv_add_entry(p_id integer, p_token bytea, p_time text, p_title b
     $$;
 
 -- The row as the caller read it: same writer and time, to which its texts are sealed.
-CREATE FUNCTION dv_update_entry(p_id integer, p_writer text, p_time text, p_title bytea,
+CREATE OR REPLACE FUNCTION dv_update_entry(p_id integer, p_writer text, p_time text, p_title bytea,
                                 p_weather bytea, p_content bytea) RETURNS integer
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
@@ -177,7 +211,7 @@ CREATE FUNCTION dv_update_entry(p_id integer, p_writer text, p_time text, p_titl
     END
     $$;
 
-CREATE FUNCTION dv_delete_entry(p_id integer) RETURNS integer
+CREATE OR REPLACE FUNCTION dv_delete_entry(p_id integer) RETURNS integer
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
@@ -193,7 +227,7 @@ CREATE FUNCTION dv_delete_entry(p_id integer) RETURNS integer
     $$;
 
 -- A user's own key row; an administrator's for anyone (recovery, a new administrator key).
-CREATE FUNCTION dv_put_key(p_user text, p_wrapped bytea, p_escrow bytea) RETURNS void
+CREATE OR REPLACE FUNCTION dv_put_key(p_user text, p_wrapped bytea, p_escrow bytea) RETURNS void
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
@@ -218,7 +252,7 @@ CREATE FUNCTION dv_put_key(p_user text, p_wrapped bytea, p_escrow bytea) RETURNS
     END
     $$;
 
-CREATE FUNCTION dv_put_escrow(p_user text, p_escrow bytea) RETURNS integer
+CREATE OR REPLACE FUNCTION dv_put_escrow(p_user text, p_escrow bytea) RETURNS integer
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
@@ -240,7 +274,7 @@ CREATE FUNCTION dv_put_escrow(p_user text, p_escrow bytea) RETURNS integer
     END
     $$;
 
-CREATE FUNCTION dv_put_admin_key(p_user text, p_wrapped bytea) RETURNS void
+CREATE OR REPLACE FUNCTION dv_put_admin_key(p_user text, p_wrapped bytea) RETURNS void
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
@@ -265,7 +299,7 @@ CREATE FUNCTION dv_put_admin_key(p_user text, p_wrapped bytea) RETURNS void
     END
     $$;
 
-CREATE FUNCTION dv_remove_admin_key(p_user text) RETURNS integer
+CREATE OR REPLACE FUNCTION dv_remove_admin_key(p_user text) RETURNS integer
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
@@ -286,7 +320,7 @@ CREATE FUNCTION dv_remove_admin_key(p_user text) RETURNS integer
 -- windows and lists and written to files: none that could pass for another or carry control
 -- characters. The key record is exactly what the program makes for this name. Five
 -- registrations a minute over all, however many sessions try at once.
-CREATE FUNCTION dv_register(p_user text, p_record text, p_verifier text,
+CREATE OR REPLACE FUNCTION dv_register(p_user text, p_record text, p_verifier text,
                             p_wrapped bytea, p_escrow bytea) RETURNS void
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
@@ -340,7 +374,7 @@ CREATE FUNCTION dv_register(p_user text, p_record text, p_verifier text,
 
 -- "修改密码": the record and the verifier of the session's own role, which proved the current
 -- password by logging in. Its key row it writes itself (dv_put_key), in the same transaction.
-CREATE FUNCTION dv_set_password(p_record text, p_verifier text) RETURNS void
+CREATE OR REPLACE FUNCTION dv_set_password(p_record text, p_verifier text) RETURNS void
     LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
     AS $$
@@ -385,42 +419,12 @@ GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea)
     TO dayvault_guest, dayvault_users;
 GRANT EXECUTE ON FUNCTION dv_role(text) TO dayvault_guest;
 
+REVOKE ALL ON JR_user, JR_content, JR_vault, JR_key, JR_admin, JR_plain, JR_ticket, JR_role,
+    JR_signup FROM dayvault_users, dayvault_guest;
 -- Reading only, under the policies. No other right on any table: LOCK TABLE in every mode but
 -- ACCESS SHARE, and SELECT ... FOR UPDATE or SHARE, need one. The policies stay, a second wall.
 GRANT SELECT ON JR_user TO dayvault_guest, dayvault_users;
 GRANT SELECT ON JR_content, JR_key, JR_admin TO dayvault_users;
-
-ALTER TABLE JR_content ENABLE ROW LEVEL SECURITY;
--- Two policies, not one with OR, and dv_me() called, not a sub-select: a writer's search then
--- goes by the B_writer index instead of reading every row. The administrators' policy is
--- named to come first, so their sub-select decides before dv_me() is asked for each row.
-CREATE POLICY own_entries ON JR_content TO dayvault_users
-    USING (B_writer = dv_me())
-    WITH CHECK (B_writer = dv_me());
-CREATE POLICY all_entries ON JR_content TO dayvault_admins
-    USING ((SELECT dv_is_admin()))
-    WITH CHECK ((SELECT dv_is_admin()));
-
-ALTER TABLE JR_key ENABLE ROW LEVEL SECURITY;
-CREATE POLICY key_read ON JR_key FOR SELECT TO dayvault_users
-    USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
-CREATE POLICY key_add ON JR_key FOR INSERT TO dayvault_users
-    WITH CHECK (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
-CREATE POLICY key_change ON JR_key FOR UPDATE TO dayvault_users
-    USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()))
-    WITH CHECK (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
-CREATE POLICY key_remove ON JR_key FOR DELETE TO dayvault_users
-    USING ((SELECT dv_is_admin()));
-
-ALTER TABLE JR_admin ENABLE ROW LEVEL SECURITY;
-CREATE POLICY admin_read ON JR_admin FOR SELECT TO dayvault_users
-    USING (B_user = (SELECT dv_me()) OR (SELECT dv_is_admin()));
-CREATE POLICY admin_add ON JR_admin FOR INSERT TO dayvault_users
-    WITH CHECK ((SELECT dv_is_admin()));
-CREATE POLICY admin_change ON JR_admin FOR UPDATE TO dayvault_users
-    USING ((SELECT dv_is_admin())) WITH CHECK ((SELECT dv_is_admin()));
-CREATE POLICY admin_remove ON JR_admin FOR DELETE TO dayvault_users
-    USING ((SELECT dv_is_admin()));
 
 -- The administrator public key and the signatures are written by the owner alone. The guest
 -- reads the public key too: a client checks it against its pinned copy before anything else.

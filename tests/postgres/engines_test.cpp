@@ -307,6 +307,38 @@ TEST_P(ServerOnly, ARestoredBackupLogsEveryoneInToTheSameEntries) {
     EXPECT_EQ(look()->txt_content->toPlainText(), u"b1：今天下雨了"_s);
 }
 
+// A diary an earlier version made on the server, whose writers held table rights: refused
+// with a word for the administrator until `upgrade` takes the rights and adds what a save
+// needs, and the setup's script run again keeps what a restore needs.
+TEST_P(ServerOnly, AnEarlierServerDiaryIsBroughtUpToDate) {
+    registerUser(u"alice"_s, u"pw a"_s);
+    writeAs(u"alice"_s, u"pw a"_s, u"a1"_s);
+    psql(u"drop table jr_ticket, jr_role, jr_signup; alter table jr_content drop column b_token; "
+         "grant delete, insert, update on jr_content, jr_key to dayvault_users"_s,
+         u"dayvault"_s);
+    backToLogin();
+    frmLogin::data().releaseRs();
+    frmLogin::data().releaseOcn();
+    dialogs->boxes.clear();
+    EXPECT_EQ(useLogin(u"alice"_s, u"pw a"_s), nullptr);
+    EXPECT_TRUE(dialogs->texts().join(u'|').contains(u"dayvault-admin upgrade"_s));
+    QByteArray out;
+    EXPECT_EQ(admin({u"upgrade"_s, u"--recovery-key-file"_s, dir.filePath(u"rk"_s)}, {}, &out), 0);
+    EXPECT_TRUE(out.contains("已升级")) << out.data();
+    pgtest::setupScript();
+    writeAs(u"alice"_s, u"pw a"_s, u"a2"_s);
+    EXPECT_EQ(everything(u"alice"_s, u"pw a"_s), (QStringList{u"a1/alice"_s, u"a2/alice"_s}));
+    const pgtest::Server& pg = pgtest::server();
+    ASSERT_EQ(run(u"psql"_s,
+                  {u"-XAt"_s, u"-h"_s, pg.host, u"-p"_s, pg.port, u"-U"_s, u"dvsuper"_s, u"-d"_s,
+                   u"dayvault"_s, u"-c"_s,
+                   u"select has_table_privilege('dayvault_users', 'jr_content', 'delete'), "
+                   "(select count(*) from jr_role)"_s},
+                  &out),
+              0);
+    EXPECT_EQ(out.trimmed(), "f|1");
+}
+
 // A socket in front of the server's that passes everything, except that once armed it lets
 // the next statement naming `armedBy` reach the server and drops the server's answer to it.
 class Proxy {

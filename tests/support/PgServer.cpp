@@ -78,7 +78,10 @@ void freshDatabase() {
     psql(QStringLiteral("do $$ declare r text; begin for r in select rolname from pg_roles where "
                         "rolname like 'dv\\_%' loop execute format('drop role %I', r); end loop; "
                         "end $$"));
-    // As the server's setup makes it: the database, its settings and the role maker in it.
+    setupScript();
+}
+
+void setupScript() {
     const Server& s = server();
     ASSERT_EQ(run(QStringLiteral("psql"),
                   {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"), s.host,

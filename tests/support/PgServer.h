@@ -22,6 +22,9 @@ int run(const QString& program, const QStringList& args, QByteArray* out = nullp
 void psql(const QString& sql, const QString& db = QStringLiteral("postgres"));
 // An empty database `dayvault` made as the setup makes it, every diary role gone.
 void freshDatabase();
+// The setup's own script run as the superuser: the database if absent, its settings, the role
+// maker, and what it keeps of a diary an earlier version made.
+void setupScript();
 // The settings file of a diary on it, pinned in `folder`.
 QByteArray settings();
 QString script();
