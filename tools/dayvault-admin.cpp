@@ -169,6 +169,13 @@ UserKey keyByPassword(ado::Connection& c, const QString& name) {
     return {std::move(*key), std::move(check.wrap)};
 }
 
+// A copy away from its pinned key (a backup, say): a key its owner's password opened names the
+// installation it was made in, which vouches for the copy's administrator key.
+void vouchByKey(ado::Connection& c, const vault::Unwrapped& key) {
+    if (c.adminPublic().empty() && !c.vouchFor(key.adminPublic))
+        throw Refused{QStringLiteral("这份数据库中的管理员公钥与密码打开的密钥不符，无法读取")};
+}
+
 // The administrator secret key from the recovery key file or from ADMIN's password.
 vault::Secret adminKey(ado::Connection& c, const Args& a) {
     if (!a.recoveryFile.isEmpty())
@@ -178,6 +185,7 @@ vault::Secret adminKey(ado::Connection& c, const Args& a) {
             QStringLiteral("需要管理员密钥：请给出 --recovery-key-file FILE 或 --as ADMIN")};
     const QString admin = accounts::normalise(a.as);
     const UserKey key = keyByPassword(c, admin);
+    vouchByKey(c, key.key);
     auto sk = vault::adminKeyOf(c, admin, key.key.key);
     if (!sk)
         throw Refused{QStringLiteral("%1 没有管理员密钥").arg(printable(admin))};
@@ -284,8 +292,8 @@ int exportEntries(ado::Connection& c, const QString& name, const Args& a, FILE* 
     c.keys = &ring;
     if (!a.recoveryFile.isEmpty() || !a.as.isEmpty()) {
         vault::Secret sk = adminKey(c, a);
-        // A copy away from its pinned key: the recovery key that opened vouches for it.
-        if (c.adminPublic().empty() && !a.recoveryFile.isEmpty())
+        // A copy away from its pinned key: the administrator key that opened vouches for it.
+        if (c.adminPublic().empty())
             c.vouchFor(vault::publicOf(sk));
         ring.bindTo(c.adminPublic());
         if (!ring.keepAdminKey(std::move(sk)))
@@ -293,8 +301,10 @@ int exportEntries(ado::Connection& c, const QString& name, const Args& a, FILE* 
     } else {
         if (name.isEmpty())
             throw Refused{QStringLiteral("请给出用户名，或者 --recovery-key-file / --as")};
+        UserKey key = keyByPassword(c, name);
+        vouchByKey(c, key.key);
         ring.bindTo(c.adminPublic());
-        ring.keepUserKey(name, keyByPassword(c, name).key.key.copy());
+        ring.keepUserKey(name, key.key.key.copy());
     }
     sql::Statement query{QStringLiteral("select ID from JR_content") +
                              (name.isEmpty() ? QString() : QStringLiteral(" where B_writer=?")) +
@@ -559,7 +569,8 @@ int run(const QStringList& raw) {
     if (cmd == QLatin1String("passwd") && n == 3)
         return open(c, path), passwd(c, name, a);
     if (cmd == QLatin1String("export") && (n == 2 || n == 3)) {
-        c.requirePinnedKey = a.recoveryFile.isEmpty();
+        // A backup is read where it lies: what opens it proves it, not a pinned file beside it.
+        c.requirePinnedKey = false;
         open(c, path);
         admin::Output out(a.output);
         exportEntries(c, name, a, out.file());
