@@ -13,9 +13,16 @@ namespace {
 
 const char* const kKeyGone = "找不到你的密钥记录，无法登录。请联系管理员。";
 const char* const kKeyBroken = "你的密钥记录已损坏或被改动，无法登录。请联系管理员。";
+const char* const kOlderRecord =
+    "你的密码记录不是本程序写的（可能被人改动过），无法登录。请联系管理员。";
+const char* const kCannotRekey = "登录时无法更新你的密钥，请稍后再试（%1）";
 
+// Best effort: what was committed holds either way, and the log is truncated later.
 void checkpoint(ado::Connection& c) {
-    c.Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    try {
+        c.Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    } catch (const ado::Error&) {
+    }
 }
 
 [[noreturn]] void refuse(const char* text, const ado::Connection& c) {
@@ -55,36 +62,38 @@ vault::Secret currentKey(ado::Connection& c, const QString& name, vault::Unwrapp
     return next;
 }
 
-QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& user,
-                     const QString& password, const QString& stored, const Unlocked& check,
-                     bool admin) {
-    ring.clear();
+namespace {
+
+// The user's keys after a successful check of a sealed store; why the login cannot go on
+// otherwise. Nothing is kept in `ring` but the server login until every key is settled.
+QString openKeys(ado::Connection& c, vault::KeyRing& ring, const QString& user,
+                 const QString& password, const QString& stored, const Unlocked& check,
+                 bool admin) {
+    ring.bindTo(c.adminPublic());
+    vault::checkPinnedKey(c);
+    if (c.server())
+        ring.keepServerLogin(user, check.server.copy());
     std::optional<vault::Unwrapped> key;
     vault::Secret wrap;
+    std::optional<vault::Secret> adminKey;
+    vault::Secret dataKey;
     try {
-        if (!c.sealed()) {
-            // A file from before keys: the password at least is kept as a hash.
-            if (!isHash(stored)) {
-                c.Execute(sql::updatePassword(hashPassword(password), user));
-                checkpoint(c); // the page that held the text leaves the log
-            }
-            return QString();
-        }
-        ring.bindTo(c.adminPublic());
-        vault::checkPinnedKey(c);
-        if (c.server())
-            ring.keepServerLogin(user, check.server.copy());
+        const bool hasKeyRow = c.keyStore().userKey(user).has_value();
         if (isRecord(stored) || isPublicRecord(stored)) {
             // Keys are made only with records like this one: a missing or unreadable key is
             // never replaced behind his back.
-            if (!c.keyStore().userKey(user))
+            if (!hasKeyRow)
                 return QString::fromUtf8(kKeyGone);
             key = dataKeyOf(c, user, check);
             if (!key)
                 return QString::fromUtf8(kKeyBroken);
             wrap = check.wrap.copy();
+        } else if (hasKeyRow) {
+            // Every key row came with one of our records: an older one beside it was written
+            // by someone else, and a key made for it would take her row.
+            return QString::fromUtf8(kOlderRecord);
         } else {
-            // An older record, or an account from before keys: ours, with a new data key.
+            // An account from before keys: ours, with its first data key.
             auto [record, w] = newRecord(password);
             inTransaction(c, [&] {
                 c.Execute(sql::updatePassword(record, user));
@@ -93,26 +102,23 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
             checkpoint(c);
             wrap = std::move(w);
         }
-    } catch (const ado::Error& e) {
-        // Read-only or busy: the login goes on with what could be opened. A file that is not
-        // what the program made goes no further.
-        if (e.code() == ado::kKeyMismatch || e.code() == ado::kUnknownObject)
-            throw;
-        if (!key)
-            return QString();
-    }
-    std::optional<vault::Secret> adminKey;
-    if (admin)
-        adminKey = vault::adminKeyOf(c, user, key->key);
-    vault::Secret dataKey = key->key.copy();
-    try {
+        if (admin)
+            adminKey = vault::adminKeyOf(c, user, key->key);
         dataKey = currentKey(c, user, std::move(*key), wrap, adminKey ? &*adminKey : nullptr);
         vault::repairEscrow(c, user, dataKey);
-    } catch (const ado::Error&) {
+    } catch (const ado::Error& e) {
+        // A file that is not what the program made goes no further.
+        if (e.code() == ado::kKeyMismatch || e.code() == ado::kUnknownObject)
+            throw;
+        // Busy or read-only: a key left as it was (one a revoked administrator holds, one
+        // not made) is no key to go on with. The next login tries again.
+        return QString::fromUtf8(kCannotRekey).arg(e.userText());
     }
     if (adminKey)
         ring.keepAdminKey(std::move(*adminKey));
     ring.keepUserKey(user, dataKey.copy());
+    // Best effort: rows left plain stay vouched for, and are sealed with the right key or not
+    // at all.
     try {
         long long n = 0;
         inTransaction(c, [&] { n = vault::sealVouchedPlainRows(c, user, dataKey); });
@@ -121,6 +127,35 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
     } catch (const ado::Error&) {
     }
     return QString();
+}
+
+} // namespace
+
+QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& user,
+                     const QString& password, const QString& stored, const Unlocked& check,
+                     bool admin) {
+    ring.clear();
+    if (!c.sealed()) {
+        // A file from before keys: the password at least is kept as a hash, when it can be.
+        if (!isHash(stored)) {
+            try {
+                c.Execute(sql::updatePassword(hashPassword(password), user));
+                checkpoint(c); // the page that held the text leaves the log
+            } catch (const ado::Error&) {
+            }
+        }
+        return QString();
+    }
+    QString why;
+    try {
+        why = openKeys(c, ring, user, password, stored, check, admin);
+    } catch (...) {
+        ring.clear();
+        throw;
+    }
+    if (!why.isEmpty())
+        ring.clear();
+    return why;
 }
 
 Unlocked checkLogin(ado::Connection& c, const QString& name, const QString& password,
@@ -171,19 +206,29 @@ void setPassword(ado::Connection& c, const QString& name, const QString& passwor
         c.Execute(sql::updatePassword(hashPassword(password), name));
         return;
     }
-    if (!key && (isRecord(stored) || isPublicRecord(stored)))
-        refuse(c.keyStore().userKey(name) ? kKeyBroken : kKeyGone, c);
+    if (!key) {
+        const bool ours = isRecord(stored) || isPublicRecord(stored);
+        if (c.keyStore().userKey(name))
+            refuse(ours ? kKeyBroken : kOlderRecord, c);
+        if (ours)
+            refuse(kKeyGone, c);
+    }
+    std::optional<vault::Secret> adminKey;
+    if (key)
+        adminKey = vault::adminKeyOf(c, name, key->key);
     auto [record, wrap] = newRecord(password);
     inTransaction(c, [&] {
         if (c.server())
             c.setServerPassword(name, publicRecord(record), serverPassword(record));
         else
             c.Execute(sql::updatePassword(record, name));
+        // A new data key: the old record and key row, written back, open nothing from now on.
         if (key)
-            vault::rewrapUserKey(c, name, key->key, wrap, key->adminPublic);
+            vault::replaceUserKey(c, name, key->key, wrap, adminKey ? &*adminKey : nullptr);
         else
             vault::createUserKey(c, name, wrap);
     });
+    checkpoint(c);
 }
 
 } // namespace accounts

@@ -17,11 +17,12 @@ class KeyRing;
 namespace accounts {
 
 // After a successful check: the user's keys kept in `ring` (the administrator key too when
-// `admin`), an older password record replaced by ours, a key made for an older
-// administrator key replaced and his entries sealed again, his escrow checked, and his
-// plain entries that the upgrade signed sealed. A write that fails (a read-only or busy
-// file) leaves the file as it was and the login goes on. Returns why the login cannot go
-// on (empty when it can): a record that says he has a key whose key row is gone or broken.
+// `admin`), the older password record of an account from before keys replaced by ours with
+// its first key, a key made for an older administrator key replaced and his entries sealed
+// again, his escrow checked, and his plain entries that the upgrade signed sealed. Returns
+// why the login cannot go on (empty when it can), with nothing kept in `ring`: a key row
+// gone or broken, an older record beside a key row, a key that could not be made, replaced
+// or repaired (a busy or read-only store; the next login tries again).
 QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& user,
                      const QString& password, const QString& stored, const Unlocked& check,
                      bool admin);
@@ -35,9 +36,10 @@ Unlocked checkLogin(ado::Connection& c, const QString& name, const QString& pass
 // A new user with a fresh data key when the file has keys, in one transaction.
 void addUser(ado::Connection& c, const QString& name, const QString& password);
 
-// A new password with the data key wrapped again; no entry is sealed again. `key` comes
-// from the current password (bound as it was made) or from the escrow (bound to nothing, so
-// the next login replaces it). Without one only an account that never had a key gets one.
+// A new password with a new data key, in one transaction: the entries `key` opens sealed
+// again with it, the others left as they are, so the old record and key row open nothing
+// from now on. `key` comes from the current password, or from the escrow that the
+// administrator key opened. Without one only an account that never had a key gets one.
 void setPassword(ado::Connection& c, const QString& name, const QString& password,
                  const std::optional<vault::Unwrapped>& key, const QString& stored);
 

@@ -134,13 +134,6 @@ std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, co
     return unwrapUserKey(wrap, record->wrapped, fold(user));
 }
 
-void rewrapUserKey(ado::Connection& c, const QString& user, const Secret& key, const Secret& wrap,
-                   const Bytes& boundTo) {
-    const Bytes& pk = pinned(c);
-    const Bytes w = fold(user);
-    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key, w, boundTo), escrowOf(key, w, pk)});
-}
-
 bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key) {
     const auto record = c.keyStore().userKey(user);
     const Bytes expected = escrowOf(key, fold(user), pinned(c));
@@ -207,18 +200,24 @@ long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Se
     return sealedRows;
 }
 
-bool opensEntries(ado::Connection& c, const QString& user, const Secret& key) {
-    for (const auto& row : entriesOf(c, user))
+Opened openedBy(ado::Connection& c, const QString& user, const Secret& key) {
+    Opened n;
+    for (const auto& row : entriesOf(c, user)) {
+        bool sealedRow = false, opens = true;
         for (int col = 1; col <= 3; ++col) {
             const QVariant& v = row[std::size_t(col)];
             if (v.typeId() != QMetaType::QByteArray)
                 continue;
+            sealedRow = true;
             auto plain = openField(key, view(v.toByteArray()), placeOf(row, col));
-            if (!plain)
-                return false;
-            sodium_memzero(plain->data(), plain->size());
+            opens = opens && plain.has_value();
+            if (plain)
+                sodium_memzero(plain->data(), plain->size());
         }
-    return true;
+        if (sealedRow)
+            ++(opens ? n.opened : n.unopened);
+    }
+    return n;
 }
 
 // ---- administrators ----

@@ -42,20 +42,20 @@ Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap
 UserKeyRecord newUserKeyRecord(ado::Connection& c, const QString& user, const Secret& wrap,
                                Secret* keyOut = nullptr);
 std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, const Secret& wrap);
-// The key wrapped anew; `boundTo` is the administrator key it was made for (empty: none, so
-// the next login replaces it).
-void rewrapUserKey(ado::Connection& c, const QString& user, const Secret& key, const Secret& wrap,
-                   const Bytes& boundTo);
 // True when the escrow holds `key`, sealed to the pinned key; rewritten otherwise.
 bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key);
-// A new data key made for the pinned administrator key; the user's entries sealed again
-// with it and his administrator copy wrapped again (or removed, without `adminSecret`).
+// A new data key made for the pinned administrator key; the user's entries that `oldKey`
+// opens sealed again with it (the others left as they are) and his administrator copy
+// wrapped again (or removed, without `adminSecret`).
 Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& oldKey,
                       const Secret& wrap, const Secret* adminSecret);
 // The user's plain rows that the upgrade signed, sealed; the others are left as they are.
 long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Secret& key);
-// True when `key` opens every sealed entry of the user.
-bool opensEntries(ado::Connection& c, const QString& user, const Secret& key);
+// How many of the user's sealed entries `key` opens, and how many it does not.
+struct Opened {
+    long long opened = 0, unopened = 0;
+};
+Opened openedBy(ado::Connection& c, const QString& user, const Secret& key);
 
 // Throws kKeyMismatch unless the file's administrator public key is still the pinned one.
 void checkPinnedKey(ado::Connection& c);

@@ -2,6 +2,9 @@
 // by dayvault.conf, and a PostgreSQL server of the test's own. Then what only a server
 // brings: its going away and coming back, a certificate that does not verify, a migration.
 #include "accounts/Password.h"
+#include "data/Cipher.h"
+#include "data/KeyStore.h"
+#include "data/Postgres.h"
 #include "data/Settings.h"
 #include "data/ado.h"
 #include "support/PgServer.h"
@@ -494,6 +497,109 @@ TEST_P(Engines, TheAdminToolOnEither) {
             EXPECT_EQ(everything(u"bob"_s, step.logsIn), QStringList{u"b1/bob"_s});
             EXPECT_EQ(look()->txt_content->toPlainText(), u"b1：今天下雨了"_s);
         }
+        backToLogin();
+    }
+}
+
+// What someone who can write the store's rows, or hold them locked, does around a login: no
+// login goes on with a key left as it was, and no key he knows becomes the user's.
+TEST_P(Engines, SessionFaultsLeaveNoKeyHeKnows) {
+    const QString rk = dir.filePath(u"rk"_s), damaged = vault::damagedText();
+    // On a server, as its superuser; nothing on the file.
+    const auto superuser = [&](const QString& sql) {
+        QByteArray out;
+        if (onServer())
+            run(u"psql"_s,
+                {u"-XAt"_s, u"-h"_s, pgtest::server().host, u"-p"_s, pgtest::server().port, u"-U"_s,
+                 u"dvsuper"_s, u"-d"_s, u"dayvault"_s, u"-c"_s, sql},
+                &out);
+        return QString::fromUtf8(out.trimmed());
+    };
+    struct Row {
+        const char* user;
+        bool fileOnly;
+        std::function<void(const QString&, ado::Connection&)> run;
+    };
+    const Row rows[] = {
+        {"busy", false,
+         [&](const QString& u, ado::Connection& w) { // after a revoke, while the keys are locked
+             ASSERT_EQ(admin({u"revoke"_s, u, u"--recovery-key-file"_s, rk}), 0);
+             w.Execute(u"begin immediate"_s);
+             if (onServer())
+                 w.Execute(u"lock table JR_key in exclusive mode"_s);
+             EXPECT_EQ(useLogin(u, u"pw"_s), nullptr);
+             EXPECT_TRUE(dialogs->texts().join(u'|').startsWith(u"登录时无法更新你的密钥"_s))
+                 << dialogs->texts().join(u'|').toStdString();
+             w.Execute(u"rollback"_s);
+             EXPECT_EQ(everything(u, u"pw"_s), QStringList{u"a1/"_s + u});
+         }},
+        {"older", true,
+         [&](const QString& u, ado::Connection&) { // a plain password beside her key row
+             exec(u"update JR_user set B_password='hacked' where B_user='%1'"_s.arg(u));
+             EXPECT_EQ(useLogin(u, u"hacked"_s), nullptr);
+             EXPECT_TRUE(dialogs->texts().join(u'|').contains(u"密码记录不是本程序写的"_s));
+             ASSERT_EQ(admin({u"passwd"_s, u, u"--recovery-key-file"_s, rk}, "new\n"), 0);
+             EXPECT_EQ(everything(u, u"new"_s), QStringList{u"a1/"_s + u});
+         }},
+        {"hidden", false,
+         [&](const QString& u, ado::Connection& w) { // an escrow of his, her rows out of sight
+             const vault::Secret his = vault::Secret::random(vault::kKeyBytes);
+             w.keyStore().putEscrow(
+                 u, vault::escrowOf(his, vault::fold(u), w.keyStore().setting(u"public"_s)));
+             const auto rename = [&](const QString& from, const QString& to) {
+                 w.Execute({u"update JR_content set B_writer=? where B_writer=?"_s,
+                            {{{}, to}, {{}, from}}});
+             };
+             rename(u, u + u"~"_s);
+             ASSERT_EQ(admin({u"passwd"_s, u, u"--recovery-key-file"_s, rk}, "new\n"), 0);
+             // Her key, as her new password opens it, is not his.
+             const QString stored =
+                 w.rows({u"select B_password from JR_user where B_user=?"_s, {{{}, u}}})[0][0]
+                     .toString();
+             const auto key =
+                 vault::unwrapUserKey(accounts::unlock(u"new"_s, stored).wrap,
+                                      w.keyStore().userKey(u)->wrapped, vault::fold(u));
+             EXPECT_TRUE(key && !(key->key == his));
+             rename(u + u"~"_s, u);
+             EXPECT_EQ(everything(u, u"new"_s), QStringList{damaged + u"/"_s + u});
+         }},
+        {"changed", false,
+         [&](const QString& u, ado::Connection& w) { // the old record and key row written back
+             const auto old = w.rows({u"select B_password,wrapped,escrow from JR_user join JR_key "
+                                      "on JR_key.B_user=JR_user.B_user where JR_user.B_user=?"_s,
+                                      {{{}, u}}})[0];
+             const QString role = ado::roleOf(u),
+                           verifier = superuser(
+                               u"select rolpassword from pg_authid where rolname='%1'"_s.arg(role));
+             fill("txtUserName", u);
+             fill("txtPassword", u"pw"_s);
+             dialogs->inputAnswers.push_back(u"pw 2"_s);
+             press("modifyComm");
+             writeAs(u, u"pw 2"_s, u"a2"_s);
+             w.Execute(
+                 {u"update JR_user set B_password=? where B_user=?"_s, {{{}, old[0]}, {{}, u}}});
+             w.Execute({u"update JR_key set wrapped=?,escrow=? where B_user=?"_s,
+                        {{{}, old[1]}, {{}, old[2]}, {{}, u}}});
+             superuser(
+                 u"update pg_authid set rolpassword='%1' where rolname='%2'"_s.arg(verifier, role));
+             EXPECT_EQ(everything(u, u"pw"_s), QStringList(2, damaged + u"/"_s + u));
+         }},
+    };
+    for (const Row& row : rows) {
+        if (row.fileOnly && onServer())
+            continue;
+        const QString u = QString::fromLatin1(row.user);
+        SCOPED_TRACE(row.user);
+        registerUser(u, u"pw"_s);
+        writeAs(u, u"pw"_s, u"a1"_s);
+        backToLogin();
+        dialogs->boxes.clear();
+        ado::Connection w; // the store as he writes it: the file, or the schema's owner
+        w.ConnectionString =
+            onServer() ? ado::connectionString(settings(), true) : u"data source="_s + dbPath();
+        w.requirePinnedKey = false;
+        w.Open();
+        row.run(u, w);
         backToLogin();
     }
 }
