@@ -314,7 +314,8 @@ void frmLogin::modifyComm_Click() {
         myClass& d = data();
         if (d.ocn().State() == 0)
             d.OpenData();
-        // The data key wrapped again by the new password; no entry is sealed again.
+        // A new data key for the new password, his entries sealed again under it: an old
+        // record written back opens nothing written after.
         accounts::setPassword(d.ocn(), name, accounts::normalise(answer),
                               accounts::dataKeyOf(d.ocn(), name, check), stored);
         d.ocn().Close();
