@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # Progress lines only: no "Entering directory" from the build's own sub-makes.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: deps configure build stage run check bench package test-package screenshots format clean
+.PHONY: deps configure build stage run check bench package previous-package test-package screenshots format clean
 
 deps:
 	@bash scripts/install-deps
@@ -37,13 +37,19 @@ check: build
 bench: stage
 	@bash scripts/bench $(BUILD)
 
-# A .deb of the installed program (build/dayvault_<version>_<arch>.deb).
+# The two .deb files: build/dayvault_<version>_<arch>.deb and build/dayvault-server_<version>_all.deb.
 package: build
 	cd $(BUILD) && cpack -G DEB
 
-# Installs the .deb into a fresh Debian 12 chroot and saves an entry as a non-root user.
-test-package: package
-	bash scripts/test-package $(BUILD)/dayvault_*.deb
+# The last package with one group-writable file for everyone, which the upgrade test starts from.
+PREVIOUS ?= 0a2be5b
+previous-package:
+	@bash scripts/previous-package $(PREVIOUS) $(BUILD)/previous
+
+# Installs the packages into fresh Debian 12 chroots and uses them as ordinary users.
+test-package: package previous-package
+	bash scripts/test-package $(BUILD)/dayvault_*.deb $(BUILD)/dayvault-server_*.deb \
+	  $(BUILD)/previous/dayvault_*.deb
 
 screenshots: stage
 	@bash scripts/screenshots $(BUILD)

@@ -54,8 +54,7 @@ int usage() {
         "  dayvault-admin migrate CONF SQLITE_FILE           把单机数据库迁移到服务器上的空数据库\n"
         "  dayvault-admin restore CONF DUMP --recovery-key-file FILE\n"
         "                       把服务器的备份（backup 所做）恢复到新建的空数据库\n"
-        "  DB 也可以是 dayvault.conf：此时对其中的 PostgreSQL 服务器操作\n"
-        "  dayvault-admin fix-modes DIR    （root）设置共享文件夹及其中文件的属主和权限\n",
+        "  DB 也可以是 dayvault.conf：此时对其中的 PostgreSQL 服务器操作\n",
         stderr);
     return 2;
 }
@@ -542,8 +541,6 @@ int run(const QStringList& raw) {
         admin::restore(to, a.plain[2], recovery);
         return 0;
     }
-    if (cmd == QLatin1String("fix-modes") && n == 2)
-        return admin::fixModes(path);
     ado::Connection c;
     if (cmd == QLatin1String("users") && n == 2) {
         c.requirePinnedKey = false; // names only: a copy away from its pin lists them too

@@ -77,7 +77,7 @@ void writePinned(const QString& path, const Bytes& key) {
         ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temp.constData(), target.constData()) != 0) {
         ::unlink(temp.constData());
-        refuse(path, QStringLiteral("无法写入密钥文件（共享安装中需要 root 权限）"));
+        refuse(path, QStringLiteral("无法写入密钥文件（服务器上需要 root 权限）"));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/ado.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -10,6 +11,14 @@ namespace ado {
 namespace {
 
 QString systemFile = QStringLiteral("/etc/dayvault/dayvault.conf");
+
+// A source build keeps its diary in the application folder's data/; an installed program has
+// none there, and each person's diary is a file of his own data folder.
+QString defaultFile(const QString& folder) {
+    if (QFileInfo(folder + QStringLiteral("/data")).isDir())
+        return folder + QStringLiteral("/data/data.mdb");
+    return personalDataFolder() + QStringLiteral("/data.mdb");
+}
 
 [[noreturn]] void bad(const QString& file, const QString& why) {
     throw Error(QStringLiteral("设置文件 %1 有误：%2").arg(file, why), kBadSettings, file);
@@ -69,12 +78,19 @@ Settings readSettings(const QString& folder) {
         if (!file.isEmpty() && QFileInfo::exists(file)) {
             Settings s = readSettingsFile(file);
             if (!s.server && s.path.isEmpty())
-                s.path = folder + QStringLiteral("/data/data.mdb");
+                s.path = defaultFile(folder);
             return s;
         }
     Settings s;
-    s.path = folder + QStringLiteral("/data/data.mdb");
+    s.path = defaultFile(folder);
     return s;
+}
+
+QString personalDataFolder() {
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || QFileInfo(base).isRelative())
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/dayvault");
 }
 
 void setSystemSettingsFile(const QString& file) {

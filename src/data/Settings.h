@@ -14,10 +14,14 @@ struct Settings {
 };
 
 // `folder`/dayvault.conf, else /etc/dayvault/dayvault.conf, else the embedded file
-// data/data.mdb of `folder`. A file that cannot be read or names an unknown engine throws
-// ado::Error with a message naming it.
+// data/data.mdb of `folder` when it has a data/ folder (a source build), else data.mdb of
+// personalDataFolder() (the installed program). A file that cannot be read or names an unknown
+// engine throws ado::Error with a message naming it.
 Settings readSettings(const QString& folder);
 Settings readSettingsFile(const QString& file);
+
+// $XDG_DATA_HOME/dayvault, by default ~/.local/share/dayvault: one person's diary.
+QString personalDataFolder();
 
 // The connection string a Connection opens: the database file, or the server with the
 // folder its pinned keys are kept in (the settings file's).

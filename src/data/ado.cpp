@@ -238,6 +238,35 @@ void matchLogPermissions(const QByteArray& database, const QString& path) {
     }
 }
 
+// A file diary is one person's: whoever else can write the file, or rename it in its folder,
+// could put in it what the program then shows as another's entries. Root aside, the file
+// and its folder have one owner, the one opening it (or anyone, for root), and nobody else
+// may write either.
+void refuseShared(const QByteArray& database, const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QByteArray folderName = QFile::encodeName(QFileInfo(canonical).absolutePath());
+    struct stat file {
+    }, folder{};
+    if (canonical.isEmpty() || ::stat(database.constData(), &file) != 0 ||
+        ::stat(folderName.constData(), &folder) != 0)
+        return; // the open itself reports what is missing
+    QString why;
+    const uid_t me = ::geteuid();
+    const auto other = [&](uid_t owner) { return owner != 0 && owner != me; };
+    if (file.st_mode & 022)
+        why = QStringLiteral("其他账户可以写入这个文件");
+    else if (folder.st_mode & 022)
+        why = QStringLiteral("其他账户可以写入它所在的文件夹");
+    else if (me != 0 ? other(file.st_uid) || other(folder.st_uid)
+                     : file.st_uid != 0 && folder.st_uid != 0 && file.st_uid != folder.st_uid)
+        why = QStringLiteral("它或它所在的文件夹属于另一个账户");
+    if (!why.isEmpty())
+        throw Error(QStringLiteral("拒绝打开数据库 %1：%2。日记文件只属于一个人；几个账户共用的日记"
+                                   "请安装 dayvault-server，把日记放在数据库服务器上")
+                        .arg(path, why),
+                    kSharedFile, path);
+}
+
 // True when the header names more pages than the file holds: a file cut short, which the
 // engine would otherwise go on writing into.
 bool cutShortNow(const QByteArray& database) {
@@ -327,6 +356,7 @@ void Connection::openHandle() {
         throw Error(QStringLiteral("file not found"), SQLITE_CANTOPEN, path_);
     sqlite3* db = nullptr;
     const QByteArray name = QFile::encodeName(path_);
+    refuseShared(name, path_);
     matchLogPermissions(name, path_);
     if (cutShort(name))
         throw Error(QStringLiteral("database disk image is malformed (the file is cut short)"),

@@ -52,6 +52,7 @@ constexpr int kUntrustedKeyFile = 1003; // a pinned key file that a neighbour ma
 constexpr int kKeyMismatch = 1004;      // the file's administrator key is not the pinned one
 constexpr int kRefused = 1005;          // an entry change the session holds no key for
 constexpr int kBadSettings = 1006;      // dayvault.conf cannot be read or names no engine we have
+constexpr int kSharedFile = 1007;       // another account can write the database file or its folder
 constexpr int kServerDown = 1010;       // the database server cannot be reached
 constexpr int kServerLost = 1011;       // the connection to the server broke off
 constexpr int kServerRefused = 1012;    // the server's policies refused the statement

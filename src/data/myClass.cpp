@@ -18,7 +18,7 @@ ado::Recordset& myClass::rs() {
 QString myClass::connectionString() {
     // A settings file names the engine; without one the diary is the embedded file.
     const ado::Settings settings = ado::readSettings(app::appFolder());
-    if (!settings.file.isEmpty())
+    if (!settings.file.isEmpty() || !settings.path.startsWith(app::appFolder()))
         return ado::connectionString(settings);
     return QStringLiteral("provider=microsoft.jet.oledb.4.0;data source=") + app::appFolder() +
            QStringLiteral("\\data\\data.mdb;persist security info=false");

@@ -139,6 +139,11 @@ TEST_F(BrokenEnvironment, EachFaultGivesItsCauseAndWorkResumesOnceItIsGone) {
         {"folder not writable", [&] { chmod(data, 0500); }, [&] { chmod(data, 0700); },
          u"文件夹不可写"_s, false},
         {"locked", hold, [&] { sqlite3_close(holder); }, u"占用"_s, true},
+        // Another account could write it: one person's file is refused, the server named.
+        {"group-writable", [&] { chmod(dbPath(), 0664); }, [&] { chmod(dbPath(), 0644); },
+         u"其他账户可以写入这个文件。日记文件只属于一个人"_s, false},
+        {"folder others write", [&] { chmod(data, 01777); }, [&] { chmod(data, 0700); },
+         u"dayvault-server"_s, false},
     };
     for (const Fault& f : faults) {
         SCOPED_TRACE(f.name);
@@ -254,7 +259,7 @@ TEST_F(Neighbour, LogFilesAreNeverFollowedNorMoreOpenThanTheDatabase) {
     const QString secret = dir.filePath(u"id_ed25519"_s);
     writeFile(secret, "private");
     chmod(secret, 0600);
-    chmod(dbPath(), 0660);
+    chmod(dbPath(), 0600);
     ado::Connection c;
     c.ConnectionString = u"data source="_s + dbPath();
     for (const QString& link : {dbPath() + u"-wal"_s, dbPath() + u"-shm"_s}) {
@@ -268,14 +273,14 @@ TEST_F(Neighbour, LogFilesAreNeverFollowedNorMoreOpenThanTheDatabase) {
             EXPECT_TRUE(e.userText().contains(link)) << e.userText().toStdString();
         }
         EXPECT_EQ(modeOf(secret), 0600);
-        EXPECT_EQ(modeOf(dbPath()), 0660);
+        EXPECT_EQ(modeOf(dbPath()), 0600);
         QFile::remove(link);
     }
     const QString wal = dbPath() + u"-wal"_s;
     writeFile(wal, {});
     chmod(wal, 0666);
     c.Open();
-    EXPECT_EQ(modeOf(wal) & 0666, 0660);
+    EXPECT_EQ(modeOf(wal) & 0666, 0600);
     c.Close(); // kept, so nobody else ever makes it
     EXPECT_TRUE(QFile::exists(wal));
 }

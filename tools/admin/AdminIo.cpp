@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <grp.h>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -63,41 +62,6 @@ private:
             ::sigaction(kEndingSignals[i], &old_[i], nullptr);
     }
     struct sigaction old_[std::size(kEndingSignals)] = {};
-};
-
-void warn(const QString& text) {
-    std::fputs(QStringLiteral("dayvault-admin: %1\n").arg(text).toUtf8().constData(), stderr);
-}
-
-struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-};
-
-// Why an opened name is no file of the installation's to change; empty when it is one. A
-// second hard link would carry the change to a file elsewhere.
-QString untrusted(const struct stat& st, bool folder) {
-    if (folder && !S_ISDIR(st.st_mode))
-        return QStringLiteral("不是文件夹");
-    if (!folder && !S_ISREG(st.st_mode))
-        return QStringLiteral("不是普通文件");
-    if (st.st_uid != 0)
-        return QStringLiteral("不属于 root");
-    if (!folder && st.st_nlink != 1)
-        return QStringLiteral("另有硬链接");
-    return {};
-}
-
-struct Wanted {
-    const char* name;
-    bool users; // group `users`, else root's
-    mode_t mode;
-    bool make; // made by us when absent, so no member ever owns it
-};
-constexpr Wanted kFiles[] = {
-    {"data.mdb", true, 0660, false},     {"data.mdb-wal", true, 0660, true},
-    {"data.mdb-shm", true, 0660, true},  {"admin.pub", false, 0644, false},
-    {"upgrade.pub", false, 0644, false}, {"recovery.key", false, 0600, false},
 };
 
 } // namespace
@@ -192,66 +156,6 @@ void Output::finish() {
         QFile::remove(path_);
         throw Refused{QStringLiteral("无法写入文件：%1").arg(path_)};
     }
-}
-
-int fixModes(const QString& dir) {
-    if (::geteuid() != 0)
-        throw Refused{QStringLiteral("fix-modes 只能由 root 运行")};
-    const group* g = ::getgrnam("users");
-    if (!g)
-        throw Refused{QStringLiteral("没有用户组 users")};
-    const gid_t users = g->gr_gid;
-    const int d = ::open(QFile::encodeName(dir).constData(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (d < 0)
-        throw Refused{QStringLiteral("无法打开文件夹（不跟随链接）：%1").arg(dir)};
-    const Closer closeDir{d};
-    struct stat st = {};
-    if (::fstat(d, &st) != 0)
-        throw Refused{QStringLiteral("无法打开文件夹（不跟随链接）：%1").arg(dir)};
-    // Whoever owns the folder decides what its names are: nothing in it is changed then.
-    if (const QString why = untrusted(st, true); !why.isEmpty())
-        throw Refused{QStringLiteral("%1 %2，其中的文件都没有修改").arg(dir, why)};
-
-    int failed = 0;
-    const auto set = [&](int fd, gid_t group, mode_t mode, const QString& what) {
-        if (::fchown(fd, 0, group) != 0 || ::fchmod(fd, mode) != 0) {
-            warn(QStringLiteral("无法修改 %1 的属主或权限").arg(what));
-            ++failed;
-        }
-    };
-    set(d, users, 03770, dir);
-    for (const Wanted& w : kFiles) {
-        const QString what = dir + QLatin1Char('/') + QLatin1String(w.name);
-        int fd = -1;
-        if (w.make) {
-            fd = ::openat(d, w.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd < 0 && errno != EEXIST) {
-                warn(QStringLiteral("无法创建 %1").arg(what));
-                ++failed;
-                continue;
-            }
-        }
-        if (fd < 0)
-            fd = ::openat(d, w.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno != ENOENT)
-                warn(errno == ELOOP ? QStringLiteral("已跳过 %1：是符号链接").arg(what)
-                                    : QStringLiteral("已跳过 %1：无法打开").arg(what));
-            continue;
-        }
-        const Closer closeFile{fd};
-        if (::fstat(fd, &st) != 0) {
-            warn(QStringLiteral("已跳过 %1：无法读取属性").arg(what));
-            continue;
-        }
-        if (const QString why = untrusted(st, false); !why.isEmpty()) {
-            warn(QStringLiteral("已跳过 %1：%2").arg(what, why));
-            continue;
-        }
-        set(fd, w.users ? users : 0, w.mode, what);
-    }
-    return failed ? 1 : 0;
 }
 
 } // namespace admin

@@ -53,9 +53,4 @@ private:
     FILE* file_ = stdout;
 };
 
-// Owners and modes of the shared folder and the files in it, made the way the package wants
-// them through descriptors that never follow a link; the log files are made when absent, so
-// they belong to root. Skips, with a warning, what is not root's own. Root only.
-int fixModes(const QString& dir);
-
 } // namespace admin
