@@ -1,6 +1,7 @@
 #include "admin/Migrate.h"
 
 #include "accounts/Password.h"
+#include "accounts/Session.h"
 #include "admin/AdminIo.h"
 #include "data/Pinned.h"
 #include "data/ado.h"
@@ -95,8 +96,9 @@ void migrate(ado::Connection& from, ado::Connection& to) {
                           .arg(old.join(QStringLiteral("、")))};
 
     // The tables and the roles too go with the rows: a failed migration leaves nothing.
-    to.Execute(QStringLiteral("begin"));
-    try {
+    long long n = 0, m = 0;
+    QByteArray a;
+    accounts::inTransaction(to, [&] {
         ado::createServerTables(to);
         for (const auto& row : people) {
             const QString name = row[0].toString(), record = row[1].toString();
@@ -123,8 +125,8 @@ void migrate(ado::Connection& from, ado::Connection& to) {
         }
         to.Execute(QStringLiteral("select setval(pg_get_serial_sequence('jr_content','id'), "
                                   "coalesce(max(ID), 0) + 1, false) from JR_content"));
-        long long n = 0, m = 0;
-        const QByteArray a = fingerprint(from, false, &n), b = fingerprint(to, true, &m);
+        a = fingerprint(from, false, &n);
+        const QByteArray b = fingerprint(to, true, &m);
         if (a != b || n != m)
             throw Refused{QStringLiteral("复制后的数据与原来的不一致（%1 行对 %2 行），没有迁移")
                               .arg(n)
@@ -133,20 +135,13 @@ void migrate(ado::Connection& from, ado::Connection& to) {
         vault::writePinned(vault::adminPubPath(to.file()), from.adminPublic());
         if (!from.signingPublic().empty())
             vault::writePinned(vault::upgradePubPath(to.file()), from.signingPublic());
-        to.Execute(QStringLiteral("commit"));
-        std::fprintf(stdout, "%s\n",
-                     QStringLiteral("已迁移 %1 行，摘要 %2 两边一致")
-                         .arg(n)
-                         .arg(QString::fromLatin1(a.left(16)))
-                         .toUtf8()
-                         .constData());
-    } catch (...) {
-        try {
-            to.Execute(QStringLiteral("rollback"));
-        } catch (const ado::Error&) {
-        }
-        throw;
-    }
+    });
+    std::fprintf(stdout, "%s\n",
+                 QStringLiteral("已迁移 %1 行，摘要 %2 两边一致")
+                     .arg(n)
+                     .arg(QString::fromLatin1(a.left(16)))
+                     .toUtf8()
+                     .constData());
 }
 
 } // namespace admin

@@ -1,5 +1,6 @@
 #include "admin/Restore.h"
 
+#include "accounts/Session.h"
 #include "admin/AdminIo.h"
 #include "data/Cipher.h"
 #include "data/Keys.h"
@@ -297,10 +298,11 @@ void restore(ado::Connection& to, const QString& dump, const QByteArray& recover
                           .arg(names.join(QStringLiteral("、")))};
     }
 
-    to.Execute(QStringLiteral("begin"));
-    try {
+    std::map<QString, long long> rows;
+    qint64 restored = 0;
+    // The tables, the rows and the roles in one transaction: a failure leaves nothing.
+    accounts::inTransaction(to, [&] {
         ado::createServerTables(to);
-        std::map<QString, long long> rows;
         const long long next = load(to, dump, rows);
         // Tickets handed out before the backup are above every stored ID: none comes again.
         to.Execute({QStringLiteral("select setval(pg_get_serial_sequence('public.jr_content', "
@@ -342,23 +344,17 @@ void restore(ado::Connection& to, const QString& dump, const QByteArray& recover
         }
         // Pinned before the rows commit: without the pin the server would be refused.
         vault::writePinned(vault::adminPubPath(to.file()), pk);
-        to.Execute(QStringLiteral("commit"));
-        std::fprintf(stdout, "%s\n",
-                     QStringLiteral("已从 %1 恢复 %2 位用户、%3 篇日记\n管理员公钥已写入：%4"
-                                    "（复制到每台电脑）")
-                         .arg(dump)
-                         .arg(qint64(users.size()))
-                         .arg(rows[QStringLiteral("jr_content")])
-                         .arg(vault::adminPubPath(to.file()))
-                         .toUtf8()
-                         .constData());
-    } catch (...) {
-        try {
-            to.Execute(QStringLiteral("rollback"));
-        } catch (const ado::Error&) {
-        }
-        throw;
-    }
+        restored = qint64(users.size());
+    });
+    std::fprintf(stdout, "%s\n",
+                 QStringLiteral("已从 %1 恢复 %2 位用户、%3 篇日记\n管理员公钥已写入：%4"
+                                "（复制到每台电脑）")
+                     .arg(dump)
+                     .arg(restored)
+                     .arg(rows[QStringLiteral("jr_content")])
+                     .arg(vault::adminPubPath(to.file()))
+                     .toUtf8()
+                     .constData());
 }
 
 } // namespace admin
