@@ -226,6 +226,36 @@ CREATE OR REPLACE FUNCTION dv_delete_entry(p_id integer) RETURNS integer
     END
     $$;
 
+-- What every key row function asks of its bytes and its name; called only by them.
+CREATE OR REPLACE FUNCTION dv_key_bytes(VARIADIC p bytea[]) RETURNS void
+    LANGUAGE plpgsql IMMUTABLE
+    SET search_path = pg_catalog, pg_temp
+    AS $$
+    BEGIN
+        IF array_position(p, NULL) IS NOT NULL THEN
+            RAISE EXCEPTION 'not a key record' USING ERRCODE = '22023';
+        END IF;
+        IF (SELECT max(octet_length(b)) FROM unnest(p) AS b) > 1024 THEN
+            RAISE EXCEPTION 'a key record is too large' USING ERRCODE = '54000';
+        END IF;
+    END
+    $$;
+
+CREATE OR REPLACE FUNCTION dv_known_user(p_user text) RETURNS citext
+    LANGUAGE plpgsql STABLE
+    SET search_path = public, pg_temp
+    AS $$
+    DECLARE
+        u citext;
+    BEGIN
+        SELECT B_user INTO u FROM JR_user WHERE B_user = p_user::citext;
+        IF u IS NULL THEN
+            RAISE EXCEPTION 'no diary user of this name' USING ERRCODE = '22023';
+        END IF;
+        RETURN u;
+    END
+    $$;
+
 -- A user's own key row; an administrator's for anyone (recovery, a new administrator key).
 CREATE OR REPLACE FUNCTION dv_put_key(p_user text, p_wrapped bytea, p_escrow bytea) RETURNS void
     LANGUAGE plpgsql SECURITY DEFINER
@@ -237,16 +267,8 @@ CREATE OR REPLACE FUNCTION dv_put_key(p_user text, p_wrapped bytea, p_escrow byt
         IF NOT (coalesce(p_user::citext = dv_me(), false) OR dv_is_admin()) THEN
             RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
         END IF;
-        IF p_wrapped IS NULL OR p_escrow IS NULL THEN
-            RAISE EXCEPTION 'not a key record' USING ERRCODE = '22023';
-        END IF;
-        IF greatest(octet_length(p_wrapped), octet_length(p_escrow)) > 1024 THEN
-            RAISE EXCEPTION 'a key record is too large' USING ERRCODE = '54000';
-        END IF;
-        SELECT B_user INTO u FROM JR_user WHERE B_user = p_user::citext;
-        IF u IS NULL THEN
-            RAISE EXCEPTION 'no diary user of this name' USING ERRCODE = '22023';
-        END IF;
+        PERFORM dv_key_bytes(p_wrapped, p_escrow);
+        u := dv_known_user(p_user);
         INSERT INTO JR_key (B_user, wrapped, escrow) VALUES (u, p_wrapped, p_escrow)
         ON CONFLICT (B_user) DO UPDATE SET wrapped = excluded.wrapped, escrow = excluded.escrow;
     END
@@ -262,12 +284,7 @@ CREATE OR REPLACE FUNCTION dv_put_escrow(p_user text, p_escrow bytea) RETURNS in
         IF NOT (coalesce(p_user::citext = dv_me(), false) OR dv_is_admin()) THEN
             RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
         END IF;
-        IF p_escrow IS NULL THEN
-            RAISE EXCEPTION 'not a key record' USING ERRCODE = '22023';
-        END IF;
-        IF octet_length(p_escrow) > 1024 THEN
-            RAISE EXCEPTION 'a key record is too large' USING ERRCODE = '54000';
-        END IF;
+        PERFORM dv_key_bytes(p_escrow);
         UPDATE JR_key SET escrow = p_escrow WHERE B_user = p_user::citext;
         GET DIAGNOSTICS n = ROW_COUNT;
         RETURN n;
@@ -284,16 +301,8 @@ CREATE OR REPLACE FUNCTION dv_put_admin_key(p_user text, p_wrapped bytea) RETURN
         IF NOT dv_is_admin() THEN
             RAISE EXCEPTION 'no administrator' USING ERRCODE = '42501';
         END IF;
-        IF p_wrapped IS NULL THEN
-            RAISE EXCEPTION 'not a key record' USING ERRCODE = '22023';
-        END IF;
-        IF octet_length(p_wrapped) > 1024 THEN
-            RAISE EXCEPTION 'a key record is too large' USING ERRCODE = '54000';
-        END IF;
-        SELECT B_user INTO u FROM JR_user WHERE B_user = p_user::citext;
-        IF u IS NULL THEN
-            RAISE EXCEPTION 'no diary user of this name' USING ERRCODE = '22023';
-        END IF;
+        PERFORM dv_key_bytes(p_wrapped);
+        u := dv_known_user(p_user);
         INSERT INTO JR_admin (B_user, wrapped) VALUES (u, p_wrapped)
         ON CONFLICT (B_user) DO UPDATE SET wrapped = excluded.wrapped;
     END
@@ -401,6 +410,7 @@ CREATE OR REPLACE FUNCTION dv_set_password(p_record text, p_verifier text) RETUR
     END
     $$;
 
+REVOKE ALL ON FUNCTION dv_key_bytes(bytea[]), dv_known_user(text) FROM PUBLIC;
 REVOKE ALL ON FUNCTION dv_role(text), dv_me(), dv_is_admin(), dv_ticket(),
     dv_add_entry(integer, bytea, text, bytea, bytea, bytea),
     dv_update_entry(integer, text, text, bytea, bytea, bytea), dv_delete_entry(integer),
