@@ -31,7 +31,8 @@
 
 namespace {
 
-int usage() {
+// Asked for, the usage goes to standard output and is no failure.
+int usage(FILE* to = stderr) {
     std::fputs(
         "用法（密码从标准输入读取，每行一个；--as ADMIN 时先读 ADMIN 的密码）：\n"
         "  dayvault-admin init DB --recovery-key-file FILE   创建数据库，把恢复密钥写入 FILE，\n"
@@ -55,8 +56,8 @@ int usage() {
         "  dayvault-admin restore CONF DUMP --recovery-key-file FILE\n"
         "                       把服务器的备份（backup 所做）恢复到新建的空数据库\n"
         "  DB 也可以是 dayvault.conf：此时对其中的 PostgreSQL 服务器操作\n",
-        stderr);
-    return 2;
+        to);
+    return to == stderr ? 2 : 0;
 }
 
 void say(FILE* f, const QString& text) {
@@ -501,6 +502,8 @@ int init(const QString& path, const Args& a) {
 }
 
 int run(const QStringList& raw) {
+    if (raw.size() == 1 && (raw[0] == QLatin1String("--help") || raw[0] == QLatin1String("-h")))
+        return usage(stdout);
     const auto parsed = parse(raw);
     if (!parsed || parsed->plain.size() < 2)
         return usage();
