@@ -57,6 +57,8 @@ set(CPACK_DEBIAN_DAYVAULT_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_DAYVAULT_PACKAGE_DEPENDS
     "qt6-translations-l10n, fonts-wqy-microhei | fonts-noto-cjk")
 # pg_dump, for the backup of a diary kept on a server.
+# The manual button opens the manual through xdg-open; without it the program says where it is.
+set(CPACK_DEBIAN_DAYVAULT_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_DAYVAULT_PACKAGE_SUGGESTS "postgresql-client-15, dayvault-server")
 set(CPACK_DEBIAN_DAYVAULT_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/deb-dayvault/postinst)
 

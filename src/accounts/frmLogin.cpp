@@ -152,7 +152,7 @@ void frmLogin::cmdCancel_Click() {
 }
 
 void frmLogin::Command1_Click() {
-    app::Desktop::instance().openUrl(app::manualUrl());
+    app::openManual(this);
 }
 
 void frmLogin::failedAttempt() {

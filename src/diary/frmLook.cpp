@@ -192,7 +192,7 @@ void frmLook::writeNoteComm_Click() {
 }
 
 void frmLook::helpComm_Click() {
-    app::Desktop::instance().openUrl(app::manualUrl());
+    app::openManual(this);
 }
 
 // ---- search ----

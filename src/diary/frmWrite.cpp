@@ -178,7 +178,7 @@ void frmWrite::helpComm_Click() {
         QStringLiteral("DayVault 日记本\n\n为每一位用户保管自己的日记。\n"
                        "关闭本窗口后将打开使用手册。"),
         QStringLiteral("关于"), app::Icon::Information);
-    app::Desktop::instance().openUrl(app::manualUrl());
+    app::openManual(this);
 }
 
 void frmWrite::hfComm_Click() {

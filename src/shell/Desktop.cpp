@@ -1,6 +1,7 @@
 #include "shell/Desktop.h"
 
 #include "base/Module1.h"
+#include "shell/Dialogs.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -84,6 +85,19 @@ std::optional<QRect> QtDesktop::workArea(QWidget* window) {
 
 QUrl manualUrl() {
     return QUrl::fromLocalFile(QDir(appFolder()).filePath(QStringLiteral("manual.html")));
+}
+
+void openManual(QWidget* parent) {
+    const QUrl url = manualUrl();
+    if (Desktop::instance().openUrl(url))
+        return;
+    // A computer without a web launcher: the reader can still open the file by hand.
+    Dialogs::instance().message(
+        parent,
+        QStringLiteral("无法打开使用手册：这台计算机上没有打开网页的程序（软件包 xdg-utils）。\n"
+                       "使用手册在：%1")
+            .arg(url.toLocalFile()),
+        QStringLiteral("使用手册"), Icon::Information);
 }
 
 } // namespace app

@@ -36,5 +36,7 @@ public:
 
 // The user manual shipped in the application folder.
 QUrl manualUrl();
+// Opens it in the web launcher, or says where it is when none opens it.
+void openManual(QWidget* parent);
 
 } // namespace app

@@ -62,6 +62,11 @@ TEST_F(LoginTest, FailuresEnterEscapeAndTheCloseBox) {
     press("Command1");
     ASSERT_EQ(desktop->opened.size(), 1u);
     EXPECT_TRUE(desktop->opened[0].toLocalFile().endsWith(u"/manual.html"_s));
+    EXPECT_TRUE(dialogs->boxes.empty());
+    desktop->acceptUrl = false; // no web launcher: the box says where the manual is
+    press("Command1");
+    ASSERT_EQ(dialogs->boxes.size(), 1u);
+    EXPECT_TRUE(dialogs->last().text.contains(desktop->opened[1].toLocalFile()));
     for (const char* button : {"cmdOK", "modifyComm"}) {
         SCOPED_TRACE(button);
         dialogs->boxes.clear();

@@ -106,9 +106,10 @@ public:
     std::vector<std::pair<QWidget*, Qt::Edges>> resizes;
     bool acceptMove = true;
     bool acceptResize = true;
+    bool acceptUrl = true;
     std::optional<QRect> area = QRect(0, 0, 1920, 1040);
 
-    bool openUrl(const QUrl& url) override { return opened.push_back(url), true; }
+    bool openUrl(const QUrl& url) override { return opened.push_back(url), acceptUrl; }
     void setTopMost(QWidget* w, bool on) override { topMost.emplace_back(w, on); }
     bool startMove(QWidget* w) override { return moves.push_back(w), acceptMove; }
     bool startResize(QWidget* w, Qt::Edges e) override {
