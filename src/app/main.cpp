@@ -67,16 +67,29 @@ bool noDisplay(int argc, char** argv) {
     return true;
 }
 
+// Without a login session (su, a console) there is no XDG_RUNTIME_DIR; Qt makes its own
+// private folder and says so at every start, which tells the user nothing he can act on.
+QtMessageHandler qtHandler = nullptr;
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
+    qtHandler(type, context, text);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (noDisplay(argc, argv)) {
-        std::fputs("没有可用的图形显示。没有桌面的机器上请用 xvfb-run -a 启动（软件包 xvfb）。\n"
-                   "No display to show the windows on. On a machine without a desktop, start "
-                   "the program with xvfb-run -a (package xvfb).\n",
+        std::fputs("没有可用的图形显示。从没有桌面的计算机使用时，请用 ssh -X 从有桌面的计算机登录"
+                   "后再启动；xvfb-run -a（软件包 xvfb）只用于测试和截图，窗口谁也看不到。\n"
+                   "No display to show the windows on. From a computer without a desktop, log in "
+                   "with ssh -X from one that has a desktop and start the program there; "
+                   "xvfb-run -a (package xvfb) is for tests and screenshots: nobody sees its "
+                   "windows.\n",
                    stderr);
         return 1;
     }
+    qtHandler = qInstallMessageHandler(quietHandler);
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("DayVault"));
     // The process ends when no window is loaded after an event, not when one closes.
