@@ -4,8 +4,11 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # Progress lines only: no "Entering directory" from the build's own sub-makes.
 MAKEFLAGS += --no-print-directory
+# A recipe's pipe fails when its first command does.
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 
-.PHONY: deps configure build stage run check bench package previous-package test-package screenshots format clean
+.PHONY: deps configure build stage run check check-server bench package previous-package test-package screenshots format clean
 
 deps:
 	@bash scripts/install-deps
@@ -17,15 +20,17 @@ configure: deps
 	  { cat $(BUILD)/configure.log; exit 1; }
 	@grep -E '^-- DayVault|^CMake Warning' $(BUILD)/configure.log || true
 
+# What was compiled or linked, and warnings; the lines every target repeats at every run
+# are left out, so a build with nothing to do says so in one line.
 build: configure
-	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --build $(BUILD) -j $(JOBS) 2>&1 | \
+	  awk '/^\[ *[0-9]+%\] (Built target|Automatic MOC for target) / { next } \
+	       { print; fflush(); n++ } END { if (!n) print "build: nothing to do in $(BUILD)/" }'
 
-# The application folder: executable, skins, manual, and a database made only when absent,
-# its recovery key beside it; an older database is brought up to date.
+# The application folder ($(BUILD)/app: executable, skins, manual) and the person's own diary,
+# kept outside the build folder (scripts/stage-diary).
 stage: build
-	@db=$(BUILD)/app/data/data.mdb; key=$(BUILD)/app/data/recovery.key; \
-	if [ -f $$db ]; then $(BUILD)/app/dayvault-admin upgrade $$db --recovery-key-file $$key >/dev/null; \
-	else $(BUILD)/app/dayvault-admin init $$db --recovery-key-file $$key; fi
+	@bash scripts/stage-diary $(BUILD)/app
 
 run: stage
 	cd $(BUILD)/app && ./dayvault
@@ -33,6 +38,12 @@ run: stage
 # The tests on a PostgreSQL server run apart (.ci/extra.d/postgres.sh): none needs one here.
 check: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -LE postgres --output-on-failure -j $(JOBS)
+	@echo "make check: the PostgreSQL server tests did not run; make check-server runs them"
+
+# Each on a throwaway PostgreSQL 15 server of its own, which this installs (as root).
+check-server: build
+	@bash scripts/install-deps --postgres
+	cd $(BUILD) && ctest -L postgres --output-on-failure
 
 bench: stage
 	@bash scripts/bench $(BUILD)
@@ -57,5 +68,10 @@ screenshots: stage
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+# Never a diary: an earlier build's, still in $(BUILD)/app/data/, is moved out by `make stage`.
 clean:
+	@if [ -e $(BUILD)/app/data/data.mdb ]; then \
+	  echo "make clean: $(BUILD)/app/data/ holds a diary; run make stage first, which moves it out"; \
+	  exit 1; fi
 	rm -rf $(BUILD)
+	@echo "The diary is kept: $${XDG_DATA_HOME:-$$HOME/.local/share}/dayvault/"

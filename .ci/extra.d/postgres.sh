@@ -2,5 +2,4 @@
 # The tests on a private PostgreSQL 15 server, in the build `make check` left.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-bash scripts/install-deps --postgres
-cd build && ctest -L postgres --output-on-failure
+make --no-print-directory check-server
