@@ -13,18 +13,21 @@ SHELL := /bin/bash
 deps:
 	@bash scripts/install-deps
 
-# Shows the summary (which optional tests run); the whole output only when it fails.
+# Shows the summary (which optional tests run); the whole output only when it fails. A build
+# folder once configured reconfigures itself when a CMakeLists.txt changes.
 configure: deps
-	@mkdir -p $(BUILD)
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >$(BUILD)/configure.log 2>&1 || \
-	  { cat $(BUILD)/configure.log; exit 1; }
-	@grep -E '^-- DayVault|^CMake Warning' $(BUILD)/configure.log || true
+	@if [ ! -e $(BUILD)/CMakeCache.txt ] || [ -n "$(CMAKE_FLAGS)" ]; then \
+	  mkdir -p $(BUILD) && \
+	  { cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >$(BUILD)/configure.log 2>&1 || \
+	    { cat $(BUILD)/configure.log; exit 1; }; } && \
+	  { grep -E '^-- DayVault|^CMake Warning' $(BUILD)/configure.log || true; }; fi
 
 # What was compiled or linked, and warnings; the lines every target repeats at every run
 # are left out, so a build with nothing to do says so in one line.
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS) 2>&1 | \
 	  awk '/^\[ *[0-9]+%\] (Built target|Automatic MOC for target) / { next } \
+	       /^QStandardPaths: XDG_RUNTIME_DIR not set/ { next } \
 	       { print; fflush(); n++ } END { if (!n) print "build: nothing to do in $(BUILD)/" }'
 
 # The application folder ($(BUILD)/app: executable, skins, manual) and the person's own diary,
