@@ -1,0 +1,64 @@
+// The data layer as the windows use it, the same on either engine: the title search's LIKE,
+// and a sealed field moved in the store. Run on the file, and on a server by ctest -L postgres.
+#include "data/statements.h"
+#include "support/Support.h"
+
+using Conformance = DiaryApp;
+
+// SQLite's LIKE on the opened titles: ASCII letters in either case and no other, `%` and `_`
+// as wildcards, an apostrophe as itself.
+TEST_F(Conformance, TitleSearchFoldsAsciiLettersOnly) {
+    const QStringList titles = {u"Ärger"_s, u"ärger"_s,  u"Ａbc"_s, u"ａbc"_s, u"Apple"_s,
+                                u"aPPLE"_s, u"50%off"_s, u"a_b"_s,  u"axb"_s,  u"o'neil"_s};
+    // The text searched for, then the titles it finds.
+    const QStringList searches = {
+        u"Ä Ärger"_s,     u"ä ärger"_s,           u"Ａ Ａbc"_s,
+        u"ａ ａbc"_s,     u"apple Apple aPPLE"_s, u"0%F 50%off"_s,
+        u"A_B a_b axb"_s, u"O'N o'neil"_s,        u"_ "_s + titles.join(u' ')};
+    for (const QString& t : titles)
+        addEntry(t);
+    ado::Connection c;
+    vault::KeyRing ring;
+    openAsAdministrator(c, ring);
+    for (const QString& search : searches) {
+        const QString text = search.section(u' ', 0, 0);
+        const QStringList want = search.section(u' ', 1).split(u' ');
+        SCOPED_TRACE(text.toStdString());
+        QStringList got;
+        ado::Recordset rs;
+        for (rs.Open(sql::allEntriesByTitle(text), c); !rs.eof(); rs.MoveNext())
+            got << rs.Fields(u"B_title"_s).toString();
+        EXPECT_EQ(QSet<QString>(got.begin(), got.end()), QSet<QString>(want.begin(), want.end()));
+        for (const QString& t : titles)
+            EXPECT_EQ(ado::like(u'%' + text + u'%', t), want.contains(t)) << t.toStdString();
+    }
+}
+
+// Each move changes one thing of the place a field was sealed for: what it moved reads as
+// damaged, the rest as written.
+TEST_F(Conformance, AFieldMovedInTheStoreOpensNothing) {
+    addUser(u"alicf"_s, u"pw"_s);
+    const QString time = u"2024-3-1 8:00:00"_s;
+    // What moves, the fields it damages, the move: %1 the entry, %2 another of its writer and time.
+    const std::tuple<const char*, QString, QString> moves[] = {
+        {"writer", u"B_title B_weather B_content"_s,
+         u"update JR_content set B_writer='alicf' where ID=%1"_s},
+        {"column", u"B_weather"_s, u"update JR_content set B_weather=B_content where ID=%1"_s},
+        {"ID", u"B_title"_s,
+         u"update JR_content set B_title=(select B_title from JR_content where ID=%2) "
+         "where ID=%1"_s},
+        {"time", u"B_title B_weather B_content"_s,
+         u"update JR_content set B_time='2024-3-1 8:00:01' where ID=%1"_s}};
+    for (const auto& [what, damaged, move] : moves) {
+        SCOPED_TRACE(what);
+        const int other = addEntry(u"另一篇"_s, u"alice"_s, time, u"另一篇的正文"_s);
+        const int id = addEntry(u"标题"_s, u"alice"_s, time, u"正文"_s);
+        exec(QString(move).replace(u"%2"_s, QString::number(other)).arg(id));
+        readEntries(id, [&](ado::Recordset& rs) {
+            for (const char* col : {"B_title", "B_weather", "B_content"})
+                EXPECT_EQ(rs.Fields(QLatin1String(col)).toString() == vault::damagedText(),
+                          damaged.contains(QLatin1String(col)))
+                    << col;
+        });
+    }
+}
