@@ -4,12 +4,12 @@
 // layer the way a save seals them. A row written around the program would read as damaged.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/Pinned.h"
 #include "data/ado.h"
 #include "data/statements.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
+#include "vault/Pinned.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,13 +6,13 @@
 #include "admin/AdminIo.h"
 #include "admin/Migrate.h"
 #include "admin/Restore.h"
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/Pinned.h"
 #include "data/Settings.h"
 #include "data/ado.h"
 #include "data/statements.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
+#include "vault/Pinned.h"
 
 #include <QCoreApplication>
 #include <QFile>

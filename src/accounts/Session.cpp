@@ -1,10 +1,10 @@
 #include "accounts/Session.h"
 
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
 #include "data/ado.h"
 #include "data/statements.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
 
 #include <functional>
 
@@ -19,10 +19,7 @@ const char* const kCannotRekey = "登录时无法更新你的密钥，请稍后�
 
 // Best effort: what was committed holds either way, and the log is truncated later.
 void checkpoint(ado::Connection& c) {
-    try {
-        c.Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-    } catch (const ado::Error&) {
-    }
+    c.settle();
 }
 
 [[noreturn]] void refuse(const char* text, const ado::Connection& c) {
@@ -32,17 +29,7 @@ void checkpoint(ado::Connection& c) {
 } // namespace
 
 void inTransaction(ado::Connection& c, const std::function<void()>& work) {
-    c.Execute(QStringLiteral("begin immediate"));
-    try {
-        work();
-        c.Execute(QStringLiteral("commit"));
-    } catch (...) {
-        try {
-            c.Execute(QStringLiteral("rollback"));
-        } catch (const ado::Error&) {
-        }
-        throw;
-    }
+    c.inTransaction(work);
 }
 
 std::optional<vault::Unwrapped> dataKeyOf(ado::Connection& c, const QString& name,

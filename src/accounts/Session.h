@@ -1,7 +1,7 @@
 #pragma once
 // What a login, a registration and a password change do with the user's keys.
 #include "accounts/Password.h"
-#include "data/Cipher.h"
+#include "vault/Cipher.h"
 
 #include <QString>
 #include <functional>

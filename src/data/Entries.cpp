@@ -1,10 +1,11 @@
 #include "data/Entries.h"
 
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
 #include "data/Postgres.h"
 #include "data/schema.h"
+#include "vault/EntryWork.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -15,25 +16,8 @@
 namespace ado {
 namespace {
 
-const char* const kNoKeyToSave = "没有这位作者的密钥，无法保存这篇日记";
-const char* const kCannotOpen = "这篇日记无法解密，不能保存修改";
-const char* const kNoKeyToDelete = "没有这篇日记的密钥，不能删除";
-
-const QStringList& sealedColumns() {
-    static const QStringList c = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
-                                  QStringLiteral("B_content")};
-    return c;
-}
-
 bool isSealedColumn(const QString& column) {
-    return sealedColumns().contains(column, Qt::CaseInsensitive);
-}
-
-qsizetype indexOf(const QStringList& names, const char* name) {
-    for (qsizetype i = 0; i < names.size(); ++i)
-        if (names[i].compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-            return i;
-    return -1;
+    return vault::sealedColumns().contains(column, Qt::CaseInsensitive);
 }
 
 QVariant param(const sql::Statement& s, const char* column) {
@@ -41,10 +25,6 @@ QVariant param(const sql::Statement& s, const char* column) {
         if (v.column.compare(QLatin1String(column), Qt::CaseInsensitive) == 0)
             return v.value;
     return QVariant();
-}
-
-[[noreturn]] void refuse(const char* text, const Connection& c) {
-    throw Error(QString::fromUtf8(text), kRefused, c.file());
 }
 
 // A transaction of its own, or a savepoint inside the caller's.
@@ -184,96 +164,10 @@ bool like(const QString& pattern, const QString& text) {
 
 // ---- EntryWork ----
 
-const vault::Secret* EntryWork::keyFor(const QString& writer) {
-    vault::KeyRing* ring = conn.keys;
-    if (!ring || ring->installation().empty() || ring->installation() != conn.adminPublic())
-        return nullptr;
-    return ring->keyFor(writer, conn.keyStore());
-}
-
-const vault::Secret& EntryWork::keyToSeal(const QString& writer) {
-    // A key whose record is gone would be kept in memory only, and its entries lost with it.
-    const vault::Secret* key = keyFor(writer);
-    if (!key || !conn.keyStore().userKey(writer))
-        refuse(kNoKeyToSave, conn);
-    return *key;
-}
-
-QVariant EntryWork::sealed(const QVariant& plain, const vault::FieldPlace& at) {
-    const vault::Secret* key = keyFor(at.writer);
-    const QByteArray text = plain.toString().toUtf8();
-    const vault::Bytes s =
-        vault::sealField(*key, std::string_view(text.constData(), std::size_t(text.size())), at);
-    return QByteArray(s.data(), qsizetype(s.size()));
-}
-
-bool EntryWork::plainRowVouched(long long id) {
-    if (conn.signingPublic().empty())
-        return false;
-    const auto signature = conn.keyStore().plainSignature(id);
-    if (!signature)
-        return false;
-    Stmt st(conn, db,
-            QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
-                           "JR_content where ID=?"));
-    st.bind(1, QVariant::fromValue<qint64>(id));
-    const auto row = st.step() ? vault::plainRow(st.row()) : std::nullopt;
-    if (!row)
-        return false;
-    return vault::verifyPlainRow(conn.signingPublic(), *signature, *row);
-}
-
-QVariant EntryWork::open(const QVariant& stored, const vault::FieldPlace& at, bool& ok) {
-    ok = true;
-    if (stored.isNull())
-        return stored;
-    if (stored.typeId() != QMetaType::QByteArray) {
-        // Plain text in a file with keys is what a neighbour planted, unless the upgrade
-        // that found it there signed it.
-        if (!conn.sealed() || plainRowVouched(at.id))
-            return stored;
-        ok = false;
-        return vault::damagedText();
-    }
-    const vault::Secret* key = keyFor(at.writer);
-    if (!key) {
-        ok = false;
-        return vault::noKeyText();
-    }
-    const QByteArray b = stored.toByteArray();
-    auto plain = vault::openField(*key, std::string_view(b.constData(), std::size_t(b.size())), at);
-    if (!plain) {
-        ok = false;
-        return vault::damagedText();
-    }
-    const QString text = QString::fromUtf8(plain->data(), qsizetype(plain->size()));
-    sodium_memzero(plain->data(), plain->size());
-    return text;
-}
-
-bool EntryWork::openRow(const QStringList& names, std::vector<QVariant>& values) {
-    const auto at = [&](const char* name) {
-        const qsizetype i = indexOf(names, name);
-        return i >= 0 && std::size_t(i) < values.size() ? values[std::size_t(i)] : QVariant();
-    };
-    vault::FieldPlace place{QString(), at("B_writer").toString(), at("ID").toLongLong(),
-                            at("B_time").toString()};
-    bool all = true;
-    for (const QString& column : sealedColumns()) {
-        const qsizetype i = indexOf(names, column.toLatin1().constData());
-        if (i < 0 || std::size_t(i) >= values.size())
-            continue;
-        place.column = column;
-        bool ok = true;
-        values[std::size_t(i)] = open(values[std::size_t(i)], place, ok);
-        all = all && ok;
-    }
-    return all;
-}
-
 std::vector<std::int64_t> EntryWork::titleKeys(const sql::Statement& s) {
     if (s.titleLike.toUtf8().size() > db->likeLimit())
-        throw Error(QStringLiteral("LIKE or GLOB pattern too complex"), SQLITE_ERROR, conn.file());
+        throw Error(Failure::TooComplex, QStringLiteral("LIKE or GLOB pattern too complex"), 0,
+                    conn.file());
     Stmt st(conn, db, s.text);
     st.bindAll(s.params);
     // As the engine compared them: both through UTF-8, which holds no lone surrogate.
@@ -282,7 +176,7 @@ std::vector<std::int64_t> EntryWork::titleKeys(const sql::Statement& s) {
     while (st.step()) {
         const long long id = st.value(0).toLongLong();
         bool ok = true;
-        const QVariant title = open(
+        const QVariant title = seal.open(
             st.value(1),
             {QStringLiteral("B_title"), st.value(2).toString(), id, st.value(3).toString()}, ok);
         if (ok && !title.isNull() && like(pattern, title.toString()))
@@ -313,7 +207,7 @@ long long EntryWork::execute(const sql::Statement& s) {
 // sealed within the same transaction, so no reader ever sees the row without them.
 long long EntryWork::insert(const sql::Statement& s) {
     const QString writer = param(s, "B_writer").toString();
-    keyToSeal(writer);
+    seal.keyToSeal(writer);
     if (conn.serverUser())
         return insertOnServer(s, writer);
     Work work(conn, db);
@@ -330,7 +224,7 @@ long long EntryWork::insert(const sql::Statement& s) {
     Stmt time(conn, db, QStringLiteral("select B_time from JR_content where ID=?"));
     time.bind(1, QVariant::fromValue<qint64>(id));
     if (!time.step())
-        refuse(kNoKeyToSave, conn);
+        seal.refuseNoKey();
     const vault::FieldPlace place{QString(), writer, id, time.value(0).toString()};
     QString set;
     QList<sql::Value> sealedParams;
@@ -338,7 +232,8 @@ long long EntryWork::insert(const sql::Statement& s) {
         if (isSealedColumn(v.column)) {
             set +=
                 (set.isEmpty() ? QString() : QStringLiteral(",")) + v.column + QStringLiteral("=?");
-            sealedParams.append({v.column, sealed(v.value, placeOf(place, v.column))});
+            sealedParams.append(
+                {v.column, seal.seal(v.value, vault::EntryWork::placeOf(place, v.column))});
         }
     if (!sealedParams.isEmpty()) {
         sealedParams.append({QStringLiteral("ID"), QVariant::fromValue<qint64>(id)});
@@ -349,11 +244,6 @@ long long EntryWork::insert(const sql::Statement& s) {
     }
     work.commit();
     return changed;
-}
-
-vault::FieldPlace EntryWork::placeOf(vault::FieldPlace at, const QString& column) {
-    at.column = sealedColumns()[sealedColumns().indexOf(column, Qt::CaseInsensitive)];
-    return at;
 }
 
 // One call: the ID is one the server reserved for this writer beforehand, so the texts are
@@ -378,10 +268,11 @@ long long EntryWork::insertOnServer(const sql::Statement& s, const QString& writ
         QList<sql::Value> params = {{QStringLiteral("ID"), QVariant::fromValue<qint64>(id)},
                                     {QString(), token},
                                     {QStringLiteral("B_time"), time}};
-        for (const QString& column : sealedColumns()) {
+        for (const QString& column : vault::sealedColumns()) {
             const QVariant plain = param(s, column.toLatin1().constData());
-            params.append(
-                {column, plain.isNull() ? QVariant() : sealed(plain, placeOf(place, column))});
+            params.append({column, plain.isNull() ? QVariant()
+                                                  : seal.seal(plain, vault::EntryWork::placeOf(
+                                                                         place, column))});
         }
         Stmt st(conn, db, QStringLiteral("select id,next from dv_add_entry(?,?,?,?,?,?)"));
         st.bindAll(params);
@@ -402,10 +293,9 @@ long long EntryWork::insertOnServer(const sql::Statement& s, const QString& writ
 }
 
 std::optional<std::vector<QVariant>> EntryWork::storedRow(long long id) {
-    Stmt old(conn, db,
-             QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
-                            "JR_content where ID=?"));
-    old.bind(1, QVariant::fromValue<qint64>(id));
+    const sql::Statement row = sql::entryRow(id);
+    Stmt old(conn, db, row.text);
+    old.bindAll(row.params);
     if (!old.step())
         return std::nullopt;
     return old.row();
@@ -424,14 +314,14 @@ long long EntryWork::update(const sql::Statement& s) {
         const QStringList names = {QStringLiteral("ID"),        QStringLiteral("B_title"),
                                    QStringLiteral("B_weather"), QStringLiteral("B_content"),
                                    QStringLiteral("B_writer"),  QStringLiteral("B_time")};
-        if (!openRow(names, *values))
-            refuse(kCannotOpen, conn);
-        keyToSeal(writer);
+        if (!seal.openRow(names, *values))
+            seal.refuseUnopened();
+        seal.keyToSeal(writer);
         const vault::FieldPlace place{QString(), writer, id, (*values)[5].toString()};
         QList<sql::Value> params = s.params;
         for (sql::Value& v : params)
             if (isSealedColumn(v.column))
-                v.value = sealed(v.value, placeOf(place, v.column));
+                v.value = seal.seal(v.value, vault::EntryWork::placeOf(place, v.column));
         if (conn.serverUser()) {
             const auto at = [&](const char* column) { return param({QString(), params}, column); };
             return callCount(QStringLiteral("select dv_update_entry(?,?,?,?,?,?)"),
@@ -488,8 +378,8 @@ long long EntryWork::remove(const sql::Statement& s) {
         work.emplace(conn, db);
     Stmt old(conn, db, QStringLiteral("select B_writer from JR_content where ID=?"));
     old.bind(1, param(s, "ID"));
-    if (old.step() && !keyFor(old.value(0).toString()))
-        refuse(kNoKeyToDelete, conn);
+    if (old.step())
+        seal.checkDeletable(old.value(0).toString());
     if (conn.serverUser())
         return callCount(QStringLiteral("select dv_delete_entry(?)"),
                          {{QStringLiteral("ID"), param(s, "ID")}});
@@ -507,11 +397,10 @@ long long EntryWork::remove(const sql::Statement& s) {
 namespace {
 
 vault::Bytes bytes(const QVariant& v) {
-    const QByteArray b = v.toByteArray();
-    return vault::Bytes(b.constData(), std::size_t(b.size()));
+    return vault::bytes(v.toByteArray());
 }
 QVariant blob(const vault::Bytes& b) {
-    return QByteArray(b.data(), qsizetype(b.size()));
+    return vault::qbytes(b);
 }
 
 // The same tables on either engine; only the catalogue and the upsert are spelled apart, and

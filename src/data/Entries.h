@@ -3,6 +3,7 @@
 // statements, the schema check and the SQLite key records.
 #include "data/Engine.h"
 #include "data/ado.h"
+#include "vault/EntryWork.h"
 
 #include <QStringList>
 #include <memory>
@@ -30,17 +31,20 @@ struct Stmt {
 // What an entry statement does beyond its text: the texts it stores sealed with the
 // writer's key, bound to the row's ID and time; what a read gives back opened.
 struct EntryWork {
-    EntryWork(Connection& c, Handle* handle) : conn(c), db(handle) {}
+    EntryWork(Connection& c, Handle* handle) : conn(c), db(handle), seal(c, c.keys) {}
     long long execute(const sql::Statement& s);
     // The keys of the rows whose opened title matches the statement's LIKE pattern.
     std::vector<std::int64_t> titleKeys(const sql::Statement& s);
     // Opens the sealed fields of a row read whole; false when one did not open.
-    bool openRow(const QStringList& names, std::vector<QVariant>& values);
+    bool openRow(const QStringList& names, std::vector<QVariant>& values) {
+        return seal.openRow(names, values);
+    }
     // A row read whole (ID, the sealed columns, B_writer, B_time) given new sealed texts.
     long long storeSealed(const std::vector<QVariant>& row, const std::vector<QVariant>& values);
 
     Connection& conn;
     Handle* db;
+    vault::EntryWork seal;
 
 private:
     long long insert(const sql::Statement& s);
@@ -50,13 +54,6 @@ private:
     long long insertOnServer(const sql::Statement& s, const QString& writer);
     long long callCount(const QString& text, const QList<sql::Value>& params);
     std::optional<std::vector<QVariant>> storedRow(long long id);
-    static vault::FieldPlace placeOf(vault::FieldPlace at, const QString& column);
-    const vault::Secret* keyFor(const QString& writer);
-    const vault::Secret& keyToSeal(const QString& writer);
-    QVariant sealed(const QVariant& plain, const vault::FieldPlace& at);
-    // A stored field as the windows show it, and whether it opened.
-    QVariant open(const QVariant& stored, const vault::FieldPlace& at, bool& ok);
-    bool plainRowVouched(long long id);
 };
 
 struct SchemaReport {

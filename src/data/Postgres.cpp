@@ -1,10 +1,10 @@
 #include "data/Postgres.h"
 
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/Pinned.h"
 #include "data/schema.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
+#include "vault/Pinned.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -338,15 +338,17 @@ void PgSession::fail(const char* sqlstate, const QString& primary) {
     const QByteArray state(sqlstate ? sqlstate : "");
     const QString file = conn_.file();
     if (state == "23505")
-        throw Error(QStringLiteral("UNIQUE constraint failed (%1)").arg(primary), 2067, file);
+        throw Error(Failure::Duplicate,
+                    QStringLiteral("UNIQUE constraint failed (%1)").arg(primary), kServerError,
+                    file, QString::fromLatin1(state));
     if (state == "40001" || state == "40P01")
-        throw Error(primary, 5 /* busy */, file);
+        throw Error(Failure::Busy, primary, kServerError, file, QString::fromLatin1(state));
     // A lock another session holds, or a statement the server stopped at its timeout.
     if (state == "55P03" || state == "57014")
         throw Error(QStringLiteral("数据库服务器正忙，请稍后再试（%1）").arg(primary), kServerBusy,
                     file);
     if (state == "53100")
-        throw Error(primary, 13 /* full */, file);
+        throw Error(Failure::Full, primary, kServerError, file, QString::fromLatin1(state));
     if (state == "DV001")
         throw Error(primary, kServerTicket, file);
     if (state == "DV002")
@@ -365,7 +367,8 @@ void PgSession::fail(const char* sqlstate, const QString& primary) {
         throw Error(QStringLiteral("数据库服务器拒绝了该操作：没有权限（%1）").arg(primary),
                     kServerRefused, file);
     if (state == "42P01")
-        throw Error(QStringLiteral("no such table (%1)").arg(primary), 1, file);
+        throw Error(Failure::NoSuchTable, QStringLiteral("no such table (%1)").arg(primary),
+                    kServerError, file, QString::fromLatin1(state));
     throw Error(QStringLiteral("数据库服务器无法执行该操作（%1）").arg(primary), kServerError,
                 file);
 }
@@ -500,15 +503,12 @@ void Connection::registerUser(const QString& name, const QString& publicRecord,
                               const vault::Secret& password, const vault::UserKeyRecord& record) {
     usable();
     const QByteArray v = pg_->verifier(roleOf(name), secretText(password));
-    const auto blob = [](const vault::Bytes& b) {
-        return QVariant(QByteArray(b.data(), qsizetype(b.size())));
-    };
     Execute({QStringLiteral("select dv_register(?,?,?,?,?)"),
              {{QStringLiteral("B_user"), name},
               {QStringLiteral("B_password"), publicRecord},
               {QString(), QString::fromLatin1(v)},
-              {QString(), blob(record.wrapped)},
-              {QString(), blob(record.escrow)}}});
+              {QString(), vault::qbytes(record.wrapped)},
+              {QString(), vault::qbytes(record.escrow)}}});
 }
 
 void Connection::setServerPassword(const QString& name, const QString& publicRecord,

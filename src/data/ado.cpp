@@ -1,12 +1,12 @@
 #include "data/ado.h"
 
 #include "data/Entries.h"
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/Pinned.h"
 #include "data/Postgres.h"
 #include "data/schema.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
+#include "vault/Pinned.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,51 +30,49 @@ int busyTimeout() {
     return busyTimeoutMs;
 }
 
-Error::Error(const QString& message, int code, const QString& file)
-    : std::runtime_error(message.toStdString()), message_(message), code_(code), file_(file) {}
-
-QString Error::userText() const {
-    if (code_ >= kSuspiciousLink && code_ <= kLastOwnCode)
-        return message_;
+// An SQLite result code as the kind of failure it is.
+Error sqliteError(int rc, const QString& message, const QString& file) {
     // The engine keeps its log files beside the database and cannot work without them.
-    const QFileInfo info(file_);
+    const QFileInfo info(file);
     const bool folderShut =
-        !file_.isEmpty() && info.exists() && !QFileInfo(info.absolutePath()).isWritable();
-    const QString shut = QStringLiteral("数据库文件所在的文件夹不可写，无法使用数据库");
-    QString what;
-    switch (code_ & 0xff) {
+        !file.isEmpty() && info.exists() && !QFileInfo(info.absolutePath()).isWritable();
+    Failure kind = Failure::Other;
+    switch (rc & 0xff) {
     case SQLITE_CANTOPEN:
-        what = folderShut ? shut : QStringLiteral("无法打开数据库文件（文件不存在或没有访问权限）");
+        kind = folderShut ? Failure::FolderShut : Failure::CannotOpen;
         break;
     case SQLITE_NOTADB:
-        what = QStringLiteral("文件不是有效的数据库");
+        kind = Failure::NotADatabase;
         break;
     case SQLITE_CORRUPT:
-        what = QStringLiteral("数据库文件已损坏");
+        kind = Failure::Corrupt;
         break;
     case SQLITE_READONLY:
-        what = folderShut && info.isWritable() ? shut
-                                               : QStringLiteral("数据库文件是只读的，无法保存更改");
+        kind = folderShut && info.isWritable() ? Failure::FolderShut : Failure::ReadOnly;
         break;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        what = QStringLiteral("数据库正被其他程序占用，请稍后再试");
+        kind = Failure::Busy;
         break;
     case SQLITE_FULL:
-        what = QStringLiteral("磁盘已满，无法保存");
+        kind = Failure::Full;
         break;
     case SQLITE_IOERR:
-        what = QStringLiteral("读写数据库文件时出错");
+        kind = Failure::Io;
+        break;
+    case SQLITE_CONSTRAINT:
+        kind = rc == SQLITE_CONSTRAINT_UNIQUE ? Failure::Duplicate : Failure::Constraint;
+        break;
+    case SQLITE_MISUSE:
+        kind = Failure::Misuse;
         break;
     default:
-        if (message_.contains(QStringLiteral("no such table")))
-            what = QStringLiteral("数据库中缺少数据表");
-        else if (message_.contains(QStringLiteral("pattern too complex")))
-            what = QStringLiteral("查询内容太长，请缩短后再试"); // the engine's LIKE limit
-        else
-            what = QStringLiteral("数据库无法执行该操作");
+        if (message.contains(QStringLiteral("no such table")))
+            kind = Failure::NoSuchTable;
+        else if (message.contains(QStringLiteral("pattern too complex")))
+            kind = Failure::TooComplex; // the engine's LIKE limit
     }
-    return QStringLiteral("%1（%2）").arg(what, message_);
+    return Error(kind, message, rc, file);
 }
 
 // ---- statements on an SQLite handle ----
@@ -91,7 +89,8 @@ public:
             conn_.fail(rc, QString());
         // One statement per call.
         if (tail && QByteArray(tail).trimmed().size() > 0 && QByteArray(tail).trimmed() != ";")
-            throw Error(QStringLiteral("more than one statement"), SQLITE_ERROR, conn_.file());
+            throw sqliteError(SQLITE_ERROR, QStringLiteral("more than one statement"),
+                              conn_.file());
     }
     ~SqliteCursor() override { sqlite3_finalize(s_); }
 
@@ -331,12 +330,12 @@ void Connection::fail(int rc, const QString& what) const {
     default:
         break;
     }
-    throw Error(msg, rc, path_);
+    throw sqliteError(rc, msg, path_);
 }
 
 void Connection::Open() {
     if (opened_)
-        throw Error(QStringLiteral("connection is already open"), SQLITE_MISUSE, path_);
+        throw sqliteError(SQLITE_MISUSE, QStringLiteral("connection is already open"), path_);
     server_ = ConnectionString.startsWith(QStringLiteral("provider=postgresql;"));
     if (server_) {
         openServer();
@@ -345,28 +344,29 @@ void Connection::Open() {
     }
     path_ = dataSource(ConnectionString);
     if (path_.isEmpty())
-        throw Error(QStringLiteral("no data source in the connection string"), SQLITE_CANTOPEN,
-                    path_);
+        throw sqliteError(SQLITE_CANTOPEN,
+                          QStringLiteral("no data source in the connection string"), path_);
     openHandle();
     opened_ = true;
 }
 
 void Connection::openHandle() {
     if (!QFileInfo::exists(path_))
-        throw Error(QStringLiteral("file not found"), SQLITE_CANTOPEN, path_);
+        throw sqliteError(SQLITE_CANTOPEN, QStringLiteral("file not found"), path_);
     sqlite3* db = nullptr;
     const QByteArray name = QFile::encodeName(path_);
     refuseShared(name, path_);
     matchLogPermissions(name, path_);
     if (cutShort(name))
-        throw Error(QStringLiteral("database disk image is malformed (the file is cut short)"),
-                    SQLITE_CORRUPT, path_);
+        throw sqliteError(
+            SQLITE_CORRUPT,
+            QStringLiteral("database disk image is malformed (the file is cut short)"), path_);
     const int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     db_ = db;
     if (rc != SQLITE_OK) {
         QString msg = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
         dropHandle();
-        throw Error(msg.isEmpty() ? QString::fromUtf8(sqlite3_errstr(rc)) : msg, rc, path_);
+        throw sqliteError(rc, msg.isEmpty() ? QString::fromUtf8(sqlite3_errstr(rc)) : msg, path_);
     }
     // Nothing the file holds runs as ours: no trigger or view fires, no schema object may
     // call a function, and the schema itself cannot be written around the engine.
@@ -512,7 +512,7 @@ bool Connection::sameFile() const {
 
 Handle* Connection::usable() {
     if (!opened_)
-        throw Error(QStringLiteral("connection is closed"), SQLITE_MISUSE, path_);
+        throw sqliteError(SQLITE_MISUSE, QStringLiteral("connection is closed"), path_);
     // Never inside a transaction: the work in it would be lost with the handle.
     if (handle_ && !handle_->inTransaction() && pin_ != pinNow())
         stale_ = true;
@@ -565,9 +565,40 @@ void Connection::logOut() {
     dropHandle();
 }
 
-long long Connection::storeSealed(const std::vector<QVariant>& row,
-                                  const std::vector<QVariant>& values) {
+long long Connection::storeSealed(const vault::EntryRow& row, const std::vector<QVariant>& values) {
     return EntryWork(*this, usable()).storeSealed(row, values);
+}
+
+std::vector<vault::EntryRow> Connection::entryRows(const QString& writer) {
+    return rows(writer.isNull() ? sql::allEntryRows() : sql::entryRowsOf(writer));
+}
+
+std::optional<vault::EntryRow> Connection::entryRow(long long id) {
+    auto found = rows(sql::entryRow(id));
+    if (found.empty())
+        return std::nullopt;
+    return std::move(found[0]);
+}
+
+void Connection::inTransaction(const std::function<void()>& work) {
+    Execute(QStringLiteral("begin immediate"));
+    try {
+        work();
+        Execute(QStringLiteral("commit"));
+    } catch (...) {
+        try {
+            Execute(QStringLiteral("rollback"));
+        } catch (const Error&) {
+        }
+        throw;
+    }
+}
+
+void Connection::settle() {
+    try {
+        Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    } catch (const Error&) {
+    }
 }
 
 long long Connection::Execute(const sql::Statement& statement) {
@@ -612,7 +643,8 @@ void Recordset::Close() {
 
 void Recordset::Open(const sql::Statement& statement, Connection& connection) {
     if (conn_)
-        throw Error(QStringLiteral("record set is already open"), SQLITE_MISUSE, connection.file());
+        throw sqliteError(SQLITE_MISUSE, QStringLiteral("record set is already open"),
+                          connection.file());
     Handle* db = connection.usable();
     std::vector<std::int64_t> keys;
     std::vector<std::vector<QVariant>> rows;
@@ -722,7 +754,7 @@ Handle* Recordset::onSameFile() {
 
 long long Recordset::Execute(const sql::Statement& statement) {
     if (!conn_)
-        throw Error(QStringLiteral("record set is closed"), SQLITE_MISUSE, QString());
+        throw sqliteError(SQLITE_MISUSE, QStringLiteral("record set is closed"), QString());
     onSameFile();
     return conn_->Execute(statement);
 }
@@ -762,7 +794,7 @@ void backupDatabase(const QString& path, const QString& out) {
     sqlite3_close(src);
     sqlite3_close(dst);
     if (rc != SQLITE_DONE)
-        throw Error(msg, rc, path);
+        throw sqliteError(rc, msg, path);
 }
 
 QByteArray createDatabase(const QString& path) {
@@ -771,9 +803,10 @@ QByteArray createDatabase(const QString& path) {
     const int fd =
         ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw Error(errno == EEXIST ? QStringLiteral("file already exists")
-                                    : QString::fromLocal8Bit(std::strerror(errno)),
-                    SQLITE_CANTOPEN, path);
+        throw sqliteError(SQLITE_CANTOPEN,
+                          errno == EEXIST ? QStringLiteral("file already exists")
+                                          : QString::fromLocal8Bit(std::strerror(errno)),
+                          path);
     ::close(fd);
     try {
         sqlite3* db = nullptr;
@@ -787,7 +820,7 @@ QByteArray createDatabase(const QString& path) {
         sqlite3_free(err);
         sqlite3_close(db);
         if (rc != SQLITE_OK)
-            throw Error(msg, rc, path);
+            throw sqliteError(rc, msg, path);
         Connection c;
         c.ConnectionString = QStringLiteral("data source=") + path;
         c.requirePinnedKey = false;

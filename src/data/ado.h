@@ -2,10 +2,12 @@
 // A small ADO-like layer over SQLite or a PostgreSQL server: a connection and a keyset,
 // read-only record set. The entry texts are sealed here before they reach either engine and
 // opened when a row is read; the windows do not know which engine runs.
-#include "data/Cipher.h"
+#include "base/Error.h"
 #include "data/Engine.h"
-#include "data/KeyStore.h"
 #include "data/statements.h"
+#include "vault/Cipher.h"
+#include "vault/EntryStore.h"
+#include "vault/KeyStore.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,50 +28,15 @@ struct UserKeyRecord;
 
 namespace ado {
 
-// Every SQLite failure; `userText()` is meant for a message box.
-class Error : public std::runtime_error {
-public:
-    Error(const QString& message, int code, const QString& file);
-    int code() const { return code_; }
-    const QString& file() const { return file_; }
-    const QString& message() const { return message_; }
-    QString userText() const;
-
-private:
-    QString message_;
-    int code_;
-    QString file_;
-};
-
 class Recordset;
 class PgSession;
 
-// Codes of the failures that are this layer's own, not the engine's.
-constexpr int kSuspiciousLink = 1000;   // a link planted where a log file of the database goes
-constexpr int kFileReplaced = 1001;     // a result's database file was replaced since the search
-constexpr int kUnknownObject = 1002;    // the file holds a schema object the program did not make
-constexpr int kUntrustedKeyFile = 1003; // a pinned key file that a neighbour may have written
-constexpr int kKeyMismatch = 1004;      // the file's administrator key is not the pinned one
-constexpr int kRefused = 1005;          // an entry change the session holds no key for
-constexpr int kBadSettings = 1006;      // dayvault.conf cannot be read or names no engine we have
-constexpr int kSharedFile = 1007;       // another account can write the database file or its folder
-constexpr int kServerDown = 1010;       // the database server cannot be reached
-constexpr int kServerLost = 1011;       // the connection to the server broke off
-constexpr int kServerRefused = 1012;    // the server's policies refused the statement
-constexpr int kServerAuth = 1013;       // the server refused the role's password
-constexpr int kServerTls = 1014;        // the server's certificate did not verify
-constexpr int kServerError = 1015;      // any other refusal of the server
-constexpr int kServerBusy = 1016;       // the server did not answer in time, or a lock held
-constexpr int kServerTicket = 1017;     // the ID reserved for a new entry is no longer held
-constexpr int kServerLimit = 1018;      // a size or rate the server allows was exceeded
-constexpr int kLastOwnCode = 1099;      // this layer's codes end here; the engine's start above
-
-class Connection {
+class Connection : public vault::EntryStore {
 public:
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
-    ~Connection();
+    ~Connection() override;
 
     QString ConnectionString;
     // The session's keys, for what entry statements store and what record sets read.
@@ -95,7 +62,7 @@ public:
     // Every row of a query, as stored: nothing is opened.
     std::vector<std::vector<QVariant>> rows(const sql::Statement& statement);
 
-    QString file() const { return path_; }
+    QString file() const override { return path_; }
     // True on a server: the server checks the password and enforces who touches which row.
     bool server() const { return server_; }
     // True on a server when connected as a diary user, who writes through the schema's
@@ -104,7 +71,11 @@ public:
     // Back to the guest: the next action connects as it, not as the user logged in last.
     void logOut();
     // New sealed texts for a row read whole (ID, the three sealed columns, B_writer, B_time).
-    long long storeSealed(const std::vector<QVariant>& row, const std::vector<QVariant>& values);
+    long long storeSealed(const vault::EntryRow& row, const std::vector<QVariant>& values) override;
+    std::vector<vault::EntryRow> entryRows(const QString& writer) override;
+    std::optional<vault::EntryRow> entryRow(long long id) override;
+    void inTransaction(const std::function<void()>& work) override;
+    void settle() override;
     // Connects again as the diary user `name`, with the password derived from his check
     // value; throws `kServerAuth` when the server refuses it.
     void logIn(const QString& name, const vault::Secret& password);
@@ -122,12 +93,12 @@ public:
     void addServerRole(const QString& name, const vault::Secret& password);
     void setServerAdmin(const QString& name, bool admin);
     // True when the file has keys: no entry text is ever stored plain in it.
-    bool sealed() const { return sealed_; }
+    bool sealed() const override { return sealed_; }
     // The pinned administrator public key (empty when the file is not pinned) and the
     // upgrade's signing key.
-    const vault::Bytes& adminPublic() const { return adminPublic_; }
-    const vault::Bytes& signingPublic() const { return signingPublic_; }
-    vault::KeyStore& keyStore();
+    const vault::Bytes& adminPublic() const override { return adminPublic_; }
+    const vault::Bytes& signingPublic() const override { return signingPublic_; }
+    vault::KeyStore& keyStore() override;
     // Takes the file's administrator public key as pinned when something other than the
     // file proves it (the recovery key, for a copy opened by the admin tool).
     bool vouchFor(const vault::Bytes& adminPublic);

@@ -4,14 +4,14 @@
 // (the raw file, another writer, a hand-set permission, moved ciphertexts, a wrong password)
 // and the way back through the administrator's tool.
 #include "accounts/Password.h"
-#include "data/Cipher.h"
-#include "data/KeyStore.h"
 #include "data/myClass.h"
 #include "data/statements.h"
 #include "forms/DbGuard.h"
 #include "forms/FormUtil.h"
 #include "support/PgServer.h"
 #include "support/Support.h"
+#include "vault/Cipher.h"
+#include "vault/KeyStore.h"
 
 #include <QClipboard>
 #include <QFile>

@@ -2,13 +2,13 @@
 // by dayvault.conf, and a PostgreSQL server of the test's own. Then what only a server
 // brings: its going away and coming back, a certificate that does not verify, a migration.
 #include "accounts/Password.h"
-#include "data/Cipher.h"
-#include "data/KeyStore.h"
 #include "data/Postgres.h"
 #include "data/Settings.h"
 #include "data/ado.h"
 #include "support/PgServer.h"
 #include "support/Support.h"
+#include "vault/Cipher.h"
+#include "vault/KeyStore.h"
 
 #include <QCryptographicHash>
 #include <QDir>
