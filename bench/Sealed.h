@@ -125,7 +125,7 @@ public:
     void add(qint64 id, const QString& title, const QString& weather, const QString& content,
              const QString& writer, const QString& time) {
         if (pending_ == 0)
-            c_.Execute(QStringLiteral("begin immediate"));
+            c_.BeginTrans();
         sql::Statement s{QStringLiteral("insert into JR_content(ID,B_title,B_weather,B_content,"
                                         "B_writer,B_time) values(?,?,?,?,?,?)"),
                          {{QStringLiteral("ID"), QVariant::fromValue(id)},
@@ -142,7 +142,7 @@ public:
     void commit() {
         if (pending_ == 0)
             return;
-        c_.Execute(QStringLiteral("commit"));
+        c_.CommitTrans();
         pending_ = 0;
     }
 

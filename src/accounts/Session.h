@@ -47,11 +47,6 @@ void setPassword(ado::Connection& c, const QString& name, const QString& passwor
 std::optional<vault::Unwrapped> dataKeyOf(ado::Connection& c, const QString& name,
                                           const Unlocked& check);
 
-// The data key of `name` made for the pinned administrator key: one made for an older key is
-// replaced now, his entries sealed again. Callers hold no transaction.
-vault::Secret currentKey(ado::Connection& c, const QString& name, vault::Unwrapped key,
-                         const vault::Secret& wrap, const vault::Secret* adminSecret);
-
 // Runs `work` in one immediate transaction.
 void inTransaction(ado::Connection& c, const std::function<void()>& work);
 

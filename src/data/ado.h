@@ -1,9 +1,10 @@
 #pragma once
-// A small ADO-like layer over SQLite or a PostgreSQL server: a connection and a keyset,
-// read-only record set. The entry texts are sealed here before they reach either engine and
-// opened when a row is read; the windows do not know which engine runs.
+// A small ADO-like layer over an engine (the embedded file or a PostgreSQL server): a
+// connection and a keyset, read-only record set. The entry texts are sealed by the vault
+// before they reach the engine and opened when a row is read; the windows do not know which
+// engine runs.
 #include "base/Error.h"
-#include "data/Engine.h"
+#include "data/engine.h"
 #include "data/statements.h"
 #include "vault/Cipher.h"
 #include "vault/EntryStore.h"
@@ -18,9 +19,6 @@
 #include <tuple>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace vault {
 class KeyRing;
 struct UserKeyRecord;
@@ -29,7 +27,8 @@ struct UserKeyRecord;
 namespace ado {
 
 class Recordset;
-class PgSession;
+class EntryStatements;
+class TableKeyStore;
 
 class Connection : public vault::EntryStore {
 public:
@@ -56,6 +55,10 @@ public:
     // file was replaced or removed, or after a failure that a fresh open may cure (a file
     // made writable again, say), so a window goes on working once the cause is gone.
     int State() const { return opened_ ? 1 : 0; }
+    // A transaction that takes the write lock at its start; ADO's names.
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
     // Runs one statement; returns the number of rows changed.
     long long Execute(const QString& sql) { return Execute(sql::Statement{sql, {}}); }
     long long Execute(const sql::Statement& statement);
@@ -105,43 +108,37 @@ public:
     // What keeps the file from being opened: unknown objects, changed definitions, keys
     // that are not pinned. Empty for a sound file.
     QStringList problems();
-    [[noreturn]] void fail(int rc, const QString& what) const;
 
 private:
     friend class Recordset;
-    friend struct EntryWork;
-    friend QByteArray initServer(Connection& owner);
+    friend class EntryStatements;
+    friend class TableKeyStore;
+    friend QByteArray createDatabase(const QString& path);
     friend void createServerTables(Connection& owner);
     friend bool upgradeServer(Connection& owner);
-    // A server database an earlier version made, brought up to date (tables, functions, rights);
-    // false when it was already.
-    bool upgradeServer(Connection& owner);
     friend void backupServer(Connection& owner, const QString& out);
-    void openHandle();
-    void openServer(bool sameServer = false);
-    void keepVerifier(const QString& name, const QByteArray& verifier);
-    void checkFile(QStringList* problems);
-    void dropHandle();
-    bool sameFile() const;
+    // The engine connected again: as the user logged in, or the guest.
+    void openEngine(bool sameServer = false);
+    void checkStore(QStringList* problems);
+    void dropEngine();
     // What the pinned key file is now (device, inode, time): a revoke replaces it while
     // windows stay open, and their connections then read it again.
     std::tuple<unsigned long long, unsigned long long, long long> pinNow() const;
-    // The handle to run a statement on; throws when the connection is closed or the file
+    // The engine to run a statement on; throws when the connection is closed or the store
     // cannot be opened now.
-    Handle* usable();
+    Engine* usable();
+    ServerWork& serverWork();
 
-    sqlite3* db_ = nullptr;
-    std::unique_ptr<Handle> handle_;
-    PgSession* pg_ = nullptr; // handle_ on a server
+    std::unique_ptr<Engine> engine_;
     bool server_ = false;
+    bool owner_ = false;
     QString conninfo_, loginName_;
     vault::Secret loginPassword_;
     QString path_;
     bool opened_ = false;
-    mutable bool stale_ = false;
-    unsigned long long dev_ = 0;
-    unsigned long long ino_ = 0;
-    unsigned generation_ = 0; // counts the times the handle found another file at the path
+    bool stale_ = false;
+    QByteArray identity_;     // which file the engine found at the path
+    unsigned generation_ = 0; // counts the times the engine found another file at the path
     std::vector<Recordset*> sets_;
     bool sealed_ = false;
     vault::Bytes adminPublic_, signingPublic_;
@@ -186,7 +183,7 @@ public:
 private:
     void readCurrent();
     void moveTo(std::int64_t pos);
-    Handle* onSameFile();
+    Engine* onSameFile();
 
     Connection* conn_ = nullptr;
     std::vector<std::int64_t> keys_;          // rowids, or indexes into rows_
@@ -218,6 +215,10 @@ void createServerTables(Connection& owner);
 bool upgradeServer(Connection& owner);
 // A copy through pg_dump in its custom format into `out`.
 void backupServer(Connection& owner, const QString& out);
+
+// The role a diary user logs in as on a server: dv_ and the md5 of his name, ASCII letters
+// folded.
+QString roleOf(const QString& name);
 
 // SQLite's LIKE without ESCAPE: ASCII letters in either case, `%` and `_` as wildcards; both
 // texts end at a NUL, as the engine reads them.

@@ -1,17 +1,11 @@
-#include "data/Entries.h"
+#include "data/entries.h"
 
-#include "data/Postgres.h"
-#include "data/schema.h"
-#include "vault/EntryWork.h"
 #include "vault/KeyRing.h"
 #include "vault/KeyStore.h"
 #include "vault/Keys.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <sodium.h>
-#include <sqlite3.h>
-#include <tuple>
 
 namespace ado {
 namespace {
@@ -30,105 +24,51 @@ QVariant param(const sql::Statement& s, const char* column) {
 // A transaction of its own, or a savepoint inside the caller's.
 class Work {
 public:
-    Work(Connection& c, Handle* db) : c_(c), db_(db), own_(!db->inTransaction()) {
-        run(own_ ? "begin immediate" : "savepoint dv_entry");
+    explicit Work(Engine* db) : db_(db), own_(!db->inTransaction()) {
+        if (own_)
+            db_->begin();
+        else
+            db_->savepoint("dv_entry");
     }
     ~Work() {
         if (done_)
             return;
         try {
-            run(own_ ? "rollback" : "rollback to dv_entry");
-            if (!own_)
-                run("release dv_entry");
+            if (own_) {
+                db_->rollback();
+            } else {
+                db_->rollbackTo("dv_entry");
+                db_->release("dv_entry");
+            }
         } catch (const Error&) {
         }
     }
     void commit() {
-        run(own_ ? "commit" : "release dv_entry");
+        if (own_)
+            db_->commit();
+        else
+            db_->release("dv_entry");
         done_ = true;
     }
 
 private:
-    void run(const char* sql) {
-        Stmt st(c_, db_, QString::fromLatin1(sql));
-        st.step();
-    }
-    Connection& c_;
-    Handle* db_;
+    Engine* db_;
     bool own_;
     bool done_ = false;
 };
 
-QString normalisedSql(const QVariant& sql) {
-    if (sql.isNull())
-        return QString();
-    static const QRegularExpression comment(QStringLiteral("--[^\n]*"));
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    QString s = sql.toString();
-    s.remove(comment);
-    s.replace(blanks, QStringLiteral(" "));
-    return s.trimmed();
-}
-
-using Object = std::tuple<QString, QString, QString, QString>; // type, name, table, sql
-
-// What the program makes, read back from a database it made in memory.
-const std::vector<Object>& madeObjects() {
-    static const std::vector<Object> objects = [] {
-        std::vector<Object> out;
-        sqlite3* db = nullptr;
-        sqlite3_open(":memory:", &db);
-        sqlite3_exec(db, kSchemaSql, nullptr, nullptr, nullptr);
-        sqlite3_exec(db, kKeyTablesSql, nullptr, nullptr, nullptr);
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "select type,name,tbl_name,sql from sqlite_master", -1, &st,
-                           nullptr);
-        const auto text = [&](int i) {
-            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
-        };
-        while (sqlite3_step(st) == SQLITE_ROW)
-            out.emplace_back(text(0), text(1), text(2),
-                             sqlite3_column_type(st, 3) == SQLITE_NULL ? QString()
-                                                                       : normalisedSql(text(3)));
-        sqlite3_finalize(st);
-        sqlite3_close(db);
-        return out;
-    }();
-    return objects;
-}
-
 } // namespace
 
-const char* const kKeyTablesSql =
-    "CREATE TABLE IF NOT EXISTS JR_vault (name TEXT PRIMARY KEY, value BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS JR_key (B_user TEXT PRIMARY KEY COLLATE NOCASE, "
-    "wrapped BLOB NOT NULL, escrow BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS JR_admin (B_user TEXT PRIMARY KEY COLLATE NOCASE, "
-    "wrapped BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS JR_plain (ID INTEGER PRIMARY KEY, signature BLOB NOT NULL);";
+void Stmt::bindAll(const QList<sql::Value>& params) {
+    for (qsizetype i = 0; i < params.size(); ++i)
+        bind(int(i + 1), params[i].value);
+}
 
-SchemaReport inspectSchema(Connection& c, Handle* db) {
-    SchemaReport report;
-    Stmt st(c, db, QStringLiteral("select type,name,tbl_name,sql from sqlite_master"));
-    while (st.step()) {
-        const QString type = st.value(0).toString(), name = st.value(1).toString();
-        const Object found{type, name, st.value(2).toString(), normalisedSql(st.value(3))};
-        if (type == QLatin1String("table") && !name.startsWith(QLatin1String("sqlite_")))
-            ++report.tables;
-        if (type == QLatin1String("table") &&
-            QStringList({QStringLiteral("JR_vault"), QStringLiteral("JR_key")})
-                .contains(name, Qt::CaseInsensitive))
-            report.keyTables = true;
-        if (type == QLatin1String("table") &&
-            name.compare(QLatin1String("JR_vault"), Qt::CaseInsensitive) == 0)
-            report.vaultTable = true;
-        bool known = false;
-        for (const Object& o : madeObjects())
-            known = known || o == found;
-        if (!known)
-            report.unknown << name;
-    }
-    return report;
+std::vector<QVariant> Stmt::row() const {
+    std::vector<QVariant> out;
+    for (int i = 0, n = columns(); i < n; ++i)
+        out.push_back(value(i));
+    return out;
 }
 
 bool like(const QString& pattern, const QString& text) {
@@ -162,13 +102,13 @@ bool like(const QString& pattern, const QString& text) {
     return i == p.size();
 }
 
-// ---- EntryWork ----
+// ---- entry statements ----
 
-std::vector<std::int64_t> EntryWork::titleKeys(const sql::Statement& s) {
+std::vector<std::int64_t> EntryStatements::titleKeys(const sql::Statement& s) {
     if (s.titleLike.toUtf8().size() > db->likeLimit())
         throw Error(Failure::TooComplex, QStringLiteral("LIKE or GLOB pattern too complex"), 0,
                     conn.file());
-    Stmt st(conn, db, s.text);
+    Stmt st(db, s.text);
     st.bindAll(s.params);
     // As the engine compared them: both through UTF-8, which holds no lone surrogate.
     const QString pattern = QString::fromUtf8(s.titleLike.toUtf8());
@@ -185,9 +125,9 @@ std::vector<std::int64_t> EntryWork::titleKeys(const sql::Statement& s) {
     return keys;
 }
 
-long long EntryWork::execute(const sql::Statement& s) {
+long long EntryStatements::execute(const sql::Statement& s) {
     if (!conn.sealed()) {
-        Stmt st(conn, db, s.text);
+        Stmt st(db, s.text);
         st.bindAll(s.params);
         while (st.step()) {
         }
@@ -205,23 +145,25 @@ long long EntryWork::execute(const sql::Statement& s) {
 
 // The row first, so its ID and time are known before anything is sealed; the texts go in
 // sealed within the same transaction, so no reader ever sees the row without them.
-long long EntryWork::insert(const sql::Statement& s) {
+long long EntryStatements::insert(const sql::Statement& s) {
     const QString writer = param(s, "B_writer").toString();
     seal.keyToSeal(writer);
-    if (conn.serverUser())
-        return insertOnServer(s, writer);
-    Work work(conn, db);
+    if (db->writesThroughFunctions())
+        return insertByFunction(s, writer);
+    Work work(db);
     QList<sql::Value> params = s.params;
     for (sql::Value& v : params)
         if (isSealedColumn(v.column))
             v.value = QVariant();
-    Stmt st(conn, db, s.text);
+    Stmt st(db, s.text);
     st.bindAll(params);
     while (st.step()) {
     }
     const long long changed = db->changes();
-    const long long id = db->lastInsertId();
-    Stmt time(conn, db, QStringLiteral("select B_time from JR_content where ID=?"));
+    // A row filled by the tools names its ID; the engine tells the one it gave any other.
+    const QVariant given = param(s, "ID");
+    const long long id = given.isNull() ? db->lastInsertId() : given.toLongLong();
+    Stmt time(db, QStringLiteral("select B_time from JR_content where ID=?"));
     time.bind(1, QVariant::fromValue<qint64>(id));
     if (!time.step())
         seal.refuseNoKey();
@@ -237,7 +179,7 @@ long long EntryWork::insert(const sql::Statement& s) {
         }
     if (!sealedParams.isEmpty()) {
         sealedParams.append({QStringLiteral("ID"), QVariant::fromValue<qint64>(id)});
-        Stmt fill(conn, db,
+        Stmt fill(db,
                   QStringLiteral("update JR_content set ") + set + QStringLiteral(" where ID=?"));
         fill.bindAll(sealedParams);
         fill.step();
@@ -246,11 +188,10 @@ long long EntryWork::insert(const sql::Statement& s) {
     return changed;
 }
 
-// One call: the ID is one the server reserved for this writer beforehand, so the texts are
+// One call: the ID is one the store reserved for this writer beforehand, so the texts are
 // sealed to it before they go. The token makes a save repeated after its answer was lost find
 // the row it stored then, instead of storing a second.
-long long EntryWork::insertOnServer(const sql::Statement& s, const QString& writer) {
-    PgSession& pg = *conn.pg_;
+long long EntryStatements::insertByFunction(const sql::Statement& s, const QString& writer) {
     const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-M-d H:mm:ss"));
     QByteArray token = s.token;
     if (token.isEmpty()) {
@@ -258,12 +199,12 @@ long long EntryWork::insertOnServer(const sql::Statement& s, const QString& writ
         randombytes_buf(token.data(), std::size_t(token.size()));
     }
     for (int attempt = 0;; ++attempt) {
-        if (pg.ticket == 0) {
-            Stmt t(conn, db, QStringLiteral("select dv_ticket()"));
+        if (db->ticket == 0) {
+            Stmt t(db, db->text(Text::ReserveId));
             t.step();
-            pg.ticket = t.value(0).toLongLong();
+            db->ticket = t.value(0).toLongLong();
         }
-        const long long id = pg.ticket;
+        const long long id = db->ticket;
         const vault::FieldPlace place{QString(), writer, id, time};
         QList<sql::Value> params = {{QStringLiteral("ID"), QVariant::fromValue<qint64>(id)},
                                     {QString(), token},
@@ -274,27 +215,25 @@ long long EntryWork::insertOnServer(const sql::Statement& s, const QString& writ
                                                   : seal.seal(plain, vault::EntryWork::placeOf(
                                                                          place, column))});
         }
-        Stmt st(conn, db, QStringLiteral("select id,next from dv_add_entry(?,?,?,?,?,?)"));
+        Stmt st(db, db->text(Text::AddEntry));
         st.bindAll(params);
         try {
             st.step();
         } catch (const Error& e) {
             // Reserved IDs are few and go when they grow old: one more is asked for.
-            pg.ticket = 0;
-            if (e.code() == kServerTicket && attempt == 0)
+            db->ticket = 0;
+            if (e.kind() == Failure::Ticket && attempt == 0)
                 continue;
             throw;
         }
-        pg.lastId_ = st.value(0).toLongLong();
-        pg.ticket = st.value(1).toLongLong();
-        pg.changes_ = 1;
+        db->ticket = st.value(1).toLongLong();
         return 1;
     }
 }
 
-std::optional<std::vector<QVariant>> EntryWork::storedRow(long long id) {
+std::optional<std::vector<QVariant>> EntryStatements::storedRow(long long id) {
     const sql::Statement row = sql::entryRow(id);
-    Stmt old(conn, db, row.text);
+    Stmt old(db, row.text);
     old.bindAll(row.params);
     if (!old.step())
         return std::nullopt;
@@ -303,12 +242,12 @@ std::optional<std::vector<QVariant>> EntryWork::storedRow(long long id) {
 
 // An entry is changed only when what it holds now opens: a sealed value its writer's key
 // does not open would be lost under the new texts.
-long long EntryWork::update(const sql::Statement& s) {
+long long EntryStatements::update(const sql::Statement& s) {
     const long long id = param(s, "ID").toLongLong();
     const QString writer = param(s, "B_writer").toString();
     std::optional<Work> work;
-    if (!conn.serverUser())
-        work.emplace(conn, db);
+    if (!db->writesThroughFunctions())
+        work.emplace(db);
     long long changed = 0;
     if (auto values = storedRow(id)) {
         const QStringList names = {QStringLiteral("ID"),        QStringLiteral("B_title"),
@@ -322,17 +261,16 @@ long long EntryWork::update(const sql::Statement& s) {
         for (sql::Value& v : params)
             if (isSealedColumn(v.column))
                 v.value = seal.seal(v.value, vault::EntryWork::placeOf(place, v.column));
-        if (conn.serverUser()) {
+        if (db->writesThroughFunctions()) {
             const auto at = [&](const char* column) { return param({QString(), params}, column); };
-            return callCount(QStringLiteral("select dv_update_entry(?,?,?,?,?,?)"),
-                             {{QStringLiteral("ID"), id},
-                              {QStringLiteral("B_writer"), writer},
-                              {QStringLiteral("B_time"), place.time},
-                              {QStringLiteral("B_title"), at("B_title")},
-                              {QStringLiteral("B_weather"), at("B_weather")},
-                              {QStringLiteral("B_content"), at("B_content")}});
+            return callCount(Text::UpdateEntry, {{QStringLiteral("ID"), id},
+                                                 {QStringLiteral("B_writer"), writer},
+                                                 {QStringLiteral("B_time"), place.time},
+                                                 {QStringLiteral("B_title"), at("B_title")},
+                                                 {QStringLiteral("B_weather"), at("B_weather")},
+                                                 {QStringLiteral("B_content"), at("B_content")}});
         }
-        Stmt st(conn, db, s.text);
+        Stmt st(db, s.text);
         st.bindAll(params);
         while (st.step()) {
         }
@@ -343,26 +281,22 @@ long long EntryWork::update(const sql::Statement& s) {
     return changed;
 }
 
-long long EntryWork::callCount(const QString& text, const QList<sql::Value>& params) {
-    Stmt st(conn, db, text);
+long long EntryStatements::callCount(Text which, const QList<sql::Value>& params) {
+    Stmt st(db, db->text(which));
     st.bindAll(params);
-    const long long n = st.step() ? st.value(0).toLongLong() : 0;
-    if (conn.pg_)
-        conn.pg_->changes_ = n;
-    return n;
+    return st.step() ? st.value(0).toLongLong() : 0;
 }
 
-long long EntryWork::storeSealed(const std::vector<QVariant>& row,
-                                 const std::vector<QVariant>& values) {
-    if (conn.serverUser())
-        return callCount(QStringLiteral("select dv_update_entry(?,?,?,?,?,?)"),
-                         {{QStringLiteral("ID"), row[0]},
-                          {QStringLiteral("B_writer"), row[4]},
-                          {QStringLiteral("B_time"), row[5]},
-                          {QStringLiteral("B_title"), values[0]},
-                          {QStringLiteral("B_weather"), values[1]},
-                          {QStringLiteral("B_content"), values[2]}});
-    Stmt st(conn, db,
+long long EntryStatements::storeSealed(const std::vector<QVariant>& row,
+                                       const std::vector<QVariant>& values) {
+    if (db->writesThroughFunctions())
+        return callCount(Text::UpdateEntry, {{QStringLiteral("ID"), row[0]},
+                                             {QStringLiteral("B_writer"), row[4]},
+                                             {QStringLiteral("B_time"), row[5]},
+                                             {QStringLiteral("B_title"), values[0]},
+                                             {QStringLiteral("B_weather"), values[1]},
+                                             {QStringLiteral("B_content"), values[2]}});
+    Stmt st(db,
             QStringLiteral("update JR_content set B_title=?,B_weather=?,B_content=? where ID=?"));
     st.bindAll({{QStringLiteral("B_title"), values[0]},
                 {QStringLiteral("B_weather"), values[1]},
@@ -372,18 +306,17 @@ long long EntryWork::storeSealed(const std::vector<QVariant>& row,
     return db->changes();
 }
 
-long long EntryWork::remove(const sql::Statement& s) {
+long long EntryStatements::remove(const sql::Statement& s) {
     std::optional<Work> work;
-    if (!conn.serverUser())
-        work.emplace(conn, db);
-    Stmt old(conn, db, QStringLiteral("select B_writer from JR_content where ID=?"));
+    if (!db->writesThroughFunctions())
+        work.emplace(db);
+    Stmt old(db, QStringLiteral("select B_writer from JR_content where ID=?"));
     old.bind(1, param(s, "ID"));
     if (old.step())
         seal.checkDeletable(old.value(0).toString());
-    if (conn.serverUser())
-        return callCount(QStringLiteral("select dv_delete_entry(?)"),
-                         {{QStringLiteral("ID"), param(s, "ID")}});
-    Stmt st(conn, db, s.text);
+    if (db->writesThroughFunctions())
+        return callCount(Text::DeleteEntry, {{QStringLiteral("ID"), param(s, "ID")}});
+    Stmt st(db, s.text);
     st.bindAll(s.params);
     while (st.step()) {
     }
@@ -392,7 +325,7 @@ long long EntryWork::remove(const sql::Statement& s) {
     return changed;
 }
 
-// ---- the key records in SQLite ----
+// ---- the key records ----
 
 namespace {
 
@@ -403,20 +336,17 @@ QVariant blob(const vault::Bytes& b) {
     return vault::qbytes(b);
 }
 
-// The same tables on either engine; only the catalogue and the upsert are spelled apart, and
-// a diary user on a server writes his rows through the schema's functions.
+} // namespace
+
+// The same tables on every engine; what each spells its own way (the catalogue, the upsert, a
+// server's functions for its diary users) comes from the engine.
 class TableKeyStore : public vault::KeyStore {
 public:
     explicit TableKeyStore(Connection& c) : c_(c) {}
 
     bool hasKeyTables() override { return hasTable(QStringLiteral("jr_vault")); }
-    void createKeyTables() override {
-        if (c_.server())
-            return; // made with the schema
-        for (const QString& s :
-             QString::fromLatin1(kKeyTablesSql).split(QLatin1Char(';'), Qt::SkipEmptyParts))
-            c_.Execute(s);
-    }
+    void createKeyTables() override { c_.usable()->createKeyTables(); }
+    QString text(Text which) { return c_.usable()->text(which); }
     vault::Bytes setting(const QString& name) override {
         if (!hasKeyTables())
             return {};
@@ -424,7 +354,7 @@ public:
             .value_or(vault::Bytes());
     }
     void putSetting(const QString& name, const vault::Bytes& value) override {
-        c_.Execute({upsert("JR_vault", "name", "value"), {{{}, name}, {{}, blob(value)}}});
+        c_.Execute({text(Text::PutSetting), {{{}, name}, {{}, blob(value)}}});
     }
     std::optional<vault::UserKeyRecord> userKey(const QString& user) override {
         const auto r = c_.rows(
@@ -434,17 +364,11 @@ public:
         return vault::UserKeyRecord{bytes(r[0][0]), bytes(r[0][1])};
     }
     void putUserKey(const QString& user, const vault::UserKeyRecord& k) override {
-        c_.Execute({c_.serverUser() ? QStringLiteral("select dv_put_key(?,?,?)")
-                                    : upsert("JR_key", "B_user", "wrapped,escrow"),
-                    {{{}, user}, {{}, blob(k.wrapped)}, {{}, blob(k.escrow)}}});
+        c_.Execute(
+            {text(Text::PutUserKey), {{{}, user}, {{}, blob(k.wrapped)}, {{}, blob(k.escrow)}}});
     }
     void putEscrow(const QString& user, const vault::Bytes& escrow) override {
-        if (c_.serverUser())
-            c_.Execute(
-                {QStringLiteral("select dv_put_escrow(?,?)"), {{{}, user}, {{}, blob(escrow)}}});
-        else
-            c_.Execute({QStringLiteral("update JR_key set escrow=? where B_user=?"),
-                        {{{}, blob(escrow)}, {{}, user}}});
+        c_.Execute({text(Text::PutEscrow), {{{}, user}, {{}, blob(escrow)}}});
     }
     std::vector<std::pair<QString, vault::Bytes>> escrows() override {
         std::vector<std::pair<QString, vault::Bytes>> out;
@@ -456,14 +380,10 @@ public:
         return first({QStringLiteral("select wrapped from JR_admin where B_user=?"), {{{}, user}}});
     }
     void putAdminKey(const QString& user, const vault::Bytes& wrapped) override {
-        c_.Execute({c_.serverUser() ? QStringLiteral("select dv_put_admin_key(?,?)")
-                                    : upsert("JR_admin", "B_user", "wrapped"),
-                    {{{}, user}, {{}, blob(wrapped)}}});
+        c_.Execute({text(Text::PutAdminKey), {{{}, user}, {{}, blob(wrapped)}}});
     }
     void removeAdminKey(const QString& user) override {
-        c_.Execute({c_.serverUser() ? QStringLiteral("select dv_remove_admin_key(?)")
-                                    : QStringLiteral("delete from JR_admin where B_user=?"),
-                    {{{}, user}}});
+        c_.Execute({text(Text::RemoveAdminKey), {{{}, user}}});
     }
     QStringList admins() override {
         QStringList out;
@@ -478,34 +398,13 @@ public:
                       {{{}, QVariant::fromValue<qint64>(id)}}});
     }
     void putPlainSignature(long long id, const vault::Bytes& signature) override {
-        c_.Execute({upsert("JR_plain", "ID", "signature"),
+        c_.Execute({text(Text::PutPlainSignature),
                     {{{}, QVariant::fromValue<qint64>(id)}, {{}, blob(signature)}}});
     }
 
 private:
     bool hasTable(const QString& lowerName) {
-        const QString sql =
-            c_.server() ? QStringLiteral("select 1 from pg_catalog.pg_tables "
-                                         "where schemaname='public' and tablename=?")
-                        : QStringLiteral("select 1 from sqlite_master where type='table' and "
-                                         "lower(name)=?");
-        return !c_.rows({sql, {{{}, lowerName}}}).empty();
-    }
-    // Insert, or replace the row of the same key.
-    QString upsert(const char* table, const char* key, const char* columns) {
-        const QStringList cols = QString::fromLatin1(columns).split(QLatin1Char(','));
-        QString text = QStringLiteral("insert %1into %2(%3,%4) values(?%5)")
-                           .arg(c_.server() ? QString() : QStringLiteral("or replace "),
-                                QLatin1String(table), QLatin1String(key), QLatin1String(columns),
-                                QStringLiteral(",?").repeated(cols.size()));
-        if (c_.server()) {
-            QStringList set;
-            for (const QString& col : cols)
-                set << col + QStringLiteral("=excluded.") + col;
-            text += QStringLiteral(" on conflict (%1) do update set %2")
-                        .arg(QLatin1String(key), set.join(QLatin1Char(',')));
-        }
-        return text;
+        return !c_.rows({text(Text::HasTable), {{{}, lowerName}}}).empty();
     }
     std::optional<vault::Bytes> first(const sql::Statement& s) {
         const auto r = c_.rows(s);
@@ -515,8 +414,6 @@ private:
     }
     Connection& c_;
 };
-
-} // namespace
 
 std::unique_ptr<vault::KeyStore> makeKeyStore(Connection& c) {
     return std::make_unique<TableKeyStore>(c);
