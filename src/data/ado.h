@@ -113,7 +113,6 @@ private:
     friend class Recordset;
     friend class EntryStatements;
     friend class TableKeyStore;
-    friend QByteArray createDatabase(const QString& path);
     friend void createServerTables(Connection& owner);
     friend bool upgradeServer(Connection& owner);
     friend void backupServer(Connection& owner, const QString& out);

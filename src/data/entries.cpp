@@ -231,7 +231,7 @@ long long EntryStatements::insertByFunction(const sql::Statement& s, const QStri
     }
 }
 
-std::optional<std::vector<QVariant>> EntryStatements::storedRow(long long id) {
+std::optional<vault::EntryRow> EntryStatements::storedRow(long long id) {
     const sql::Statement row = sql::entryRow(id);
     Stmt old(db, row.text);
     old.bindAll(row.params);
@@ -250,10 +250,7 @@ long long EntryStatements::update(const sql::Statement& s) {
         work.emplace(db);
     long long changed = 0;
     if (auto values = storedRow(id)) {
-        const QStringList names = {QStringLiteral("ID"),        QStringLiteral("B_title"),
-                                   QStringLiteral("B_weather"), QStringLiteral("B_content"),
-                                   QStringLiteral("B_writer"),  QStringLiteral("B_time")};
-        if (!seal.openRow(names, *values))
+        if (!seal.openRow(vault::entryRowColumns(), *values))
             seal.refuseUnopened();
         seal.keyToSeal(writer);
         const vault::FieldPlace place{QString(), writer, id, (*values)[5].toString()};

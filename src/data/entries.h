@@ -48,7 +48,7 @@ private:
     // Where writers go through the schema's functions, never the tables.
     long long insertByFunction(const sql::Statement& s, const QString& writer);
     long long callCount(Text which, const QList<sql::Value>& params);
-    std::optional<std::vector<QVariant>> storedRow(long long id);
+    std::optional<vault::EntryRow> storedRow(long long id);
 
     Connection& conn;
     Engine* db;

@@ -1,6 +1,7 @@
 #include "data/statements.h"
 
 #include "base/DateText.h"
+#include "vault/EntryStore.h"
 
 namespace sql {
 namespace {
@@ -32,8 +33,8 @@ QList<Value> onDay(const QDate& day) {
 }
 
 // The one spelling of an entry read whole, in the order of vault::EntryRow.
-const QString kEntryRow =
-    QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from JR_content");
+const QString kEntryRow = QStringLiteral("select %1 from JR_content")
+                              .arg(vault::entryRowColumns().join(QLatin1Char(',')));
 
 } // namespace
 

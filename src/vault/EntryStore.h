@@ -18,6 +18,8 @@ class KeyStore;
 // ID, B_title, B_weather, B_content, B_writer, B_time.
 using EntryRow = std::vector<QVariant>;
 
+// The names of an EntryRow's columns.
+const QStringList& entryRowColumns();
 // B_title, B_weather, B_content: the columns stored sealed, in a row's order after its ID.
 const QStringList& sealedColumns();
 

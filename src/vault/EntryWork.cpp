@@ -33,6 +33,12 @@ const QStringList& sealedColumns() {
     return c;
 }
 
+const QStringList& entryRowColumns() {
+    static const QStringList c = QStringList{QStringLiteral("ID")} + sealedColumns() +
+                                 QStringList{QStringLiteral("B_writer"), QStringLiteral("B_time")};
+    return c;
+}
+
 const Secret* EntryWork::keyFor(const QString& writer) {
     if (!ring_ || ring_->installation().empty() || ring_->installation() != store_.adminPublic())
         return nullptr;
