@@ -4,12 +4,12 @@
 // layer the way a save seals them. A row written around the program would read as damaged.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/Pinned.h"
 #include "data/ado.h"
 #include "data/statements.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
+#include "vault/Pinned.h"
 
 #include <QDir>
 #include <QFile>
@@ -125,7 +125,7 @@ public:
     void add(qint64 id, const QString& title, const QString& weather, const QString& content,
              const QString& writer, const QString& time) {
         if (pending_ == 0)
-            c_.Execute(QStringLiteral("begin immediate"));
+            c_.BeginTrans();
         sql::Statement s{QStringLiteral("insert into JR_content(ID,B_title,B_weather,B_content,"
                                         "B_writer,B_time) values(?,?,?,?,?,?)"),
                          {{QStringLiteral("ID"), QVariant::fromValue(id)},
@@ -142,7 +142,7 @@ public:
     void commit() {
         if (pending_ == 0)
             return;
-        c_.Execute(QStringLiteral("commit"));
+        c_.CommitTrans();
         pending_ = 0;
     }
 

@@ -6,13 +6,14 @@
 #include "admin/AdminIo.h"
 #include "admin/Migrate.h"
 #include "admin/Restore.h"
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/Pinned.h"
-#include "data/Settings.h"
 #include "data/ado.h"
+#include "data/settings.h"
 #include "data/statements.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
+#include "vault/Login.h"
+#include "vault/Pinned.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -218,7 +219,7 @@ int grant(ado::Connection& c, const QString& name, const Args& a) {
     if (!escrowed || !(*escrowed == own.key.key))
         throw Refused{
             QStringLiteral("托管密钥与用户本人的密钥不符：%1，没有授权").arg(printable(name))};
-    const vault::Secret key = accounts::currentKey(c, name, std::move(own.key), own.wrap, nullptr);
+    const vault::Secret key = vault::currentKey(c, name, std::move(own.key), own.wrap, nullptr);
     accounts::inTransaction(c, [&] {
         c.Execute(sql::setPopedom(name, 1));
         c.setServerAdmin(name, true);

@@ -1,6 +1,6 @@
 #pragma once
 // Names and passwords as the login window compares them, and how passwords are kept.
-#include "data/Cipher.h"
+#include "vault/Cipher.h"
 
 #include <QString>
 #include <cstddef>

@@ -1,10 +1,11 @@
 #include "accounts/Session.h"
 
-#include "data/KeyRing.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
 #include "data/ado.h"
 #include "data/statements.h"
+#include "vault/KeyRing.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
+#include "vault/Login.h"
 
 #include <functional>
 
@@ -15,14 +16,10 @@ const char* const kKeyGone = "找不到你的密钥记录，无法登录。请�
 const char* const kKeyBroken = "你的密钥记录已损坏或被改动，无法登录。请联系管理员。";
 const char* const kOlderRecord =
     "你的密码记录不是本程序写的（可能被人改动过），无法登录。请联系管理员。";
-const char* const kCannotRekey = "登录时无法更新你的密钥，请稍后再试（%1）";
 
 // Best effort: what was committed holds either way, and the log is truncated later.
 void checkpoint(ado::Connection& c) {
-    try {
-        c.Execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-    } catch (const ado::Error&) {
-    }
+    c.settle();
 }
 
 [[noreturn]] void refuse(const char* text, const ado::Connection& c) {
@@ -32,17 +29,7 @@ void checkpoint(ado::Connection& c) {
 } // namespace
 
 void inTransaction(ado::Connection& c, const std::function<void()>& work) {
-    c.Execute(QStringLiteral("begin immediate"));
-    try {
-        work();
-        c.Execute(QStringLiteral("commit"));
-    } catch (...) {
-        try {
-            c.Execute(QStringLiteral("rollback"));
-        } catch (const ado::Error&) {
-        }
-        throw;
-    }
+    c.inTransaction(work);
 }
 
 std::optional<vault::Unwrapped> dataKeyOf(ado::Connection& c, const QString& name,
@@ -50,16 +37,6 @@ std::optional<vault::Unwrapped> dataKeyOf(ado::Connection& c, const QString& nam
     if (check.wrap.empty())
         return std::nullopt;
     return vault::openUserKey(c, name, check.wrap);
-}
-
-vault::Secret currentKey(ado::Connection& c, const QString& name, vault::Unwrapped key,
-                         const vault::Secret& wrap, const vault::Secret* adminSecret) {
-    if (!key.adminPublic.empty() && key.adminPublic == c.adminPublic())
-        return std::move(key.key);
-    vault::Secret next;
-    inTransaction(c, [&] { next = vault::replaceUserKey(c, name, key.key, wrap, adminSecret); });
-    checkpoint(c);
-    return next;
 }
 
 namespace {
@@ -75,8 +52,6 @@ QString openKeys(ado::Connection& c, vault::KeyRing& ring, const QString& user,
         ring.keepServerLogin(user, check.server.copy());
     std::optional<vault::Unwrapped> key;
     vault::Secret wrap;
-    std::optional<vault::Secret> adminKey;
-    vault::Secret dataKey;
     try {
         const bool hasKeyRow = c.keyStore().userKey(user).has_value();
         if (isRecord(stored) || isPublicRecord(stored)) {
@@ -102,31 +77,10 @@ QString openKeys(ado::Connection& c, vault::KeyRing& ring, const QString& user,
             checkpoint(c);
             wrap = std::move(w);
         }
-        if (admin)
-            adminKey = vault::adminKeyOf(c, user, key->key);
-        dataKey = currentKey(c, user, std::move(*key), wrap, adminKey ? &*adminKey : nullptr);
-        vault::repairEscrow(c, user, dataKey);
     } catch (const ado::Error& e) {
-        // A file that is not what the program made goes no further.
-        if (e.code() == ado::kKeyMismatch || e.code() == ado::kUnknownObject)
-            throw;
-        // Busy or read-only: a key left as it was (one a revoked administrator holds, one
-        // not made) is no key to go on with. The next login tries again.
-        return QString::fromUtf8(kCannotRekey).arg(e.userText());
+        return vault::loginRefusal(e);
     }
-    if (adminKey)
-        ring.keepAdminKey(std::move(*adminKey));
-    ring.keepUserKey(user, dataKey.copy());
-    // Best effort: rows left plain stay vouched for, and are sealed with the right key or not
-    // at all.
-    try {
-        long long n = 0;
-        inTransaction(c, [&] { n = vault::sealVouchedPlainRows(c, user, dataKey); });
-        if (n > 0)
-            checkpoint(c);
-    } catch (const ado::Error&) {
-    }
-    return QString();
+    return vault::settleKeys(c, ring, user, std::move(*key), wrap, admin);
 }
 
 } // namespace

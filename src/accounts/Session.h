@@ -1,7 +1,7 @@
 #pragma once
 // What a login, a registration and a password change do with the user's keys.
 #include "accounts/Password.h"
-#include "data/Cipher.h"
+#include "vault/Cipher.h"
 
 #include <QString>
 #include <functional>
@@ -46,11 +46,6 @@ void setPassword(ado::Connection& c, const QString& name, const QString& passwor
 // The data key that a successful check opens.
 std::optional<vault::Unwrapped> dataKeyOf(ado::Connection& c, const QString& name,
                                           const Unlocked& check);
-
-// The data key of `name` made for the pinned administrator key: one made for an older key is
-// replaced now, his entries sealed again. Callers hold no transaction.
-vault::Secret currentKey(ado::Connection& c, const QString& name, vault::Unwrapped key,
-                         const vault::Secret& wrap, const vault::Secret* adminSecret);
 
 // Runs `work` in one immediate transaction.
 void inTransaction(ado::Connection& c, const std::function<void()>& work);

@@ -4,7 +4,6 @@
 #include "accounts/Session.h"
 #include "base/Module1.h"
 #include "base/Twips.h"
-#include "data/KeyRing.h"
 #include "data/myClass.h"
 #include "data/statements.h"
 #include "forms/DbGuard.h"
@@ -12,6 +11,7 @@
 #include "shell/Desktop.h"
 #include "shell/Dialogs.h"
 #include "shell/Navigation.h"
+#include "vault/KeyRing.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -48,8 +48,7 @@ void forgetKeys() {
 }
 
 bool isUniqueViolation(const ado::Error& e) {
-    return e.code() == 2067 /* SQLITE_CONSTRAINT_UNIQUE */ ||
-           e.message().contains(QStringLiteral("UNIQUE"));
+    return e.kind() == ado::Failure::Duplicate || e.message().contains(QStringLiteral("UNIQUE"));
 }
 } // namespace
 

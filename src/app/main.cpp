@@ -1,8 +1,8 @@
 #include "app/FormRegistry.h"
-#include "data/KeyRing.h"
 #include "data/myClass.h"
 #include "shell/Locale.h"
 #include "shell/Navigation.h"
+#include "vault/KeyRing.h"
 
 #include <QApplication>
 #include <cstdio>

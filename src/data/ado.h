@@ -1,11 +1,14 @@
 #pragma once
-// A small ADO-like layer over SQLite or a PostgreSQL server: a connection and a keyset,
-// read-only record set. The entry texts are sealed here before they reach either engine and
-// opened when a row is read; the windows do not know which engine runs.
-#include "data/Cipher.h"
-#include "data/Engine.h"
-#include "data/KeyStore.h"
+// A small ADO-like layer over an engine (the embedded file or a PostgreSQL server): a
+// connection and a keyset, read-only record set. The entry texts are sealed by the vault
+// before they reach the engine and opened when a row is read; the windows do not know which
+// engine runs.
+#include "base/Error.h"
+#include "data/engine.h"
 #include "data/statements.h"
+#include "vault/Cipher.h"
+#include "vault/EntryStore.h"
+#include "vault/KeyStore.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,9 +19,6 @@
 #include <tuple>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace vault {
 class KeyRing;
 struct UserKeyRecord;
@@ -26,50 +26,16 @@ struct UserKeyRecord;
 
 namespace ado {
 
-// Every SQLite failure; `userText()` is meant for a message box.
-class Error : public std::runtime_error {
-public:
-    Error(const QString& message, int code, const QString& file);
-    int code() const { return code_; }
-    const QString& file() const { return file_; }
-    const QString& message() const { return message_; }
-    QString userText() const;
-
-private:
-    QString message_;
-    int code_;
-    QString file_;
-};
-
 class Recordset;
-class PgSession;
+class EntryStatements;
+class TableKeyStore;
 
-// Codes of the failures that are this layer's own, not the engine's.
-constexpr int kSuspiciousLink = 1000;   // a link planted where a log file of the database goes
-constexpr int kFileReplaced = 1001;     // a result's database file was replaced since the search
-constexpr int kUnknownObject = 1002;    // the file holds a schema object the program did not make
-constexpr int kUntrustedKeyFile = 1003; // a pinned key file that a neighbour may have written
-constexpr int kKeyMismatch = 1004;      // the file's administrator key is not the pinned one
-constexpr int kRefused = 1005;          // an entry change the session holds no key for
-constexpr int kBadSettings = 1006;      // dayvault.conf cannot be read or names no engine we have
-constexpr int kSharedFile = 1007;       // another account can write the database file or its folder
-constexpr int kServerDown = 1010;       // the database server cannot be reached
-constexpr int kServerLost = 1011;       // the connection to the server broke off
-constexpr int kServerRefused = 1012;    // the server's policies refused the statement
-constexpr int kServerAuth = 1013;       // the server refused the role's password
-constexpr int kServerTls = 1014;        // the server's certificate did not verify
-constexpr int kServerError = 1015;      // any other refusal of the server
-constexpr int kServerBusy = 1016;       // the server did not answer in time, or a lock held
-constexpr int kServerTicket = 1017;     // the ID reserved for a new entry is no longer held
-constexpr int kServerLimit = 1018;      // a size or rate the server allows was exceeded
-constexpr int kLastOwnCode = 1099;      // this layer's codes end here; the engine's start above
-
-class Connection {
+class Connection : public vault::EntryStore {
 public:
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
-    ~Connection();
+    ~Connection() override;
 
     QString ConnectionString;
     // The session's keys, for what entry statements store and what record sets read.
@@ -89,13 +55,17 @@ public:
     // file was replaced or removed, or after a failure that a fresh open may cure (a file
     // made writable again, say), so a window goes on working once the cause is gone.
     int State() const { return opened_ ? 1 : 0; }
+    // A transaction that takes the write lock at its start; ADO's names.
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
     // Runs one statement; returns the number of rows changed.
     long long Execute(const QString& sql) { return Execute(sql::Statement{sql, {}}); }
     long long Execute(const sql::Statement& statement);
     // Every row of a query, as stored: nothing is opened.
     std::vector<std::vector<QVariant>> rows(const sql::Statement& statement);
 
-    QString file() const { return path_; }
+    QString file() const override { return path_; }
     // True on a server: the server checks the password and enforces who touches which row.
     bool server() const { return server_; }
     // True on a server when connected as a diary user, who writes through the schema's
@@ -104,7 +74,11 @@ public:
     // Back to the guest: the next action connects as it, not as the user logged in last.
     void logOut();
     // New sealed texts for a row read whole (ID, the three sealed columns, B_writer, B_time).
-    long long storeSealed(const std::vector<QVariant>& row, const std::vector<QVariant>& values);
+    long long storeSealed(const vault::EntryRow& row, const std::vector<QVariant>& values) override;
+    std::vector<vault::EntryRow> entryRows(const QString& writer) override;
+    std::optional<vault::EntryRow> entryRow(long long id) override;
+    void inTransaction(const std::function<void()>& work) override;
+    void settle() override;
     // Connects again as the diary user `name`, with the password derived from his check
     // value; throws `kServerAuth` when the server refuses it.
     void logIn(const QString& name, const vault::Secret& password);
@@ -122,55 +96,48 @@ public:
     void addServerRole(const QString& name, const vault::Secret& password);
     void setServerAdmin(const QString& name, bool admin);
     // True when the file has keys: no entry text is ever stored plain in it.
-    bool sealed() const { return sealed_; }
+    bool sealed() const override { return sealed_; }
     // The pinned administrator public key (empty when the file is not pinned) and the
     // upgrade's signing key.
-    const vault::Bytes& adminPublic() const { return adminPublic_; }
-    const vault::Bytes& signingPublic() const { return signingPublic_; }
-    vault::KeyStore& keyStore();
+    const vault::Bytes& adminPublic() const override { return adminPublic_; }
+    const vault::Bytes& signingPublic() const override { return signingPublic_; }
+    vault::KeyStore& keyStore() override;
     // Takes the file's administrator public key as pinned when something other than the
     // file proves it (the recovery key, for a copy opened by the admin tool).
     bool vouchFor(const vault::Bytes& adminPublic);
     // What keeps the file from being opened: unknown objects, changed definitions, keys
     // that are not pinned. Empty for a sound file.
     QStringList problems();
-    [[noreturn]] void fail(int rc, const QString& what) const;
 
 private:
     friend class Recordset;
-    friend struct EntryWork;
-    friend QByteArray initServer(Connection& owner);
+    friend class EntryStatements;
+    friend class TableKeyStore;
     friend void createServerTables(Connection& owner);
     friend bool upgradeServer(Connection& owner);
-    // A server database an earlier version made, brought up to date (tables, functions, rights);
-    // false when it was already.
-    bool upgradeServer(Connection& owner);
     friend void backupServer(Connection& owner, const QString& out);
-    void openHandle();
-    void openServer(bool sameServer = false);
-    void keepVerifier(const QString& name, const QByteArray& verifier);
-    void checkFile(QStringList* problems);
-    void dropHandle();
-    bool sameFile() const;
+    // The engine connected again: as the user logged in, or the guest.
+    void openEngine(bool sameServer = false);
+    void checkStore(QStringList* problems);
+    void dropEngine();
     // What the pinned key file is now (device, inode, time): a revoke replaces it while
     // windows stay open, and their connections then read it again.
     std::tuple<unsigned long long, unsigned long long, long long> pinNow() const;
-    // The handle to run a statement on; throws when the connection is closed or the file
+    // The engine to run a statement on; throws when the connection is closed or the store
     // cannot be opened now.
-    Handle* usable();
+    Engine* usable();
+    ServerWork& serverWork();
 
-    sqlite3* db_ = nullptr;
-    std::unique_ptr<Handle> handle_;
-    PgSession* pg_ = nullptr; // handle_ on a server
+    std::unique_ptr<Engine> engine_;
     bool server_ = false;
+    bool owner_ = false;
     QString conninfo_, loginName_;
     vault::Secret loginPassword_;
     QString path_;
     bool opened_ = false;
-    mutable bool stale_ = false;
-    unsigned long long dev_ = 0;
-    unsigned long long ino_ = 0;
-    unsigned generation_ = 0; // counts the times the handle found another file at the path
+    bool stale_ = false;
+    QByteArray identity_;     // which file the engine found at the path
+    unsigned generation_ = 0; // counts the times the engine found another file at the path
     std::vector<Recordset*> sets_;
     bool sealed_ = false;
     vault::Bytes adminPublic_, signingPublic_;
@@ -215,7 +182,7 @@ public:
 private:
     void readCurrent();
     void moveTo(std::int64_t pos);
-    Handle* onSameFile();
+    Engine* onSameFile();
 
     Connection* conn_ = nullptr;
     std::vector<std::int64_t> keys_;          // rowids, or indexes into rows_
@@ -247,6 +214,10 @@ void createServerTables(Connection& owner);
 bool upgradeServer(Connection& owner);
 // A copy through pg_dump in its custom format into `out`.
 void backupServer(Connection& owner, const QString& out);
+
+// The role a diary user logs in as on a server: dv_ and the md5 of his name, ASCII letters
+// folded.
+QString roleOf(const QString& name);
 
 // SQLite's LIKE without ESCAPE: ASCII letters in either case, `%` and `_` as wildcards; both
 // texts end at a NUL, as the engine reads them.

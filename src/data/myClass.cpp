@@ -1,7 +1,7 @@
 #include "data/myClass.h"
 
 #include "base/Module1.h"
-#include "data/Settings.h"
+#include "data/settings.h"
 
 ado::Connection& myClass::ocn() {
     if (!ocn_)

@@ -1,6 +1,7 @@
 #include "data/statements.h"
 
 #include "base/DateText.h"
+#include "vault/EntryStore.h"
 
 namespace sql {
 namespace {
@@ -30,6 +31,10 @@ QList<Value> onDay(const QDate& day) {
     const QString d = app::dateText(day);
     return {{QStringLiteral("B_time"), d + QStringLiteral(" %")}, {QStringLiteral("B_time"), d}};
 }
+
+// The one spelling of an entry read whole, in the order of vault::EntryRow.
+const QString kEntryRow = QStringLiteral("select %1 from JR_content")
+                              .arg(vault::entryRowColumns().join(QLatin1Char(',')));
 
 } // namespace
 
@@ -124,6 +129,19 @@ Statement updateEntry(const QString& title, const QString& weather, const QStrin
                  {QStringLiteral("ID"), id}}};
     s.entry = Statement::Entry::Update;
     return s;
+}
+
+Statement entryRow(long long id) {
+    return {kEntryRow + QStringLiteral(" where ID=?"),
+            {{QStringLiteral("ID"), QVariant::fromValue<qint64>(id)}}};
+}
+
+Statement entryRowsOf(const QString& user) {
+    return {kEntryRow + QStringLiteral(" where B_writer=? order by ID"), {writer(user)}};
+}
+
+Statement allEntryRows() {
+    return {kEntryRow + QStringLiteral(" order by ID"), {}};
 }
 
 } // namespace sql

@@ -54,6 +54,12 @@ Statement deleteEntry(qint32 id);
 Statement updateEntry(const QString& title, const QString& weather, const QString& content,
                       const QString& writer, qint32 id);
 
+// Entries read whole, as the vault takes them: ID, B_title, B_weather, B_content, B_writer,
+// B_time.
+Statement entryRow(long long id);
+Statement entryRowsOf(const QString& user);
+Statement allEntryRows();
+
 // The date searches for a whole date: B_time begins with that day ("2024-3-1 ..."), so the
 // 1st does not also find the 10th to the 19th.
 Statement entriesOnDay(const QString& user, const QDate& day);

@@ -2,13 +2,12 @@
 // by dayvault.conf, and a PostgreSQL server of the test's own. Then what only a server
 // brings: its going away and coming back, a certificate that does not verify, a migration.
 #include "accounts/Password.h"
-#include "data/Cipher.h"
-#include "data/KeyStore.h"
-#include "data/Postgres.h"
-#include "data/Settings.h"
 #include "data/ado.h"
+#include "data/settings.h"
 #include "support/PgServer.h"
 #include "support/Support.h"
+#include "vault/Cipher.h"
+#include "vault/KeyStore.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -524,13 +523,13 @@ TEST_P(Engines, SessionFaultsLeaveNoKeyHeKnows) {
         {"busy", false,
          [&](const QString& u, ado::Connection& w) { // after a revoke, while the keys are locked
              ASSERT_EQ(admin({u"revoke"_s, u, u"--recovery-key-file"_s, rk}), 0);
-             w.Execute(u"begin immediate"_s);
+             w.BeginTrans();
              if (onServer())
                  w.Execute(u"lock table JR_key in exclusive mode"_s);
              EXPECT_EQ(useLogin(u, u"pw"_s), nullptr);
              EXPECT_TRUE(dialogs->texts().join(u'|').startsWith(u"登录时无法更新你的密钥"_s))
                  << dialogs->texts().join(u'|').toStdString();
-             w.Execute(u"rollback"_s);
+             w.RollbackTrans();
              EXPECT_EQ(everything(u, u"pw"_s), QStringList{u"a1/"_s + u});
          }},
         {"older", true,

@@ -3,8 +3,8 @@
 #include "support/Support.h"
 
 #include "accounts/Password.h"
-#include "data/Settings.h"
 #include "data/ado.h"
+#include "data/settings.h"
 #include "data/statements.h"
 
 #include <QFile>

@@ -9,16 +9,15 @@
 #include "base/Module1.h"
 #include "base/Twips.h"
 #include "caption/JSCAPTION.h"
-#include "data/KeyStore.h"
-#include "data/Keys.h"
-#include "data/Postgres.h"
-#include "data/Settings.h"
 #include "data/ado.h"
 #include "data/myClass.h"
+#include "data/settings.h"
 #include "data/statements.h"
 #include "shell/Navigation.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
+#include "vault/KeyStore.h"
+#include "vault/Keys.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -5,7 +5,6 @@
 #include "base/Module1.h"
 #include "base/Twips.h"
 #include "caption/JSCAPTION.h"
-#include "data/KeyRing.h"
 #include "data/ado.h"
 #include "diary/frmLook.h"
 #include "diary/frmWrite.h"
@@ -14,6 +13,7 @@
 #include "shell/Dialogs.h"
 #include "shell/Navigation.h"
 #include "skin/SkinFile.h"
+#include "vault/KeyRing.h"
 
 #include <QApplication>
 #include <QColor>

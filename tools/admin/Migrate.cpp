@@ -3,8 +3,8 @@
 #include "accounts/Password.h"
 #include "accounts/Session.h"
 #include "admin/AdminIo.h"
-#include "data/Pinned.h"
 #include "data/ado.h"
+#include "vault/Pinned.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

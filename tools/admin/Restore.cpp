@@ -2,10 +2,10 @@
 
 #include "accounts/Session.h"
 #include "admin/AdminIo.h"
-#include "data/Cipher.h"
-#include "data/Keys.h"
-#include "data/Pinned.h"
 #include "data/ado.h"
+#include "vault/Cipher.h"
+#include "vault/Keys.h"
+#include "vault/Pinned.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // The keys of one session: the data keys it holds, and the administrator secret key when
 // its user is a granted administrator. Owned by whoever logs in (the session, the admin
 // tool); wiped when cleared and when destroyed.
-#include "data/Cipher.h"
+#include "vault/Cipher.h"
 
 #include <QString>
 #include <map>

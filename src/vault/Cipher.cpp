@@ -1,4 +1,4 @@
-#include "data/Cipher.h"
+#include "vault/Cipher.h"
 
 #include <cstring>
 #include <sodium.h>
@@ -27,8 +27,7 @@ Bytes joined(std::initializer_list<std::string_view> parts) {
 }
 
 Bytes utf8(const QString& s) {
-    const QByteArray b = s.toUtf8();
-    return Bytes(b.constData(), std::size_t(b.size()));
+    return bytes(s.toUtf8());
 }
 
 // version | nonce | ciphertext and tag

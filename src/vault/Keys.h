@@ -2,18 +2,15 @@
 // What logins, registrations and the admin tool do with the key records, on any engine:
 // every key is checked against the pinned administrator key and against the user's own key
 // before it is trusted or sealed to.
-#include "data/Cipher.h"
-#include "data/KeyStore.h"
+#include "vault/Cipher.h"
+#include "vault/EntryStore.h"
+#include "vault/KeyStore.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <optional>
 #include <vector>
-
-namespace ado {
-class Connection;
-}
 
 namespace vault {
 
@@ -37,32 +34,32 @@ Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteAr
 
 // ---- a user's data key (callers hold the transaction) ----
 // A fresh data key, wrapped by `wrap` and escrowed to the pinned administrator key.
-Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap);
+Secret createUserKey(EntryStore& c, const QString& user, const Secret& wrap);
 // The same key record, not stored: a server stores it with the account in one step.
-UserKeyRecord newUserKeyRecord(ado::Connection& c, const QString& user, const Secret& wrap,
+UserKeyRecord newUserKeyRecord(EntryStore& c, const QString& user, const Secret& wrap,
                                Secret* keyOut = nullptr);
-std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, const Secret& wrap);
+std::optional<Unwrapped> openUserKey(EntryStore& c, const QString& user, const Secret& wrap);
 // True when the escrow holds `key`, sealed to the pinned key; rewritten otherwise.
-bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key);
+bool repairEscrow(EntryStore& c, const QString& user, const Secret& key);
 // A new data key made for the pinned administrator key; the user's entries that `oldKey`
 // opens sealed again with it (the others left as they are) and his administrator copy
 // wrapped again (or removed, without `adminSecret`).
-Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& oldKey,
-                      const Secret& wrap, const Secret* adminSecret);
+Secret replaceUserKey(EntryStore& c, const QString& user, const Secret& oldKey, const Secret& wrap,
+                      const Secret* adminSecret);
 // The user's plain rows that the upgrade signed, sealed; the others are left as they are.
-long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Secret& key);
+long long sealVouchedPlainRows(EntryStore& c, const QString& user, const Secret& key);
 // How many of the user's sealed entries `key` opens, and how many it does not.
 struct Opened {
     long long opened = 0, unopened = 0;
 };
-Opened openedBy(ado::Connection& c, const QString& user, const Secret& key);
+Opened openedBy(EntryStore& c, const QString& user, const Secret& key);
 
 // Throws kKeyMismatch unless the file's administrator public key is still the pinned one.
-void checkPinnedKey(ado::Connection& c);
+void checkPinnedKey(EntryStore& c);
 
 // ---- administrators ----
 // The administrator secret key from the user's copy, when it is the pinned key's secret.
-std::optional<Secret> adminKeyOf(ado::Connection& c, const QString& user, const Secret& dataKey);
+std::optional<Secret> adminKeyOf(EntryStore& c, const QString& user, const Secret& dataKey);
 void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
                 const Secret& adminSecret);
 
@@ -71,6 +68,6 @@ void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
 // field is sealed.
 std::optional<PlainRow> plainRow(const std::vector<QVariant>& row);
 // Signs every row that holds no sealed value; returns how many.
-long long signPlainRows(ado::Connection& c, const Secret& signingSecret);
+long long signPlainRows(EntryStore& c, const Secret& signingSecret);
 
 } // namespace vault

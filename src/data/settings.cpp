@@ -1,4 +1,4 @@
-#include "data/Settings.h"
+#include "data/settings.h"
 
 #include "data/ado.h"
 

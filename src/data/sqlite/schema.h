@@ -1,6 +1,5 @@
 #pragma once
-namespace ado {
+namespace ado::sqlite {
 // The text of schema.sql, compiled in.
 extern const char* const kSchemaSql;
-extern const char* const kServerSchemaSql;
-} // namespace ado
+} // namespace ado::sqlite

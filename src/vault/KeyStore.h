@@ -1,7 +1,7 @@
 #pragma once
 // The key records of a database, whatever engine keeps them. Everything read here is only
 // what the file says: callers check it against the pinned keys and their own keys.
-#include "data/Cipher.h"
+#include "vault/Cipher.h"
 
 #include <QString>
 #include <QStringList>

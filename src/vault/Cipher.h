@@ -109,6 +109,17 @@ struct PlainRow {
 Bytes signPlainRow(const Secret& signingSecret, const PlainRow& row);
 bool verifyPlainRow(const Bytes& signingPublic, std::string_view signature, const PlainRow& row);
 
+// Bytes as Qt holds them, and back: the one copy of each way.
+inline QByteArray qbytes(const Bytes& b) {
+    return QByteArray(b.data(), qsizetype(b.size()));
+}
+inline Bytes bytes(const QByteArray& b) {
+    return Bytes(b.constData(), std::size_t(b.size()));
+}
+inline std::string_view view(const QByteArray& b) {
+    return std::string_view(b.constData(), std::size_t(b.size()));
+}
+
 // A digest of bytes, for comparing stored values without keeping them.
 Bytes digest(std::string_view bytes);
 

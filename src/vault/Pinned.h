@@ -1,7 +1,7 @@
 #pragma once
 // Keys pinned beside the database, in files the program trusts only when a neighbour cannot
 // have written them: regular files, not links, owned by root or by us, writable by nobody else.
-#include "data/Cipher.h"
+#include "vault/Cipher.h"
 
 #include <QString>
 #include <optional>

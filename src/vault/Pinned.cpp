@@ -1,6 +1,6 @@
-#include "data/Pinned.h"
+#include "vault/Pinned.h"
 
-#include "data/ado.h"
+#include "base/Error.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,19 +1,16 @@
-#include "data/Keys.h"
+#include "vault/Keys.h"
 
-#include "data/KeyStore.h"
-#include "data/ado.h"
+#include "base/Error.h"
+#include "vault/KeyStore.h"
 
 #include <sodium.h>
 
 namespace vault {
 namespace {
 
-const QStringList kSealed = {QStringLiteral("B_title"), QStringLiteral("B_weather"),
-                             QStringLiteral("B_content")};
-
 // The pinned key, once the file still agrees with it: a key swapped in the file since it was
 // opened refuses the work instead of going on quietly.
-const Bytes& pinned(ado::Connection& c) {
+const Bytes& pinned(EntryStore& c) {
     if (c.adminPublic().empty())
         throw ado::Error(QStringLiteral("没有固定的管理员公钥，无法生成密钥"), ado::kKeyMismatch,
                          c.file());
@@ -23,27 +20,15 @@ const Bytes& pinned(ado::Connection& c) {
     return c.adminPublic();
 }
 
-std::string_view view(const QByteArray& b) {
-    return std::string_view(b.constData(), std::size_t(b.size()));
+std::vector<EntryRow> entriesOf(EntryStore& c, const QString& user) {
+    return c.entryRows(user);
 }
 
-QByteArray qbytes(const Bytes& b) {
-    return QByteArray(b.data(), qsizetype(b.size()));
+FieldPlace placeOf(const EntryRow& row, int column) {
+    return {sealedColumns()[column - 1], row[4].toString(), row[0].toLongLong(), row[5].toString()};
 }
 
-// ID, the three sealed columns, B_writer, B_time of every row of the user.
-std::vector<std::vector<QVariant>> entriesOf(ado::Connection& c, const QString& user) {
-    return c.rows({QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
-                                  "JR_content where B_writer=? order by ID"),
-                   {{QStringLiteral("B_writer"), user}}});
-}
-
-FieldPlace placeOf(const std::vector<QVariant>& row, int column) {
-    return {kSealed[column - 1], row[4].toString(), row[0].toLongLong(), row[5].toString()};
-}
-
-void storeSealed(ado::Connection& c, const std::vector<QVariant>& row,
-                 const std::vector<QVariant>& values) {
+void storeSealed(EntryStore& c, const EntryRow& row, const std::vector<QVariant>& values) {
     c.storeSealed(row, values);
 }
 
@@ -110,7 +95,7 @@ Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteAr
 
 // ---- a user's data key ----
 
-UserKeyRecord newUserKeyRecord(ado::Connection& c, const QString& user, const Secret& wrap,
+UserKeyRecord newUserKeyRecord(EntryStore& c, const QString& user, const Secret& wrap,
                                Secret* keyOut) {
     const Bytes& pk = pinned(c);
     const Bytes w = fold(user);
@@ -121,20 +106,20 @@ UserKeyRecord newUserKeyRecord(ado::Connection& c, const QString& user, const Se
     return record;
 }
 
-Secret createUserKey(ado::Connection& c, const QString& user, const Secret& wrap) {
+Secret createUserKey(EntryStore& c, const QString& user, const Secret& wrap) {
     Secret key;
     c.keyStore().putUserKey(user, newUserKeyRecord(c, user, wrap, &key));
     return key;
 }
 
-std::optional<Unwrapped> openUserKey(ado::Connection& c, const QString& user, const Secret& wrap) {
+std::optional<Unwrapped> openUserKey(EntryStore& c, const QString& user, const Secret& wrap) {
     const auto record = c.keyStore().userKey(user);
     if (!record)
         return std::nullopt;
     return unwrapUserKey(wrap, record->wrapped, fold(user));
 }
 
-bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key) {
+bool repairEscrow(EntryStore& c, const QString& user, const Secret& key) {
     const auto record = c.keyStore().userKey(user);
     const Bytes expected = escrowOf(key, fold(user), pinned(c));
     if (record && record->escrow == expected)
@@ -144,8 +129,8 @@ bool repairEscrow(ado::Connection& c, const QString& user, const Secret& key) {
     return false;
 }
 
-Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& oldKey,
-                      const Secret& wrap, const Secret* adminSecret) {
+Secret replaceUserKey(EntryStore& c, const QString& user, const Secret& oldKey, const Secret& wrap,
+                      const Secret* adminSecret) {
     const Bytes& pk = pinned(c);
     Secret next = Secret::random(kKeyBytes);
     for (const auto& row : entriesOf(c, user)) {
@@ -178,7 +163,7 @@ Secret replaceUserKey(ado::Connection& c, const QString& user, const Secret& old
     return next;
 }
 
-long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Secret& key) {
+long long sealVouchedPlainRows(EntryStore& c, const QString& user, const Secret& key) {
     if (c.signingPublic().empty())
         return 0;
     long long sealedRows = 0;
@@ -200,7 +185,7 @@ long long sealVouchedPlainRows(ado::Connection& c, const QString& user, const Se
     return sealedRows;
 }
 
-Opened openedBy(ado::Connection& c, const QString& user, const Secret& key) {
+Opened openedBy(EntryStore& c, const QString& user, const Secret& key) {
     Opened n;
     for (const auto& row : entriesOf(c, user)) {
         bool sealedRow = false, opens = true;
@@ -222,11 +207,11 @@ Opened openedBy(ado::Connection& c, const QString& user, const Secret& key) {
 
 // ---- administrators ----
 
-void checkPinnedKey(ado::Connection& c) {
+void checkPinnedKey(EntryStore& c) {
     pinned(c);
 }
 
-std::optional<Secret> adminKeyOf(ado::Connection& c, const QString& user, const Secret& dataKey) {
+std::optional<Secret> adminKeyOf(EntryStore& c, const QString& user, const Secret& dataKey) {
     const auto wrapped = c.keyStore().adminKey(user);
     if (!wrapped)
         return std::nullopt;
@@ -243,12 +228,9 @@ void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
 
 // ---- upgrade ----
 
-long long signPlainRows(ado::Connection& c, const Secret& signingSecret) {
+long long signPlainRows(EntryStore& c, const Secret& signingSecret) {
     long long n = 0;
-    for (const auto& row :
-         c.rows({QStringLiteral("select ID,B_title,B_weather,B_content,B_writer,B_time from "
-                                "JR_content"),
-                 {}})) {
+    for (const auto& row : c.entryRows(QString())) {
         if (const auto plain = plainRow(row)) {
             c.keyStore().putPlainSignature(plain->id, signPlainRow(signingSecret, *plain));
             ++n;

@@ -1,6 +1,6 @@
-#include "data/KeyRing.h"
+#include "vault/KeyRing.h"
 
-#include "data/KeyStore.h"
+#include "vault/KeyStore.h"
 
 namespace vault {
 

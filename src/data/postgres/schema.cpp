@@ -1,0 +1,34 @@
+#include "data/postgres/internal.h"
+
+namespace ado::postgres {
+
+SchemaReport Session::inspectSchema() {
+    SchemaReport report;
+    bool ticketTable = false;
+    const auto tables =
+        prepare(QStringLiteral("select tablename from pg_catalog.pg_tables "
+                               "where schemaname='public' and tablename like 'jr\\_%'"));
+    while (tables->step()) {
+        const QString name = tables->value(0).toString();
+        ++report.tables;
+        report.keyTables = report.keyTables || name == QLatin1String("jr_vault") ||
+                           name == QLatin1String("jr_key");
+        report.vaultTable = report.vaultTable || name == QLatin1String("jr_vault");
+        ticketTable = ticketTable || name == QLatin1String("jr_ticket");
+    }
+    // Its writers still hold table rights and no function to save through.
+    report.outdated = report.keyTables && !ticketTable;
+    // Only the owner can add these; a trigger or a rule would still run as whoever writes.
+    const auto extra =
+        prepare(QStringLiteral("select t.tgname from pg_catalog.pg_trigger t "
+                               "join pg_catalog.pg_class r on r.oid=t.tgrelid "
+                               "join pg_catalog.pg_namespace n on n.oid=r.relnamespace "
+                               "where n.nspname='public' and not t.tgisinternal "
+                               "union all select rulename from pg_catalog.pg_rules "
+                               "where schemaname='public'"));
+    while (extra->step())
+        report.unknown << extra->value(0).toString();
+    return report;
+}
+
+} // namespace ado::postgres

@@ -1,0 +1,53 @@
+#include "vault/Login.h"
+
+#include "vault/KeyRing.h"
+#include "vault/Keys.h"
+
+#include <optional>
+
+namespace vault {
+
+Secret currentKey(EntryStore& store, const QString& user, Unwrapped key, const Secret& wrap,
+                  const Secret* adminSecret) {
+    if (!key.adminPublic.empty() && key.adminPublic == store.adminPublic())
+        return std::move(key.key);
+    Secret next;
+    store.inTransaction([&] { next = replaceUserKey(store, user, key.key, wrap, adminSecret); });
+    store.settle();
+    return next;
+}
+
+QString loginRefusal(const ado::Error& e) {
+    if (e.kind() == ado::Failure::KeyMismatch || e.kind() == ado::Failure::ForeignObject)
+        throw e;
+    return QStringLiteral("登录时无法更新你的密钥，请稍后再试（%1）").arg(e.userText());
+}
+
+QString settleKeys(EntryStore& store, KeyRing& ring, const QString& user, Unwrapped key,
+                   const Secret& wrap, bool admin) {
+    std::optional<Secret> adminKey;
+    Secret dataKey;
+    try {
+        if (admin)
+            adminKey = adminKeyOf(store, user, key.key);
+        dataKey = currentKey(store, user, std::move(key), wrap, adminKey ? &*adminKey : nullptr);
+        repairEscrow(store, user, dataKey);
+    } catch (const ado::Error& e) {
+        return loginRefusal(e);
+    }
+    if (adminKey)
+        ring.keepAdminKey(std::move(*adminKey));
+    ring.keepUserKey(user, dataKey.copy());
+    // Best effort: rows left plain stay vouched for, and are sealed with the right key or not
+    // at all.
+    try {
+        long long n = 0;
+        store.inTransaction([&] { n = sealVouchedPlainRows(store, user, dataKey); });
+        if (n > 0)
+            store.settle();
+    } catch (const ado::Error&) {
+    }
+    return QString();
+}
+
+} // namespace vault
