@@ -78,9 +78,7 @@ void Connection::openEngine(bool sameServer) {
     // A login connects again to the server the guest's connection checked a moment ago.
     const bool checked = server_ && sameServer && !adminPublic_.empty() && pin_ == pinNow();
     try {
-        if (checked)
-            store_ = makeKeyStore(*this);
-        else
+        if (!checked)
             checkStore(nullptr);
     } catch (...) {
         dropEngine();
@@ -102,7 +100,10 @@ void Connection::checkStore(QStringList* problems) {
     adminPublic_.clear();
     signingPublic_.clear();
     pin_ = pinNow();
-    store_ = makeKeyStore(*this);
+    // Asks the connection for its engine at each call: one for the connection's life, so
+    // the vault may hold it through a piece of work while the engine is opened again.
+    if (!store_)
+        store_ = makeKeyStore(*this);
     const SchemaReport schema = engine_->inspectSchema();
     if (schema.tables == 0)
         return; // later statements report what is missing; nothing is written

@@ -42,13 +42,13 @@ const QStringList& entryRowColumns() {
 const Secret* EntryWork::keyFor(const QString& writer) {
     if (!ring_ || ring_->installation().empty() || ring_->installation() != store_.adminPublic())
         return nullptr;
-    return ring_->keyFor(writer, store_.keyStore());
+    return ring_->keyFor(writer, keys());
 }
 
 const Secret& EntryWork::keyToSeal(const QString& writer) {
     // A key whose record is gone would be kept in memory only, and its entries lost with it.
     const Secret* key = keyFor(writer);
-    if (!key || !store_.keyStore().userKey(writer))
+    if (!key || !keys().userKey(writer))
         refuse(kNoKeyToSave, store_);
     return *key;
 }
@@ -83,7 +83,7 @@ FieldPlace EntryWork::placeOf(FieldPlace at, const QString& column) {
 bool EntryWork::plainRowVouched(long long id) {
     if (store_.signingPublic().empty())
         return false;
-    const auto signature = store_.keyStore().plainSignature(id);
+    const auto signature = keys().plainSignature(id);
     if (!signature)
         return false;
     const auto stored = store_.entryRow(id);

@@ -39,9 +39,12 @@ public:
 
 private:
     bool plainRowVouched(long long id);
+    // Asked of the store once per piece of work, not once per field.
+    KeyStore& keys() { return keys_ ? *keys_ : *(keys_ = &store_.keyStore()); }
 
     EntryStore& store_;
     KeyRing* ring_;
+    KeyStore* keys_ = nullptr;
 };
 
 } // namespace vault

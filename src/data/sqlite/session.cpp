@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <cstdint>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -29,7 +30,8 @@ private:
 
 class Session : public Engine {
 public:
-    Session(sqlite3* db, const QString& path) : db_(db), path_(path) {}
+    Session(sqlite3* db, const QString& path)
+        : db_(db), path_(path), name_(QFile::encodeName(path)) {}
     ~Session() override { sqlite3_close_v2(db_); }
 
     std::unique_ptr<Cursor> prepare(const QString& text) override {
@@ -81,6 +83,7 @@ private:
     }
     sqlite3* db_;
     QString path_;
+    QByteArray name_;
     bool stale_ = false;
 };
 
@@ -153,10 +156,10 @@ QVariant Statement::value(int i) const {
 
 QByteArray Session::identity() const {
     struct stat st {};
-    if (::stat(QFile::encodeName(path_).constData(), &st) != 0)
+    if (::stat(name_.constData(), &st) != 0)
         return QByteArray("gone");
-    return QByteArray::number(qulonglong(st.st_dev)) + ':' +
-           QByteArray::number(qulonglong(st.st_ino));
+    const std::uint64_t id[2] = {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
+    return QByteArray(reinterpret_cast<const char*>(id), sizeof id);
 }
 
 QString Session::text(Text which) const {
