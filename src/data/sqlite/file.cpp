@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ado::sqlite {
 
@@ -80,6 +81,42 @@ void refuseShared(const QByteArray& database, const QString& path) {
 
 namespace {
 
+std::uint32_t be32(const unsigned char* p) {
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           std::uint32_t(p[3]);
+}
+
+// A copy killed while its checkpoint copied the log back leaves the header ahead of the file
+// and the missing pages in the log, from where the engine reads them: no file cut short.
+// True when the log's frames of its current round hold every page from `first` to `last`.
+bool logHoldsPages(const QByteArray& database, std::uint32_t pageSize, std::uint64_t first,
+                   std::uint32_t last) {
+    const int fd = ::open((database + "-wal").constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    unsigned char h[32];
+    struct stat st {};
+    const std::uint64_t frames =
+        ::fstat(fd, &st) == 0 && st.st_size > 32 ? (st.st_size - 32) / (24 + pageSize) : 0;
+    // Bounded by what the log can hold, whatever the header claims.
+    std::vector<bool> found(last >= first && last - first < frames ? last - first + 1 : 0);
+    std::uint64_t missing = found.empty() ? 1 : found.size();
+    if (!found.empty() && ::pread(fd, h, sizeof h, 0) == ssize_t(sizeof h) &&
+        (be32(h) & ~1u) == 0x377f0682 && be32(h + 8) == pageSize) {
+        unsigned char f[24];
+        for (off_t at = 32; missing && ::pread(fd, f, sizeof f, at) == ssize_t(sizeof f);
+             at += 24 + off_t(pageSize)) {
+            const std::uint32_t page = be32(f);
+            if (std::memcmp(f + 8, h + 16, 8) != 0) // a frame of an earlier round
+                break;
+            if (page >= first && page <= last && !found[page - first])
+                found[page - first] = true, --missing;
+        }
+    }
+    ::close(fd);
+    return missing == 0;
+}
+
 // True when the header names more pages than the file holds: a file cut short, which the
 // engine would otherwise go on writing into.
 bool cutShortNow(const QByteArray& database) {
@@ -92,16 +129,13 @@ bool cutShortNow(const QByteArray& database) {
     ::close(fd);
     if (!read || std::memcmp(h, "SQLite format 3", 16) != 0)
         return false;
-    const auto be32 = [&](int at) {
-        return (std::uint32_t(h[at]) << 24) | (std::uint32_t(h[at + 1]) << 16) |
-               (std::uint32_t(h[at + 2]) << 8) | std::uint32_t(h[at + 3]);
-    };
     const std::uint32_t pageSize =
         (h[16] << 8 | h[17]) == 1 ? 65536u : std::uint32_t(h[16] << 8 | h[17]);
     // The stored page count holds only when written by the version that wrote the file.
-    if (be32(24) != be32(92))
+    if (be32(h + 24) != be32(h + 92) || pageSize < 512)
         return false;
-    return std::uint64_t(be32(28)) * pageSize > std::uint64_t(st.st_size);
+    const std::uint64_t held = std::uint64_t(st.st_size) / pageSize;
+    return be32(h + 28) > held && !logHoldsPages(database, pageSize, held + 1, be32(h + 28));
 }
 
 } // namespace
