@@ -69,8 +69,7 @@ public:
         sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
     }
 
-    // Configures a handle just opened; throws, leaving the handle to the caller, when the
-    // file is not to be used.
+    // The settings every handle of ours runs with, given when it is opened.
     void configure(int busyMs);
     [[noreturn]] void fail(int rc);
     [[noreturn]] void refuse(int rc, const QString& why) const { throw failure(rc, why, path_); }
