@@ -3,9 +3,9 @@
 // signature over all of it, and a revoke that leaves the old administrator key nothing.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
-#include "vault/Keys.h"
 #include "support/PgServer.h"
 #include "support/Support.h"
+#include "vault/Keys.h"
 
 #include <functional>
 
