@@ -234,10 +234,6 @@ void Connection::Close() {
     loginPassword_ = vault::Secret();
 }
 
-bool Connection::serverUser() const {
-    return server_ && (!loginName_.isEmpty() || (keys && !keys->serverName().isEmpty()));
-}
-
 void Connection::logOut() {
     if (loginName_.isEmpty())
         return;

@@ -68,9 +68,6 @@ public:
     QString file() const override { return path_; }
     // True on a server: the server checks the password and enforces who touches which row.
     bool server() const { return server_; }
-    // True on a server when connected as a diary user, who writes through the schema's
-    // functions only; false for the guest and the schema's owner.
-    bool serverUser() const;
     // Back to the guest: the next action connects as it, not as the user logged in last.
     void logOut();
     // New sealed texts for a row read whole (ID, the three sealed columns, B_writer, B_time).
