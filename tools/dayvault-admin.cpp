@@ -434,15 +434,13 @@ int upgrade(const QString& path, const Args& a) {
                 vault::signPlainRows(c, signing.secretKey);
                 vault::writePinned(vault::upgradePubPath(path), signing.publicKey);
             }
-            c.Execute(QStringLiteral("PRAGMA user_version = 2"));
+            c.markCurrent();
             vault::writePinned(adminPub, pk);
         });
         say(stdout, QStringLiteral("已固定管理员公钥：%1").arg(adminPub));
         return 0;
     }
-    if (!c.rows({QStringLiteral("select 1 from sqlite_master where name in ('JR_key','JR_admin')"),
-                 {}})
-             .empty() &&
+    if ((c.hasTable(QStringLiteral("jr_key")) || c.hasTable(QStringLiteral("jr_admin"))) &&
         !c.rows({QStringLiteral("select 1 from JR_key union all select 1 from JR_admin"), {}})
              .empty())
         throw Refused{
@@ -455,7 +453,7 @@ int upgrade(const QString& path, const Args& a) {
                 throw Refused{QStringLiteral("恢复密钥生成失败")};
             const vault::KeyPair signing = vault::newSigningKeyPair();
             vault::signPlainRows(c, signing.secretKey);
-            c.Execute(QStringLiteral("PRAGMA user_version = 2"));
+            c.markCurrent();
             writeAll(fd, keys.recoveryText, a.recoveryFile);
             vault::writePinned(vault::upgradePubPath(path), signing.publicKey);
             vault::writePinned(adminPub, keys.adminPublic);

@@ -183,6 +183,15 @@ std::tuple<unsigned long long, unsigned long long, long long> Connection::pinNow
     return {st.st_dev, st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
+bool Connection::hasTable(const QString& lowerName) {
+    return !rows({usable()->text(Text::HasTable), {{{}, lowerName}}}).empty();
+}
+
+void Connection::markCurrent() {
+    if (const QString mark = usable()->text(Text::MarkCurrent); !mark.isEmpty())
+        Execute(mark);
+}
+
 Engine* Connection::usable() {
     if (!opened_)
         throw Error(Failure::Misuse, QStringLiteral("connection is closed"), 0, path_);

@@ -64,6 +64,10 @@ public:
     long long Execute(const sql::Statement& statement);
     // Every row of a query, as stored: nothing is opened.
     std::vector<std::vector<QVariant>> rows(const sql::Statement& statement);
+    // Whether the store has the table of this lower-case name.
+    bool hasTable(const QString& lowerName);
+    // The store's format marked as this version's, where its engine keeps such a mark.
+    void markCurrent();
 
     QString file() const override { return path_; }
     // True on a server: the server checks the password and enforces who touches which row.

@@ -400,9 +400,7 @@ public:
     }
 
 private:
-    bool hasTable(const QString& lowerName) {
-        return !c_.rows({text(Text::HasTable), {{{}, lowerName}}}).empty();
-    }
+    bool hasTable(const QString& lowerName) { return c_.hasTable(lowerName); }
     std::optional<vault::Bytes> first(const sql::Statement& s) {
         const auto r = c_.rows(s);
         if (r.empty())

@@ -68,6 +68,8 @@ QString Session::text(Text which) const {
         return QStringLiteral("select dv_update_entry($1,$2,$3,$4,$5,$6)");
     case Text::DeleteEntry:
         return QStringLiteral("select dv_delete_entry($1)");
+    case Text::MarkCurrent:
+        return QString(); // the server's schema tells its version
     }
     return QString();
 }

@@ -177,6 +177,8 @@ QString Session::text(Text which) const {
         return QStringLiteral("delete from JR_admin where B_user=?");
     case Text::PutPlainSignature:
         return QStringLiteral("insert or replace into JR_plain(ID,signature) values(?,?)");
+    case Text::MarkCurrent:
+        return QStringLiteral("PRAGMA user_version = 2");
     default:
         return QString(); // the file's writers write its tables
     }
