@@ -43,6 +43,8 @@ enum class Text {
     PutPlainSignature, // ID, signature
     MarkCurrent,       // no values: the store's format marked as this version's (empty where
                        // the schema itself tells)
+    NextEntryId,       // no values: a row of the ID the next entry takes, read inside the
+                       // transaction that stores it (empty where only the insert tells)
     // Only where writers go through the schema's functions (empty elsewhere):
     ReserveId,   // a row of the ID reserved for the writer's next entry
     AddEntry,    // ID, token, B_time, B_title, B_weather, B_content: a row of the ID and the next

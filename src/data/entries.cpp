@@ -143,13 +143,54 @@ long long EntryStatements::execute(const sql::Statement& s) {
     }
 }
 
-// The row first, so its ID and time are known before anything is sealed; the texts go in
-// sealed within the same transaction, so no reader ever sees the row without them.
+// The ID and time are known before anything is sealed, so the row goes in whole in one
+// statement: no reader ever sees it without its texts.
 long long EntryStatements::insert(const sql::Statement& s) {
     const QString writer = param(s, "B_writer").toString();
     seal.keyToSeal(writer);
     if (db->writesThroughFunctions())
         return insertByFunction(s, writer);
+    const QString nextId = db->text(Text::NextEntryId);
+    if (nextId.isEmpty())
+        return insertThenSeal(s, writer);
+    Work work(db);
+    // A row filled by the tools names its ID and time; a save takes the next ID and the time
+    // now, as the table's defaults would.
+    QVariant id = param(s, "ID"), time = param(s, "B_time");
+    if (id.isNull()) {
+        Stmt next(db, nextId);
+        next.step();
+        id = QVariant::fromValue<qint64>(next.value(0).toLongLong());
+    }
+    if (time.isNull())
+        time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-M-d H:mm:ss"));
+    const vault::FieldPlace place{QString(), writer, id.toLongLong(), time.toString()};
+    QList<sql::Value> params = {{QStringLiteral("ID"), id}, {QStringLiteral("B_time"), time}};
+    for (const sql::Value& v : s.params) {
+        if (v.column.compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0 ||
+            v.column.compare(QLatin1String("B_time"), Qt::CaseInsensitive) == 0)
+            continue;
+        params.append(
+            {v.column, isSealedColumn(v.column)
+                           ? seal.seal(v.value, vault::EntryWork::placeOf(place, v.column))
+                           : v.value});
+    }
+    QStringList columns;
+    for (const sql::Value& v : params)
+        columns << v.column;
+    Stmt st(db, QStringLiteral("insert into JR_content(%1) values(?%2)")
+                    .arg(columns.join(QLatin1Char(',')),
+                         QStringLiteral(",?").repeated(columns.size() - 1)));
+    st.bindAll(params);
+    st.step();
+    const long long changed = db->changes();
+    work.commit();
+    return changed;
+}
+
+// Where the engine tells the ID only at the insert: the row first, its texts sealed to that ID
+// within the same transaction.
+long long EntryStatements::insertThenSeal(const sql::Statement& s, const QString& writer) {
     Work work(db);
     QList<sql::Value> params = s.params;
     for (sql::Value& v : params)
@@ -160,7 +201,6 @@ long long EntryStatements::insert(const sql::Statement& s) {
     while (st.step()) {
     }
     const long long changed = db->changes();
-    // A row filled by the tools names its ID; the engine tells the one it gave any other.
     const QVariant given = param(s, "ID");
     const long long id = given.isNull() ? db->lastInsertId() : given.toLongLong();
     Stmt time(db, QStringLiteral("select B_time from JR_content where ID=?"));

@@ -43,6 +43,7 @@ public:
 
 private:
     long long insert(const sql::Statement& s);
+    long long insertThenSeal(const sql::Statement& s, const QString& writer);
     long long update(const sql::Statement& s);
     long long remove(const sql::Statement& s);
     // Where writers go through the schema's functions, never the tables.

@@ -70,6 +70,9 @@ QString Session::text(Text which) const {
         return QStringLiteral("select dv_delete_entry($1)");
     case Text::MarkCurrent:
         return QString(); // the server's schema tells its version
+    case Text::NextEntryId:
+        return user ? QString()
+                    : QStringLiteral("select nextval(pg_get_serial_sequence('jr_content','id'))");
     }
     return QString();
 }

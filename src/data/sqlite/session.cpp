@@ -179,6 +179,11 @@ QString Session::text(Text which) const {
         return QStringLiteral("insert or replace into JR_plain(ID,signature) values(?,?)");
     case Text::MarkCurrent:
         return QStringLiteral("PRAGMA user_version = 2");
+    case Text::NextEntryId:
+        // As AUTOINCREMENT picks it: never an ID a deleted entry had.
+        return QStringLiteral(
+            "select max(coalesce((select seq from sqlite_sequence where name='JR_content'),0),"
+            "coalesce((select max(ID) from JR_content),0))+1");
     default:
         return QString(); // the file's writers write its tables
     }
