@@ -9,6 +9,8 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <cstdio>
+#include <functional>
+#include <unistd.h>
 
 namespace admin {
 namespace {
@@ -27,11 +29,32 @@ const Table kTables[] = {{"JR_vault", "name,value"},
 
 using Rows = std::vector<std::vector<QVariant>>;
 
-Rows all(ado::Connection& c, const Table& t) {
-    return c.rows({QStringLiteral("select %1 from %2 order by %3")
-                       .arg(QLatin1String(t.columns), QLatin1String(t.name),
-                            QString::fromLatin1(t.columns).section(QLatin1Char(','), 0, 0)),
-                   {}});
+// Rows travel a page at a time: memory stays the same whatever the diary's size.
+constexpr int kPage = 500;
+
+QString keyOf(const Table& t) {
+    return QString::fromLatin1(t.columns).section(QLatin1Char(','), 0, 0);
+}
+
+// Every row of `t` by its key, a page at a time; `each` takes one page.
+void pages(ado::Connection& c, const Table& t, const std::function<void(const Rows&)>& each) {
+    const QString key = keyOf(t);
+    const QString head =
+        QStringLiteral("select %1 from %2").arg(QLatin1String(t.columns), QLatin1String(t.name));
+    const QString tail = QStringLiteral(" order by %1 limit %2").arg(key).arg(kPage);
+    QVariant last;
+    for (;;) {
+        const Rows rows =
+            last.isNull()
+                ? c.rows({head + tail, {}})
+                : c.rows({head + QStringLiteral(" where %1>?").arg(key) + tail, {{key, last}}});
+        if (rows.empty())
+            return;
+        each(rows);
+        if (rows.size() < std::size_t(kPage))
+            return;
+        last = rows.back()[0];
+    }
 }
 
 Rows users(ado::Connection& c, bool server) {
@@ -60,16 +83,28 @@ void digest(QCryptographicHash& h, const Rows& rows) {
         }
 }
 
+// On a terminal only: a count of the rows copied, written over itself; -1 ends the line.
+void progress(long long copied) {
+    static const bool tty = isatty(fileno(stderr));
+    if (!tty)
+        return;
+    if (copied < 0)
+        std::fputs("\n", stderr);
+    else
+        std::fprintf(stderr, "\r%s",
+                     QStringLiteral("已复制 %1 行").arg(copied).toUtf8().constData());
+}
+
 QByteArray fingerprint(ado::Connection& c, bool server, long long* count) {
     QCryptographicHash h(QCryptographicHash::Sha256);
     Rows u = users(c, server);
     *count = qint64(u.size());
     digest(h, u);
-    for (const Table& t : kTables) {
-        const Rows rows = all(c, t);
-        *count += qint64(rows.size());
-        digest(h, rows);
-    }
+    for (const Table& t : kTables)
+        pages(c, t, [&](const Rows& rows) {
+            *count += qint64(rows.size());
+            digest(h, rows);
+        });
     return h.result().toHex();
 }
 
@@ -111,18 +146,26 @@ void migrate(ado::Connection& from, ado::Connection& to) {
             if (row[2].toInt() == 1)
                 to.setServerAdmin(name, true);
         }
+        long long copied = 0;
         for (const Table& t : kTables) {
             const QStringList cols = QString::fromLatin1(t.columns).split(QLatin1Char(','));
-            const QString insert = QStringLiteral("insert into %1(%2) values(?%3)")
-                                       .arg(QLatin1String(t.name), QLatin1String(t.columns),
-                                            QStringLiteral(",?").repeated(cols.size() - 1));
-            for (const auto& row : all(from, t)) {
-                sql::Statement s{insert, {}};
-                for (qsizetype i = 0; i < cols.size(); ++i)
-                    s.params.append({cols[i], row[std::size_t(i)]});
+            const QString one =
+                QStringLiteral("(?%1)").arg(QStringLiteral(",?").repeated(cols.size() - 1));
+            // A page in one statement: one round trip to the server, not one a row.
+            pages(from, t, [&](const Rows& rows) {
+                sql::Statement s{QStringLiteral("insert into %1(%2) values")
+                                     .arg(QLatin1String(t.name), QLatin1String(t.columns)),
+                                 {}};
+                for (std::size_t r = 0; r < rows.size(); ++r) {
+                    s.text += (r ? QStringLiteral(",") : QString()) + one;
+                    for (qsizetype i = 0; i < cols.size(); ++i)
+                        s.params.append({cols[i], rows[r][std::size_t(i)]});
+                }
                 to.Execute(s);
-            }
+                progress(copied += qint64(rows.size()));
+            });
         }
+        progress(-1);
         to.Execute(QStringLiteral("select setval(pg_get_serial_sequence('jr_content','id'), "
                                   "coalesce(max(ID), 0) + 1, false) from JR_content"));
         a = fingerprint(from, false, &n);
