@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdint>
+#include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -15,7 +16,7 @@ class Session;
 class Statement : public Cursor {
 public:
     Statement(Session& s, sqlite3* db, const QString& text);
-    ~Statement() override { sqlite3_finalize(s_); }
+    ~Statement() override;
 
     void bind(int i, const QVariant& v) override;
     bool step() override;
@@ -25,6 +26,7 @@ public:
 
 private:
     Session& session_;
+    QByteArray text_;
     sqlite3_stmt* s_ = nullptr;
 };
 
@@ -32,10 +34,29 @@ class Session : public Engine {
 public:
     Session(sqlite3* db, const QString& path)
         : db_(db), path_(path), name_(QFile::encodeName(path)) {}
-    ~Session() override { sqlite3_close_v2(db_); }
+    ~Session() override {
+        for (const auto& [text, s] : cache_)
+            sqlite3_finalize(s);
+        sqlite3_close_v2(db_);
+    }
 
     std::unique_ptr<Cursor> prepare(const QString& text) override {
         return std::make_unique<Statement>(*this, db_, text);
+    }
+    // Statements are kept once prepared: a save runs the same few texts every time.
+    sqlite3_stmt* cached(const QByteArray& text) {
+        const auto it = cache_.find(text);
+        if (it == cache_.end())
+            return nullptr;
+        sqlite3_stmt* s = it->second;
+        cache_.erase(it); // in use: the same text prepared again meanwhile gets its own
+        return s;
+    }
+    void keep(const QByteArray& text, sqlite3_stmt* s) {
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s); // nothing bound stays in memory until the next use
+        if (cache_.size() >= kCached || !cache_.emplace(text, s).second)
+            sqlite3_finalize(s);
     }
     long long changes() const override { return sqlite3_changes64(db_); }
     long long lastInsertId() override { return sqlite3_last_insert_rowid(db_); }
@@ -80,14 +101,19 @@ private:
         if (rc != SQLITE_OK)
             fail(rc);
     }
+    static constexpr std::size_t kCached = 32;
     sqlite3* db_;
     QString path_;
     QByteArray name_;
     bool stale_ = false;
+    std::map<QByteArray, sqlite3_stmt*> cache_;
 };
 
-Statement::Statement(Session& s, sqlite3* db, const QString& text) : session_(s) {
-    const QByteArray utf8 = text.toUtf8();
+Statement::Statement(Session& s, sqlite3* db, const QString& text)
+    : session_(s), text_(text.toUtf8()) {
+    const QByteArray& utf8 = text_;
+    if ((s_ = session_.cached(utf8)))
+        return;
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s_, &tail);
     if (rc != SQLITE_OK)
@@ -98,6 +124,11 @@ Statement::Statement(Session& s, sqlite3* db, const QString& text) : session_(s)
         s_ = nullptr;
         session_.refuse(SQLITE_ERROR, QStringLiteral("more than one statement"));
     }
+}
+
+Statement::~Statement() {
+    if (s_)
+        session_.keep(text_, s_);
 }
 
 void Statement::bind(int i, const QVariant& v) {
