@@ -62,3 +62,24 @@ TEST_F(Conformance, AFieldMovedInTheStoreOpensNothing) {
         });
     }
 }
+
+// A save takes an ID no entry ever had, deleted ones included, and the local time now in the
+// form the date search reads.
+TEST_F(Conformance, ASaveTakesAFreshIdAndTheTimeNow) {
+    addEntry(u"一"_s);
+    const int last = addEntry(u"二"_s);
+    exec(u"delete from JR_content where ID=%1"_s.arg(last));
+    ado::Connection c;
+    vault::KeyRing ring;
+    openAsAdministrator(c, ring);
+    const QDateTime before = QDateTime::currentDateTime();
+    c.Execute(sql::insertEntry(u"三"_s, u"晴"_s, u"正文"_s, u"alice"_s));
+    const int id = count(u"select max(ID) from JR_content"_s);
+    EXPECT_GT(id, last);
+    const QString time = scalar(u"select B_time from JR_content where ID=%1"_s.arg(id)).toString();
+    const QDateTime stored = QDateTime::fromString(time, u"yyyy-M-d H:mm:ss"_s);
+    EXPECT_TRUE(stored.isValid()) << time.toStdString();
+    EXPECT_LE(std::abs(before.secsTo(stored)), 5) << time.toStdString();
+    readEntries(id,
+                [](ado::Recordset& rs) { EXPECT_EQ(rs.Fields(u"B_title"_s).toString(), u"三"_s); });
+}
