@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <memory>
+#include <string_view>
 
 namespace ado {
 
@@ -21,6 +22,11 @@ public:
     virtual int columns() const = 0;
     virtual QString name(int i) const = 0;
     virtual QVariant value(int i) const = 0;
+    // For a scan of many rows, without a QVariant each: an integer column, and a column's
+    // bytes as the engine holds them (valid until the next step; empty for null). `blob`
+    // tells a blob from a text.
+    virtual long long integer(int i) const = 0;
+    virtual std::string_view raw(int i, bool* blob) const = 0;
 };
 
 // What a store holds, as its engine's catalogue tells.

@@ -22,6 +22,14 @@ public:
     int columns() const override { return sqlite3_column_count(s_); }
     QString name(int i) const override { return QString::fromUtf8(sqlite3_column_name(s_, i)); }
     QVariant value(int i) const override;
+    long long integer(int i) const override { return sqlite3_column_int64(s_, i); }
+    std::string_view raw(int i, bool* blob) const override {
+        *blob = sqlite3_column_type(s_, i) == SQLITE_BLOB;
+        const void* p = *blob ? sqlite3_column_blob(s_, i) : sqlite3_column_text(s_, i);
+        return p ? std::string_view(static_cast<const char*>(p),
+                                    std::size_t(sqlite3_column_bytes(s_, i)))
+                 : std::string_view();
+    }
 
 private:
     Session& session_;
