@@ -8,7 +8,10 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace ado {
@@ -116,6 +119,15 @@ public:
     // Best effort: what was committed written back from the log, the log truncated.
     virtual void settle() = 0;
     virtual ServerWork* server() { return nullptr; }
+    // Changes whenever another connection commits to the store; nothing where the engine
+    // cannot tell, and then whoever keeps what he read must look again each time.
+    virtual std::optional<long long> dataVersion() { return std::nullopt; }
+
+    // Tells this engine from every other made in this process, even one at the same address.
+    const std::uint64_t serial = [] {
+        static std::atomic<std::uint64_t> made{0};
+        return ++made;
+    }();
 
     // An ID the store reserved for this writer's next entry; 0 when none is held.
     long long ticket = 0;

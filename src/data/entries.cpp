@@ -150,20 +150,24 @@ vault::Titles* EntryStatements::titles() {
 // and a count that still differs (rows deleted by another) reads the scope again whole.
 void EntryStatements::refreshTitles(const sql::Statement& s, const vault::Bytes& scope) {
     vault::Titles& t = *titles();
+    // Asked first, so what another commits from here on shows at the next search.
+    const std::optional<long long> version = db->dataVersion();
+    const vault::Titles::Look seen = t.look(scope);
+    // Nobody else wrote since this connection looked, and its own writes are kept already.
+    if (version && seen.engine == db->serial && seen.version == *version)
+        return;
     const sql::Statement look = sql::titleScope(s);
     Stmt st(db, look.text);
     st.bindAll(look.params);
     st.step();
     const long long count = st.cur->integer(0), top = st.cur->integer(1);
-    if (top > t.mark(scope)) {
-        readTitles(s, t.mark(scope), top);
-        t.setMark(scope, top);
-    }
+    if (top > seen.mark)
+        readTitles(s, seen.mark, top);
     if (t.count(scope) != std::size_t(count)) {
         t.dropScope(scope);
         readTitles(s, 0, top);
-        t.setMark(scope, top);
     }
+    t.setLook(scope, {top, db->serial, version.value_or(-1)});
 }
 
 namespace {
@@ -196,8 +200,9 @@ bool plainUtf8(const unsigned char* p, std::size_t n) {
 
 } // namespace
 
-// Rows come one at a time from the engine; their sealed titles are copied into one buffer
-// and opened a batch at a time on every core, straight into the store's guarded memory.
+// Rows come one at a time from the engine, their sealed titles copied into one buffer a
+// batch at a time; a helper opens one batch straight into the store's guarded memory while
+// the engine reads the next, and the last is opened on every core.
 void EntryStatements::readTitles(const sql::Statement& s, long long above, long long upTo) {
     vault::Titles& t = *titles();
     constexpr std::size_t kBatch = 16384;
@@ -206,8 +211,24 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         std::uint32_t writer;
         std::size_t sealed, sealedSize, time, timeSize;
     };
-    std::vector<Row> rows;
-    std::string buffer;
+    struct Batch {
+        std::vector<Row> rows;
+        std::string buffer;
+        std::vector<vault::FieldToOpen> fields;
+        unsigned char* room = nullptr;
+        // Read the slow way: kept until no helper writes into the store.
+        std::vector<std::pair<long long, std::optional<QByteArray>>> slow;
+        std::vector<std::uint32_t> slowWriters;
+    };
+    Batch batches[2];
+    std::thread helper;
+    struct Join {
+        std::thread& h;
+        ~Join() {
+            if (h.joinable())
+                h.join();
+        }
+    } join{helper};
     std::vector<vault::Bytes> writers;
     std::vector<const vault::Secret*> writerKeys;
     std::map<std::string, std::uint32_t, std::less<>> byName;
@@ -219,42 +240,43 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         writerKeys.push_back(seal.keyFor(name));
         return byName.emplace(std::string(raw), std::uint32_t(writers.size() - 1)).first->second;
     };
-    const auto openBatch = [&] {
-        if (rows.empty())
-            return;
-        std::vector<vault::FieldToOpen> fields(rows.size());
+    // Room in the store for the batch's titles, and where each one goes.
+    const auto prepare = [&](Batch& b) {
+        b.fields.resize(b.rows.size());
         std::size_t total = 0;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const Row& r = rows[i];
-            const std::string_view sealed(buffer.data() + r.sealed, r.sealedSize);
-            fields[i] = {sealed,
-                         writerKeys[r.writer],
-                         writers[r.writer],
-                         r.id,
-                         std::string_view(buffer.data() + r.time, r.timeSize),
-                         nullptr,
-                         false};
+        for (std::size_t i = 0; i < b.rows.size(); ++i) {
+            const Row& r = b.rows[i];
+            const std::string_view sealed(b.buffer.data() + r.sealed, r.sealedSize);
+            b.fields[i] = {sealed,
+                           writerKeys[r.writer],
+                           writers[r.writer],
+                           r.id,
+                           std::string_view(b.buffer.data() + r.time, r.timeSize),
+                           nullptr,
+                           false};
             total += *vault::plainSize(sealed);
         }
-        unsigned char* room = t.room(total);
+        b.room = t.room(total);
         std::size_t at = 0;
-        for (vault::FieldToOpen& f : fields) {
-            f.out = room + at;
+        for (vault::FieldToOpen& f : b.fields) {
+            f.out = b.room + at;
             at += *vault::plainSize(f.sealed);
         }
-        vault::openFields(fields.data(), fields.size(), "B_title",
-                          std::thread::hardware_concurrency());
+    };
+    // Once opened: the entries into the store, which closes its memory again.
+    const auto keep = [&](Batch& b) {
         std::vector<std::pair<std::size_t, QByteArray>> odd;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const vault::FieldToOpen& f = fields[i];
+        for (std::size_t i = 0; i < b.rows.size(); ++i) {
+            const vault::FieldToOpen& f = b.fields[i];
+            const vault::Bytes& w = writers[b.rows[i].writer];
             const std::size_t size = *vault::plainSize(f.sealed);
             const void* nul = std::memchr(f.out, 0, size);
             const std::size_t length =
                 nul ? std::size_t(static_cast<const unsigned char*>(nul) - f.out) : size;
             if (!f.ok)
-                t.addUnopened(rows[i].id, writers[rows[i].writer]);
+                t.addUnopened(f.id, w);
             else if (plainUtf8(f.out, length))
-                t.add(rows[i].id, writers[rows[i].writer], std::size_t(f.out - room), length);
+                t.add(f.id, w, std::size_t(f.out - b.room), length);
             else
                 odd.emplace_back(
                     i, QString::fromUtf8(reinterpret_cast<const char*>(f.out), qsizetype(length))
@@ -262,11 +284,30 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         }
         t.close();
         for (auto& [i, title] : odd) {
-            t.put(rows[i].id, writers[rows[i].writer], vault::view(title));
+            t.put(b.rows[i].id, writers[b.rows[i].writer], vault::view(title));
             sodium_memzero(title.data(), std::size_t(title.size()));
         }
-        rows.clear();
-        buffer.clear();
+        for (std::size_t i = 0; i < b.slow.size(); ++i) {
+            auto& [id, title] = b.slow[i];
+            t.put(id, writers[b.slowWriters[i]],
+                  title ? std::optional(vault::view(*title)) : std::nullopt);
+            if (title)
+                sodium_memzero(title->data(), std::size_t(title->size()));
+        }
+        b.rows.clear();
+        b.buffer.clear();
+        b.fields.clear();
+        b.slow.clear();
+        b.slowWriters.clear();
+    };
+    Batch* reading = &batches[0];
+    Batch* opening = nullptr;
+    const auto finish = [&] {
+        if (!opening)
+            return;
+        helper.join();
+        keep(*opening);
+        opening = nullptr;
     };
     const sql::Statement q = sql::titlesBetween(s, above, upTo);
     Stmt st(db, q.text);
@@ -280,11 +321,18 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         const std::uint32_t w = writerOf(st.cur->raw(2, &isBlob));
         if (blob && title.data() && vault::plainSize(title) && writerKeys[w]) {
             const std::string_view time = st.cur->raw(3, &isBlob);
-            rows.push_back(
-                {id, w, buffer.size(), title.size(), buffer.size() + title.size(), time.size()});
-            buffer.append(title).append(time);
-            if (rows.size() == kBatch)
-                openBatch();
+            Batch& b = *reading;
+            b.rows.push_back({id, w, b.buffer.size(), title.size(), b.buffer.size() + title.size(),
+                              time.size()});
+            b.buffer.append(title).append(time);
+            if (b.rows.size() == kBatch) {
+                finish();
+                prepare(b);
+                opening = &b;
+                helper = std::thread(
+                    [&b] { vault::openFields(b.fields.data(), b.fields.size(), "B_title", 1); });
+                reading = &batches[reading == &batches[0] ? 1 : 0];
+            }
             continue;
         }
         // A plain, missing or foreign title: the way a record set opens it.
@@ -292,11 +340,15 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         const QVariant opened = seal.open(
             st.value(1),
             {QStringLiteral("B_title"), st.value(2).toString(), id, st.value(3).toString()}, ok);
-        const QByteArray text = opened.toString().toUtf8();
-        t.put(id, writers[w],
-              ok && !opened.isNull() ? std::optional(vault::view(text)) : std::nullopt);
+        reading->slow.emplace_back(
+            id, ok && !opened.isNull() ? std::optional(opened.toString().toUtf8()) : std::nullopt);
+        reading->slowWriters.push_back(w);
     }
-    openBatch();
+    finish();
+    prepare(*reading);
+    vault::openFields(reading->fields.data(), reading->fields.size(), "B_title",
+                      std::thread::hardware_concurrency());
+    keep(*reading);
 }
 
 void EntryStatements::keepTitle(long long id, const QString& writer, std::optional<QString> title) {

@@ -41,7 +41,8 @@ public:
     }
     bool operator()(std::string_view text) const {
         if (literal_)
-            return inner_.empty() || std::string_view(text).find(inner_) != std::string_view::npos;
+            return inner_.empty() ||
+                   memmem(text.data(), text.size(), inner_.data(), inner_.size()) != nullptr;
         return likeUtf8(p_, text);
     }
 
@@ -92,7 +93,7 @@ void Titles::clear() {
     index_.shrink_to_fit();
     pending_.clear();
     writers_.clear();
-    marks_.clear();
+    looks_.clear();
     source_.clear();
 }
 
@@ -125,9 +126,9 @@ std::uint32_t Titles::writerIndex(const Bytes& folded) {
     return std::uint32_t(writers_.size() - 1);
 }
 
-long long Titles::mark(const Bytes& scope) const {
-    const auto it = marks_.find(scope);
-    return it == marks_.end() ? 0 : it->second;
+Titles::Look Titles::look(const Bytes& scope) const {
+    const auto it = looks_.find(scope);
+    return it == looks_.end() ? Look() : it->second;
 }
 
 std::size_t Titles::count(const Bytes& scope) const {
@@ -178,8 +179,8 @@ void Titles::dropScope(const Bytes& scope) {
         });
     }
     // Everyone's rows are no longer all here: the next such search reads the missing again.
-    marks_.erase(scope);
-    marks_.erase(Bytes());
+    looks_.erase(scope);
+    looks_.erase(Bytes());
 }
 
 void Titles::forget(long long id) {

@@ -32,10 +32,16 @@ public:
     // Bytes held, the index and the guarded pages together.
     std::size_t memory() const;
 
-    // A scope is the folded writer of a writer's search, or empty for everyone's rows. Its
-    // mark is the largest ID seen in the store when the scope was last brought up to date.
-    long long mark(const Bytes& scope) const;
-    void setMark(const Bytes& scope, long long id) { marks_[scope] = id; }
+    // A scope is the folded writer of a writer's search, or empty for everyone's rows. When
+    // it was last brought up to date: the largest ID in the store, and which connection
+    // looked at which version of the store (version -1: none told).
+    struct Look {
+        long long mark = 0;
+        std::uint64_t engine = 0;
+        long long version = -1;
+    };
+    Look look(const Bytes& scope) const;
+    void setLook(const Bytes& scope, const Look& look) { looks_[scope] = look; }
     std::size_t count(const Bytes& scope) const;
     // The entries of a scope forgotten, to be read again whole.
     void dropScope(const Bytes& scope);
@@ -79,7 +85,7 @@ private:
     std::vector<Entry> index_;   // by ID
     std::vector<Entry> pending_; // added since the last close()
     std::vector<Bytes> writers_;
-    std::map<Bytes, long long> marks_;
+    std::map<Bytes, Look> looks_;
     bool puts_ = false; // the newest segment takes saves
 };
 

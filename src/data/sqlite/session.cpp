@@ -72,6 +72,15 @@ public:
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     }
     bool mustReopen() override { return stale_; }
+    std::optional<long long> dataVersion() override {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &st, nullptr) != SQLITE_OK)
+            return std::nullopt;
+        const bool row = sqlite3_step(st) == SQLITE_ROW;
+        const long long v = row ? sqlite3_column_int64(st, 0) : 0;
+        sqlite3_finalize(st);
+        return row ? std::optional(v) : std::nullopt;
+    }
     QByteArray identity() const override;
     void settle() override {
         sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
