@@ -1,8 +1,9 @@
 // Sealed entries beside a legacy plain file (one from before keys), each in its own folder:
-// the login check (one Argon2id run), saving one entry, the title search over 3,650 and over a
-// million entries of one writer, the first login after `revoke` (a new key, every entry sealed
-// again), and the raw bytes of the file and its log after 3,650 saves. Every entry is stored
-// through the program's own path. Optional arguments: the two search sizes.
+// the login check (one Argon2id run), saving one entry, the title search over 3,650, 100,000
+// and a million entries of one writer (the first after login, and again), the first login
+// after `revoke` (a new key, every entry sealed again), and the raw bytes of the file and its
+// log after 3,650 saves. Every entry is stored through the program's own path. Optional
+// arguments: the smallest and the largest search size.
 #include "Report.h"
 #include "Sealed.h"
 
@@ -42,7 +43,8 @@ struct Pair {
     }
 };
 
-// Median time of the title search for "灯塔", through the record set.
+// Median time of the title search for "灯塔", through the record set; with keys, from the
+// titles the session has opened already.
 double search(ado::Connection& c, int* found) {
     std::vector<double> t;
     for (int i = 0; i < 5; ++i) {
@@ -103,7 +105,7 @@ void revoke(const bench::Database& db) {
         bench::Database::fail("an escrow did not open at the revocation");
 }
 
-void searchFigures(const QTemporaryDir& dir, int n, double targetMs) {
+void searchFigures(const QTemporaryDir& dir, int n, double targetFirst, double targetAgain) {
     auto t0 = Clock::now();
     const Pair files(dir, QStringLiteral("search-%1").arg(n), n);
     bench::report(
@@ -113,20 +115,35 @@ void searchFigures(const QTemporaryDir& dir, int n, double targetMs) {
     ado::Connection plain, sealed;
     vault::KeyRing keys;
     bench::openOn(plain, files.plain.path);
-    files.sealed.logIn(sealed, keys, kUser);
     int foundPlain = 0, foundSealed = 0, foundEngine = 0;
-    const double p = search(plain, &foundPlain);
+    // The first search after a login opens every title; each sample logs in afresh.
+    std::vector<double> first;
+    for (int i = 0; i < 3; ++i) {
+        sealed.Close();
+        files.sealed.logIn(sealed, keys, kUser);
+        ado::Recordset rs;
+        const auto t1 = Clock::now();
+        rs.Open(sql::entriesByTitle(kUser, kWord), sealed);
+        first.push_back(msSince(t1));
+        expectFound("sealed, first after login", rs.RecordCount(), n / 100);
+    }
     const double s = search(sealed, &foundSealed);
+    const double p = search(plain, &foundPlain);
     const double e = engineLike(files.plain.path, &foundEngine);
     expectFound("sealed", foundSealed, n / 100);
     expectFound("legacy plain", foundPlain, n / 100);
     expectFound("SQLite LIKE", foundEngine, n / 100);
-    const QString figure =
-        QStringLiteral("title search over %1 sealed entries (median of 5)").arg(n);
-    bench::report(figure, s, "ms", QStringLiteral("<= %1 ms").arg(targetMs),
+    const QString figure = QStringLiteral("title search over %1 sealed entries").arg(n);
+    bench::report(figure + QStringLiteral(", first after login (median of 3)"),
+                  bench::median(first), "ms", QStringLiteral("<= %1 ms").arg(targetFirst),
                   {QStringLiteral("the same search over the legacy plain file"), p});
-    bench::report(figure + QStringLiteral(", against SQLite's LIKE"), s, "ms", QStringLiteral("-"),
+    bench::report(figure + QStringLiteral(", again (median of 5)"), s, "ms",
+                  QStringLiteral("<= %1 ms").arg(targetAgain),
                   {QStringLiteral("SQLite LIKE over the plain titles"), e});
+    bench::report(QStringLiteral("opened titles kept for %1 entries, per entry").arg(n),
+                  double(keys.titles().memory()) /
+                      double(std::max<std::size_t>(keys.titles().size(), 1)),
+                  "bytes");
 
     sealed.Close();
     revoke(files.sealed);
@@ -225,7 +242,9 @@ int main(int argc, char** argv) {
             {QStringLiteral("the legacy plain file"), double(readable(plainDb.path))});
     }
 
-    searchFigures(dir, small, 20);
-    searchFigures(dir, large, 2000);
+    searchFigures(dir, small, 10, 10);
+    if (small < 100000 && large > 100000)
+        searchFigures(dir, 100000, 1000, 100);
+    searchFigures(dir, large, 1000, 100);
     return 0;
 }

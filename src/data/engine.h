@@ -8,7 +8,11 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 namespace ado {
 
@@ -21,6 +25,11 @@ public:
     virtual int columns() const = 0;
     virtual QString name(int i) const = 0;
     virtual QVariant value(int i) const = 0;
+    // For a scan of many rows, without a QVariant each: an integer column, and a column's
+    // bytes as the engine holds them (valid until the next step; empty for null). `blob`
+    // tells a blob from a text.
+    virtual long long integer(int i) const = 0;
+    virtual std::string_view raw(int i, bool* blob) const = 0;
 };
 
 // What a store holds, as its engine's catalogue tells.
@@ -112,6 +121,15 @@ public:
     // Best effort: what was committed written back from the log, the log truncated.
     virtual void settle() = 0;
     virtual ServerWork* server() { return nullptr; }
+    // Changes whenever another connection commits to the store; nothing where the engine
+    // cannot tell, and then whoever keeps what he read must look again each time.
+    virtual std::optional<long long> dataVersion() { return std::nullopt; }
+
+    // Tells this engine from every other made in this process, even one at the same address.
+    const std::uint64_t serial = [] {
+        static std::atomic<std::uint64_t> made{0};
+        return ++made;
+    }();
 
     // An ID the store reserved for this writer's next entry; 0 when none is held.
     long long ticket = 0;

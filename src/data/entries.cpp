@@ -5,7 +5,10 @@
 #include "vault/Keys.h"
 
 #include <QDateTime>
+#include <cstring>
+#include <map>
 #include <sodium.h>
+#include <thread>
 
 namespace ado {
 namespace {
@@ -105,13 +108,21 @@ bool like(const QString& pattern, const QString& text) {
 // ---- entry statements ----
 
 std::vector<std::int64_t> EntryStatements::titleKeys(const sql::Statement& s) {
-    if (s.titleLike.toUtf8().size() > db->likeLimit())
+    const QByteArray pattern = s.titleLike.toUtf8();
+    if (pattern.size() > db->likeLimit())
         throw Error(Failure::TooComplex, QStringLiteral("LIKE or GLOB pattern too complex"), 0,
                     conn.file());
+    if (vault::Titles* t = titles()) {
+        const QVariant writer = param(s, "B_writer");
+        const vault::Bytes scope =
+            writer.isNull() ? vault::Bytes() : vault::fold(writer.toString());
+        refreshTitles(s, scope);
+        return t->match(vault::view(pattern), scope, std::thread::hardware_concurrency());
+    }
     Stmt st(db, s.text);
     st.bindAll(s.params);
     // As the engine compared them: both through UTF-8, which holds no lone surrogate.
-    const QString pattern = QString::fromUtf8(s.titleLike.toUtf8());
+    const QString text = QString::fromUtf8(pattern);
     std::vector<std::int64_t> keys;
     while (st.step()) {
         const long long id = st.value(0).toLongLong();
@@ -119,10 +130,237 @@ std::vector<std::int64_t> EntryStatements::titleKeys(const sql::Statement& s) {
         const QVariant title = seal.open(
             st.value(1),
             {QStringLiteral("B_title"), st.value(2).toString(), id, st.value(3).toString()}, ok);
-        if (ok && !title.isNull() && like(pattern, title.toString()))
+        if (ok && !title.isNull() && like(text, title.toString()))
             keys.push_back(id);
     }
     return keys;
+}
+
+vault::Titles* EntryStatements::titles() {
+    if (!conn.sealed() || !conn.keys)
+        return nullptr;
+    vault::Titles& t = conn.keys->titles();
+    // Titles of one store only: another file, or this one replaced, starts afresh.
+    t.bindTo(conn.adminPublic() + vault::bytes(conn.file().toUtf8()) + '\0' +
+             vault::bytes(db->identity()));
+    return &t;
+}
+
+// One look at the scope's count and largest ID: rows above the largest known are opened,
+// and a count that still differs (rows deleted by another) reads the scope again whole.
+void EntryStatements::refreshTitles(const sql::Statement& s, const vault::Bytes& scope) {
+    vault::Titles& t = *titles();
+    // Asked first, so what another commits from here on shows at the next search.
+    const std::optional<long long> version = db->dataVersion();
+    const vault::Titles::Look seen = t.look(scope);
+    // Nobody else wrote since this connection looked, and its own writes are kept already.
+    if (version && seen.engine == db->serial && seen.version == *version)
+        return;
+    const sql::Statement look = sql::titleScope(s);
+    Stmt st(db, look.text);
+    st.bindAll(look.params);
+    st.step();
+    const long long count = st.cur->integer(0), top = st.cur->integer(1);
+    if (top > seen.mark)
+        readTitles(s, seen.mark, top);
+    if (t.count(scope) != std::size_t(count)) {
+        t.dropScope(scope);
+        readTitles(s, 0, top);
+    }
+    t.setLook(scope, {top, db->serial, version.value_or(-1)});
+}
+
+namespace {
+
+// What QString::fromUtf8 takes as it is: anything else is read the slow way, so a title
+// matches exactly as the engine would match it.
+bool plainUtf8(const unsigned char* p, std::size_t n) {
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+        return false;
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        if (len == 0 || c > 0xF4 || i + len > n)
+            return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+        const unsigned char d = p[i + 1];
+        if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) ||
+            (c == 0xF4 && d >= 0x90))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+} // namespace
+
+// Rows come one at a time from the engine, their sealed titles copied into one buffer a
+// batch at a time; a helper opens one batch straight into the store's guarded memory while
+// the engine reads the next, and the last is opened on every core.
+void EntryStatements::readTitles(const sql::Statement& s, long long above, long long upTo) {
+    vault::Titles& t = *titles();
+    constexpr std::size_t kBatch = 16384;
+    struct Row {
+        long long id;
+        std::uint32_t writer;
+        std::size_t sealed, sealedSize, time, timeSize;
+    };
+    struct Batch {
+        std::vector<Row> rows;
+        std::string buffer;
+        std::vector<vault::FieldToOpen> fields;
+        unsigned char* room = nullptr;
+        // Read the slow way: kept until no helper writes into the store.
+        std::vector<std::pair<long long, std::optional<QByteArray>>> slow;
+        std::vector<std::uint32_t> slowWriters;
+    };
+    Batch batches[2];
+    std::thread helper;
+    struct Join {
+        std::thread& h;
+        ~Join() {
+            if (h.joinable())
+                h.join();
+        }
+    } join{helper};
+    std::vector<vault::Bytes> writers;
+    std::vector<const vault::Secret*> writerKeys;
+    std::map<std::string, std::uint32_t, std::less<>> byName;
+    const auto writerOf = [&](std::string_view raw) {
+        if (const auto it = byName.find(raw); it != byName.end())
+            return it->second;
+        const QString name = QString::fromUtf8(raw.data(), qsizetype(raw.size()));
+        writers.push_back(vault::fold(name));
+        writerKeys.push_back(seal.keyFor(name));
+        return byName.emplace(std::string(raw), std::uint32_t(writers.size() - 1)).first->second;
+    };
+    // Room in the store for the batch's titles, and where each one goes.
+    const auto prepare = [&](Batch& b) {
+        b.fields.resize(b.rows.size());
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < b.rows.size(); ++i) {
+            const Row& r = b.rows[i];
+            const std::string_view sealed(b.buffer.data() + r.sealed, r.sealedSize);
+            b.fields[i] = {sealed,
+                           writerKeys[r.writer],
+                           writers[r.writer],
+                           r.id,
+                           std::string_view(b.buffer.data() + r.time, r.timeSize),
+                           nullptr,
+                           false};
+            total += *vault::plainSize(sealed);
+        }
+        b.room = t.room(total);
+        std::size_t at = 0;
+        for (vault::FieldToOpen& f : b.fields) {
+            f.out = b.room + at;
+            at += *vault::plainSize(f.sealed);
+        }
+    };
+    // Once opened: the entries into the store, which closes its memory again.
+    const auto keep = [&](Batch& b) {
+        std::vector<std::pair<std::size_t, QByteArray>> odd;
+        for (std::size_t i = 0; i < b.rows.size(); ++i) {
+            const vault::FieldToOpen& f = b.fields[i];
+            const vault::Bytes& w = writers[b.rows[i].writer];
+            const std::size_t size = *vault::plainSize(f.sealed);
+            const void* nul = std::memchr(f.out, 0, size);
+            const std::size_t length =
+                nul ? std::size_t(static_cast<const unsigned char*>(nul) - f.out) : size;
+            if (!f.ok)
+                t.addUnopened(f.id, w);
+            else if (plainUtf8(f.out, length))
+                t.add(f.id, w, std::size_t(f.out - b.room), length);
+            else
+                odd.emplace_back(
+                    i, QString::fromUtf8(reinterpret_cast<const char*>(f.out), qsizetype(length))
+                           .toUtf8());
+        }
+        t.close();
+        for (auto& [i, title] : odd) {
+            t.put(b.rows[i].id, writers[b.rows[i].writer], vault::view(title));
+            sodium_memzero(title.data(), std::size_t(title.size()));
+        }
+        for (std::size_t i = 0; i < b.slow.size(); ++i) {
+            auto& [id, title] = b.slow[i];
+            t.put(id, writers[b.slowWriters[i]],
+                  title ? std::optional(vault::view(*title)) : std::nullopt);
+            if (title)
+                sodium_memzero(title->data(), std::size_t(title->size()));
+        }
+        b.rows.clear();
+        b.buffer.clear();
+        b.fields.clear();
+        b.slow.clear();
+        b.slowWriters.clear();
+    };
+    Batch* reading = &batches[0];
+    Batch* opening = nullptr;
+    const auto finish = [&] {
+        if (!opening)
+            return;
+        helper.join();
+        keep(*opening);
+        opening = nullptr;
+    };
+    const sql::Statement q = sql::titlesBetween(s, above, upTo);
+    Stmt st(db, q.text);
+    st.bindAll(q.params);
+    while (st.step()) {
+        const long long id = st.cur->integer(0);
+        if (t.has(id))
+            continue;
+        bool blob = false, isBlob = false;
+        const std::string_view title = st.cur->raw(1, &blob);
+        const std::uint32_t w = writerOf(st.cur->raw(2, &isBlob));
+        if (blob && title.data() && vault::plainSize(title) && writerKeys[w]) {
+            const std::string_view time = st.cur->raw(3, &isBlob);
+            Batch& b = *reading;
+            b.rows.push_back({id, w, b.buffer.size(), title.size(), b.buffer.size() + title.size(),
+                              time.size()});
+            b.buffer.append(title).append(time);
+            if (b.rows.size() == kBatch) {
+                finish();
+                prepare(b);
+                opening = &b;
+                helper = std::thread(
+                    [&b] { vault::openFields(b.fields.data(), b.fields.size(), "B_title", 1); });
+                reading = &batches[reading == &batches[0] ? 1 : 0];
+            }
+            continue;
+        }
+        // A plain, missing or foreign title: the way a record set opens it.
+        bool ok = true;
+        const QVariant opened = seal.open(
+            st.value(1),
+            {QStringLiteral("B_title"), st.value(2).toString(), id, st.value(3).toString()}, ok);
+        reading->slow.emplace_back(
+            id, ok && !opened.isNull() ? std::optional(opened.toString().toUtf8()) : std::nullopt);
+        reading->slowWriters.push_back(w);
+    }
+    finish();
+    prepare(*reading);
+    vault::openFields(reading->fields.data(), reading->fields.size(), "B_title",
+                      std::thread::hardware_concurrency());
+    keep(*reading);
+}
+
+void EntryStatements::keepTitle(long long id, const QString& writer, std::optional<QString> title) {
+    if (vault::Titles* t = titles()) {
+        const QByteArray text = title ? title->toUtf8() : QByteArray();
+        t->put(id, vault::fold(writer), title ? std::optional(vault::view(text)) : std::nullopt);
+    }
+}
+
+void EntryStatements::forgetTitle(long long id) {
+    if (vault::Titles* t = titles())
+        t->forget(id);
 }
 
 long long EntryStatements::execute(const sql::Statement& s) {
@@ -185,6 +423,7 @@ long long EntryStatements::insert(const sql::Statement& s) {
     st.step();
     const long long changed = db->changes();
     work.commit();
+    keepTitle(id.toLongLong(), writer, param(s, "B_title").toString());
     return changed;
 }
 
@@ -225,6 +464,7 @@ long long EntryStatements::insertThenSeal(const sql::Statement& s, const QString
         fill.step();
     }
     work.commit();
+    keepTitle(id, writer, param(s, "B_title").toString());
     return changed;
 }
 
@@ -267,6 +507,8 @@ long long EntryStatements::insertByFunction(const sql::Statement& s, const QStri
             throw;
         }
         db->ticket = st.value(1).toLongLong();
+        const QVariant title = param(s, "B_title");
+        keepTitle(id, writer, title.isNull() ? std::nullopt : std::optional(title.toString()));
         return 1;
     }
 }
@@ -300,21 +542,25 @@ long long EntryStatements::update(const sql::Statement& s) {
                 v.value = seal.seal(v.value, vault::EntryWork::placeOf(place, v.column));
         if (db->writesThroughFunctions()) {
             const auto at = [&](const char* column) { return param({QString(), params}, column); };
-            return callCount(Text::UpdateEntry, {{QStringLiteral("ID"), id},
-                                                 {QStringLiteral("B_writer"), writer},
-                                                 {QStringLiteral("B_time"), place.time},
-                                                 {QStringLiteral("B_title"), at("B_title")},
-                                                 {QStringLiteral("B_weather"), at("B_weather")},
-                                                 {QStringLiteral("B_content"), at("B_content")}});
+            changed =
+                callCount(Text::UpdateEntry, {{QStringLiteral("ID"), id},
+                                              {QStringLiteral("B_writer"), writer},
+                                              {QStringLiteral("B_time"), place.time},
+                                              {QStringLiteral("B_title"), at("B_title")},
+                                              {QStringLiteral("B_weather"), at("B_weather")},
+                                              {QStringLiteral("B_content"), at("B_content")}});
+        } else {
+            Stmt st(db, s.text);
+            st.bindAll(params);
+            while (st.step()) {
+            }
+            changed = db->changes();
         }
-        Stmt st(db, s.text);
-        st.bindAll(params);
-        while (st.step()) {
-        }
-        changed = db->changes();
     }
     if (work)
         work->commit();
+    if (changed)
+        keepTitle(id, writer, param(s, "B_title").toString());
     return changed;
 }
 
@@ -351,14 +597,19 @@ long long EntryStatements::remove(const sql::Statement& s) {
     old.bind(1, param(s, "ID"));
     if (old.step())
         seal.checkDeletable(old.value(0).toString());
-    if (db->writesThroughFunctions())
-        return callCount(Text::DeleteEntry, {{QStringLiteral("ID"), param(s, "ID")}});
-    Stmt st(db, s.text);
-    st.bindAll(s.params);
-    while (st.step()) {
+    long long changed = 0;
+    if (db->writesThroughFunctions()) {
+        changed = callCount(Text::DeleteEntry, {{QStringLiteral("ID"), param(s, "ID")}});
+    } else {
+        Stmt st(db, s.text);
+        st.bindAll(s.params);
+        while (st.step()) {
+        }
+        changed = db->changes();
+        work->commit();
     }
-    const long long changed = db->changes();
-    work->commit();
+    if (changed)
+        forgetTitle(param(s, "ID").toLongLong());
     return changed;
 }
 

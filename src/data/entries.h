@@ -4,6 +4,7 @@
 #include "data/ado.h"
 #include "data/engine.h"
 #include "vault/EntryWork.h"
+#include "vault/Titles.h"
 
 #include <QStringList>
 #include <memory>
@@ -50,6 +51,13 @@ private:
     long long insertByFunction(const sql::Statement& s, const QString& writer);
     long long callCount(Text which, const QList<sql::Value>& params);
     std::optional<vault::EntryRow> storedRow(long long id);
+    // The session's opened titles: brought up to date for a search's scope, and told what
+    // this session stored. Null when there is none to keep (no keys, or no seal at all).
+    vault::Titles* titles();
+    void refreshTitles(const sql::Statement& s, const vault::Bytes& scope);
+    void readTitles(const sql::Statement& s, long long above, long long upTo);
+    void keepTitle(long long id, const QString& writer, std::optional<QString> title);
+    void forgetTitle(long long id);
 
     Connection& conn;
     Engine* db;

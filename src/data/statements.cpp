@@ -18,9 +18,10 @@ Value writer(const QString& user) {
     return {QStringLiteral("B_writer"), user};
 }
 
+const QString kTitles = QStringLiteral("select ID,B_title,B_writer,B_time from JR_content");
+
 Statement titles(const QString& where, QList<Value> params, const QString& title) {
-    Statement s{QStringLiteral("select ID,B_title,B_writer,B_time from JR_content") + where,
-                std::move(params)};
+    Statement s{kTitles + where, std::move(params)};
     s.keysOf = kEntries;
     s.titleLike = QLatin1Char('%') + title + QLatin1Char('%');
     return s;
@@ -129,6 +130,21 @@ Statement updateEntry(const QString& title, const QString& weather, const QStrin
                  {QStringLiteral("ID"), id}}};
     s.entry = Statement::Entry::Update;
     return s;
+}
+
+Statement titleScope(const Statement& titles) {
+    return {QStringLiteral("select count(*),max(ID) from JR_content") +
+                titles.text.mid(kTitles.size()),
+            titles.params};
+}
+
+Statement titlesBetween(const Statement& titles, long long above, long long upTo) {
+    const QString where = titles.text.mid(kTitles.size());
+    return {titles.text + (where.isEmpty() ? QStringLiteral(" where") : QStringLiteral(" and")) +
+                QStringLiteral(" ID>? and ID<=? order by ID"),
+            titles.params +
+                QList<Value>{{QStringLiteral("ID"), QVariant::fromValue<qint64>(above)},
+                             {QStringLiteral("ID"), QVariant::fromValue<qint64>(upTo)}}};
 }
 
 Statement entryRow(long long id) {

@@ -54,6 +54,11 @@ Statement deleteEntry(qint32 id);
 Statement updateEntry(const QString& title, const QString& weather, const QString& content,
                       const QString& writer, qint32 id);
 
+// Over the rows of a title search: their count and largest ID, for a cheap look at what
+// changed since; and its rows of ID above `above` up to `upTo`, in ID order.
+Statement titleScope(const Statement& titles);
+Statement titlesBetween(const Statement& titles, long long above, long long upTo);
+
 // Entries read whole, as the vault takes them: ID, B_title, B_weather, B_content, B_writer,
 // B_time.
 Statement entryRow(long long id);

@@ -65,6 +65,21 @@ Bytes sealField(const Secret& key, std::string_view plain, const FieldPlace& at)
 std::optional<Bytes> openField(const Secret& key, std::string_view sealed, const FieldPlace& at);
 bool isSealedField(std::string_view stored);
 
+// One sealed field of a scan, opened straight into `out`, which holds plainSize(sealed) bytes.
+struct FieldToOpen {
+    std::string_view sealed;
+    const Secret* key = nullptr;
+    std::string_view foldedWriter;
+    long long id = 0;
+    std::string_view time;
+    unsigned char* out = nullptr;
+    bool ok = false;
+};
+// What a sealed field opens to, in bytes; nothing when it is no sealed field.
+std::optional<std::size_t> plainSize(std::string_view sealed);
+// Opens fields of one column on up to `threads` threads, each its own share.
+void openFields(FieldToOpen* fields, std::size_t count, std::string_view column, unsigned threads);
+
 // A user's data key wrapped by the key from his password, bound to his name and to the
 // administrator public key it was escrowed to when made (empty for none).
 Bytes wrapUserKey(const Secret& wrap, const Secret& dataKey, const Bytes& foldedUser,

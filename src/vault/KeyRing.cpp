@@ -11,6 +11,7 @@ void KeyRing::clear() {
     admin_ = Secret();
     serverName_.clear();
     serverPassword_ = Secret();
+    titles_.clear();
 }
 
 void KeyRing::keepServerLogin(const QString& name, Secret password) {

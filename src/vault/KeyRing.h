@@ -3,6 +3,7 @@
 // its user is a granted administrator. Owned by whoever logs in (the session, the admin
 // tool); wiped when cleared and when destroyed.
 #include "vault/Cipher.h"
+#include "vault/Titles.h"
 
 #include <QString>
 #include <map>
@@ -37,6 +38,9 @@ public:
     // Null when there is none.
     const Secret* keyFor(const QString& writer, KeyStore& store);
 
+    // The titles this session has opened, wiped with the keys.
+    Titles& titles() { return titles_; }
+
 private:
     Bytes installation_;
     std::map<Bytes, Secret> keys_; // by folded name
@@ -44,6 +48,7 @@ private:
     Secret admin_;
     QString serverName_;
     Secret serverPassword_;
+    Titles titles_;
 };
 
 } // namespace vault

@@ -2,6 +2,7 @@
 // and a sealed field moved in the store. Run on the file, and on a server by ctest -L postgres.
 #include "data/statements.h"
 #include "support/Support.h"
+#include "vault/Titles.h"
 
 using Conformance = DiaryApp;
 
@@ -82,4 +83,90 @@ TEST_F(Conformance, ASaveTakesAFreshIdAndTheTimeNow) {
     EXPECT_LE(std::abs(before.secsTo(stored)), 5) << time.toStdString();
     readEntries(id,
                 [](ado::Recordset& rs) { EXPECT_EQ(rs.Fields(u"B_title"_s).toString(), u"三"_s); });
+}
+
+// The search's matcher on UTF-8 bytes gives LIKE's answer, character for character.
+TEST(TitleMatch, BytesAnswerAsTheEngineLikeDoes) {
+    // Pattern, title, LIKE's answer.
+    const std::tuple<QString, QString, bool> cases[] = {{u"%Ä%"_s, u"Ärger"_s, true},
+                                                        {u"%ä%"_s, u"Ärger"_s, false},
+                                                        {u"%ａ%"_s, u"Ａbc"_s, false},
+                                                        {u"%APPLE%"_s, u"aPPle"_s, true},
+                                                        {u"%0%o%"_s, u"50%off"_s, true},
+                                                        {u"50%"_s, u"5%0"_s, false},
+                                                        {u"_"_s, u"灯"_s, true},
+                                                        {u"__"_s, u"灯"_s, false},
+                                                        {u"%_塔"_s, u"灯灯塔"_s, true},
+                                                        {u"a_b"_s, u"a灯b"_s, true},
+                                                        {u"%'n%"_s, u"o'neil"_s, true},
+                                                        {u"%'%"_s, u"oneil"_s, false},
+                                                        {QString(), QString(), true},
+                                                        {QString(), u"a"_s, false},
+                                                        {u"%"_s, QString(), true},
+                                                        {u"a\0z"_s, u"a"_s, true},
+                                                        {u"%z%"_s, u"a\0z"_s, false},
+                                                        {u"%a%b"_s, u"aab"_s, true},
+                                                        {u"a%b%c"_s, u"abxbc"_s, true},
+                                                        {u"%ab"_s, u"abac"_s, false},
+                                                        {u"%灯塔%"_s, u"远方的灯塔"_s, true},
+                                                        {u"%灯塔%"_s, u"灯火塔"_s, false}};
+    for (const auto& [pattern, title, like] : cases) {
+        SCOPED_TRACE((pattern + u" / "_s + title).toStdString());
+        EXPECT_EQ(ado::like(pattern, title), like);
+        EXPECT_EQ(vault::likeUtf8(vault::view(pattern.toUtf8()), vault::view(title.toUtf8())),
+                  like);
+    }
+}
+
+// The titles a session opened stay right through its own saves, edits and deletions and
+// through rows another connection adds or deletes; back at the login window they are gone.
+TEST_F(Conformance, OpenedTitlesFollowEveryChange) {
+    logIn(u"alice"_s, 1); // an administrator: everyone's entries are his to search
+    myClass window;
+    window.OpenData();
+    ado::Connection& session = window.ocn();
+    std::map<QString, int> id;
+    for (const QString& t : {u"标一"_s, u"其他"_s})
+        id[t] = addEntry(t, u"alice"_s);
+    id[u"标二"_s] = addEntry(u"标二"_s, u"bob"_s);
+    const auto own = [&](const sql::Statement& s) { session.Execute(s); };
+    const auto ownSave = [&](const QString& t) {
+        own(sql::insertEntry(t, u"晴"_s, u"内容"_s, u"alice"_s));
+        id[t] = scalar(u"select max(ID) from JR_content"_s).toInt();
+    };
+    // A change, then what "标" finds among everyone's entries and among alice's.
+    const std::tuple<const char*, std::function<void()>, QString, QString> steps[] = {
+        {"as stored", [] {}, u"标一 标二"_s, u"标一"_s},
+        {"own save", [&] { ownSave(u"标三"_s); }, u"标一 标二 标三"_s, u"标一 标三"_s},
+        {"own edit",
+         [&] { own(sql::updateEntry(u"改一"_s, u"晴"_s, u"内容"_s, u"alice"_s, id[u"标一"_s])); },
+         u"标二 标三"_s, u"标三"_s},
+        {"own delete", [&] { own(sql::deleteEntry(id[u"标二"_s])); }, u"标三"_s, u"标三"_s},
+        {"another adds", [&] { id[u"标四"_s] = addEntry(u"标四"_s, u"bob"_s); }, u"标三 标四"_s,
+         u"标三"_s},
+        {"another deletes",
+         [&] { exec(u"delete from JR_content where ID=%1"_s.arg(id[u"标三"_s])); }, u"标四"_s,
+         QString()},
+        {"another deletes and adds",
+         [&] {
+             exec(u"delete from JR_content where ID=%1"_s.arg(id[u"标四"_s]));
+             addEntry(u"标五"_s, u"alice"_s);
+         },
+         u"标五"_s, u"标五"_s}};
+    for (const auto& [what, change, everyone, alices] : steps) {
+        SCOPED_TRACE(what);
+        change();
+        for (const auto& [search, want] :
+             {std::pair{sql::allEntriesByTitle(u"标"_s), everyone},
+              std::pair{sql::entriesByTitle(u"alice"_s, u"标"_s), alices}}) {
+            QStringList got;
+            ado::Recordset rs;
+            for (rs.Open(search, session); !rs.eof(); rs.MoveNext())
+                got << rs.Fields(u"B_title"_s).toString();
+            EXPECT_EQ(got.join(u' '), want);
+        }
+    }
+    EXPECT_FALSE(keys.titles().empty());
+    app::load(app::FormId::Login);
+    EXPECT_TRUE(keys.titles().empty());
 }

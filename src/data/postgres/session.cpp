@@ -9,6 +9,7 @@
 #include <libpq-fe.h>
 #include <poll.h>
 #include <sodium.h>
+#include <string>
 #include <vector>
 
 namespace ado::postgres {
@@ -127,6 +128,36 @@ public:
         }
     }
 
+    long long integer(int i) const override {
+        if (row_ < 0 || row_ >= PQntuples(res_) || PQgetisnull(res_, row_, i))
+            return 0;
+        return std::strtoll(PQgetvalue(res_, row_, i), nullptr, 10);
+    }
+    std::string_view raw(int i, bool* blob) const override {
+        *blob = PQftype(res_, i) == kBytea;
+        if (row_ < 0 || row_ >= PQntuples(res_) || PQgetisnull(res_, row_, i))
+            return {};
+        const char* v = PQgetvalue(res_, row_, i);
+        const std::size_t n = std::size_t(PQgetlength(res_, row_, i));
+        if (!*blob)
+            return {v, n};
+        // Results come as text: a bytea in the server's hex form, decoded into one buffer
+        // the statement reuses.
+        scratch_.clear();
+        if (n >= 2 && v[0] == '\\' && v[1] == 'x') {
+            const auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+            scratch_.resize((n - 2) / 2);
+            for (std::size_t k = 0; k < scratch_.size(); ++k)
+                scratch_[k] = char(nibble(v[2 + 2 * k]) << 4 | nibble(v[3 + 2 * k]));
+        } else {
+            std::size_t m = 0;
+            unsigned char* b = PQunescapeBytea(reinterpret_cast<const unsigned char*>(v), &m);
+            scratch_.assign(reinterpret_cast<const char*>(b), m);
+            PQfreemem(b);
+        }
+        return scratch_;
+    }
+
 private:
     void run() {
         if (ran_)
@@ -158,6 +189,7 @@ private:
     std::vector<Oid> types_;
     std::vector<int> formats_;
     PGresult* res_ = nullptr;
+    mutable std::string scratch_;
     int row_ = -1;
 };
 

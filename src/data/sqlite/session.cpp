@@ -23,6 +23,14 @@ public:
     int columns() const override { return sqlite3_column_count(s_); }
     QString name(int i) const override { return QString::fromUtf8(sqlite3_column_name(s_, i)); }
     QVariant value(int i) const override;
+    long long integer(int i) const override { return sqlite3_column_int64(s_, i); }
+    std::string_view raw(int i, bool* blob) const override {
+        *blob = sqlite3_column_type(s_, i) == SQLITE_BLOB;
+        const void* p = *blob ? sqlite3_column_blob(s_, i) : sqlite3_column_text(s_, i);
+        return p ? std::string_view(static_cast<const char*>(p),
+                                    std::size_t(sqlite3_column_bytes(s_, i)))
+                 : std::string_view();
+    }
 
 private:
     Session& session_;
@@ -85,6 +93,15 @@ public:
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     }
     bool mustReopen() override { return stale_; }
+    std::optional<long long> dataVersion() override {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &st, nullptr) != SQLITE_OK)
+            return std::nullopt;
+        const bool row = sqlite3_step(st) == SQLITE_ROW;
+        const long long v = row ? sqlite3_column_int64(st, 0) : 0;
+        sqlite3_finalize(st);
+        return row ? std::optional(v) : std::nullopt;
+    }
     QByteArray identity() const override;
     void settle() override {
         sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
