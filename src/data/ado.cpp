@@ -259,6 +259,20 @@ std::vector<vault::EntryRow> Connection::entryRows(const QString& writer) {
     return rows(writer.isNull() ? sql::allEntryRows() : sql::entryRowsOf(writer));
 }
 
+std::vector<vault::EntryRow> Connection::entryRowsAfter(const QString& writer, long long after,
+                                                        int limit) {
+    return rows(sql::entryRowsAfter(writer, after, limit));
+}
+
+long long Connection::entryCount(const QString& writer) {
+    const auto n =
+        rows(writer.isNull() ? sql::Statement{QStringLiteral("select count(*) from JR_content"), {}}
+                             : sql::Statement{QStringLiteral("select count(*) from JR_content "
+                                                             "where B_writer=?"),
+                                              {{QStringLiteral("B_writer"), writer}}});
+    return n.empty() ? 0 : n[0][0].toLongLong();
+}
+
 std::optional<vault::EntryRow> Connection::entryRow(long long id) {
     auto found = rows(sql::entryRow(id));
     if (found.empty())

@@ -41,6 +41,8 @@ enum class Text {
     PutAdminKey,       // user, wrapped
     RemoveAdminKey,    // user
     PutPlainSignature, // ID, signature
+    PutPendingKey,     // user, wrapped, escrow: JR_rekey's row, inserted or replaced
+    RemovePendingKey,  // user
     MarkCurrent,       // no values: the store's format marked as this version's (empty where
                        // the schema itself tells)
     // Only where writers go through the schema's functions (empty elsewhere):

@@ -367,6 +367,26 @@ public:
     void putEscrow(const QString& user, const vault::Bytes& escrow) override {
         c_.Execute({text(Text::PutEscrow), {{{}, user}, {{}, blob(escrow)}}});
     }
+    std::optional<vault::UserKeyRecord> pendingKey(const QString& user) override {
+        // A file of an earlier version has no re-key under way.
+        if (!hasTable(QStringLiteral("jr_rekey")))
+            return std::nullopt;
+        const auto r = c_.rows(
+            {QStringLiteral("select wrapped,escrow from JR_rekey where B_user=?"), {{{}, user}}});
+        if (r.empty())
+            return std::nullopt;
+        return vault::UserKeyRecord{bytes(r[0][0]), bytes(r[0][1])};
+    }
+    void putPendingKey(const QString& user, const vault::UserKeyRecord& k) override {
+        if (!hasTable(QStringLiteral("jr_rekey")))
+            createKeyTables();
+        c_.Execute(
+            {text(Text::PutPendingKey), {{{}, user}, {{}, blob(k.wrapped)}, {{}, blob(k.escrow)}}});
+    }
+    void removePendingKey(const QString& user) override {
+        if (hasTable(QStringLiteral("jr_rekey")))
+            c_.Execute({text(Text::RemovePendingKey), {{{}, user}}});
+    }
     std::vector<std::pair<QString, vault::Bytes>> escrows() override {
         std::vector<std::pair<QString, vault::Bytes>> out;
         for (const auto& r : c_.rows({QStringLiteral("select B_user,escrow from JR_key"), {}}))

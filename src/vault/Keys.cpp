@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "vault/KeyStore.h"
 
+#include <algorithm>
 #include <sodium.h>
 
 namespace vault {
@@ -20,16 +21,63 @@ const Bytes& pinned(EntryStore& c) {
     return c.adminPublic();
 }
 
-std::vector<EntryRow> entriesOf(EntryStore& c, const QString& user) {
-    return c.entryRows(user);
-}
-
 FieldPlace placeOf(const EntryRow& row, int column) {
     return {sealedColumns()[column - 1], row[4].toString(), row[0].toLongLong(), row[5].toString()};
 }
 
-void storeSealed(EntryStore& c, const EntryRow& row, const std::vector<QVariant>& values) {
-    c.storeSealed(row, values);
+int batchRows = 1000;
+
+// The writer's rows (everyone's for a null one) a batch at a time: memory for one batch,
+// whatever the diary's size. With `write` each batch is a transaction of its own, and `last`
+// runs in the one that found no more rows, so rows added meanwhile are not missed.
+void inBatches(EntryStore& c, const QString& user, bool write,
+               const std::function<void(const EntryRow&)>& each, const Progress& progress,
+               const std::function<void()>& last = {}) {
+    const long long total = progress ? c.entryCount(user) : 0;
+    long long after = 0, done = 0;
+    for (bool end = false; !end;) {
+        const auto batch = [&] {
+            const std::vector<EntryRow> rows = c.entryRowsAfter(user, after, batchRows);
+            for (const EntryRow& row : rows)
+                each(row);
+            end = rows.size() < std::size_t(batchRows);
+            if (!rows.empty())
+                after = rows.back()[0].toLongLong();
+            done += qint64(rows.size());
+            if (end && last)
+                last();
+        };
+        if (write)
+            c.inTransaction(batch);
+        else
+            batch();
+        if (progress)
+            progress(done, std::max(total, done));
+    }
+}
+
+void wipe(std::vector<std::optional<Bytes>>& fields) {
+    for (auto& f : fields)
+        if (f)
+            sodium_memzero(f->data(), f->size());
+}
+
+// Every field of a sealed row opened with `key`, null where the column is; nothing when one
+// does not open, or the row holds plain text.
+std::optional<std::vector<std::optional<Bytes>>> openedRow(const EntryRow& row, const Secret& key) {
+    std::vector<std::optional<Bytes>> out(3);
+    for (int col = 1; col <= 3; ++col) {
+        const QVariant& v = row[std::size_t(col)];
+        if (v.isNull())
+            continue;
+        if (v.typeId() == QMetaType::QByteArray)
+            out[std::size_t(col - 1)] = openField(key, view(v.toByteArray()), placeOf(row, col));
+        if (!out[std::size_t(col - 1)]) {
+            wipe(out);
+            return std::nullopt;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -129,65 +177,124 @@ bool repairEscrow(EntryStore& c, const QString& user, const Secret& key) {
     return false;
 }
 
-Secret replaceUserKey(EntryStore& c, const QString& user, const Secret& oldKey, const Secret& wrap,
-                      const Secret* adminSecret) {
+void setBatchRows(int rows) {
+    batchRows = std::max(1, rows);
+}
+
+Secret storePendingKey(EntryStore& c, const QString& user, const Secret& wrap) {
     const Bytes& pk = pinned(c);
-    Secret next = Secret::random(kKeyBytes);
-    for (const auto& row : entriesOf(c, user)) {
-        std::vector<QVariant> values(3);
-        bool sealedRow = true;
-        for (int col = 1; col <= 3 && sealedRow; ++col) {
-            const QVariant& v = row[std::size_t(col)];
-            if (v.isNull())
-                continue;
-            const QByteArray stored = v.toByteArray();
-            auto plain = v.typeId() == QMetaType::QByteArray
-                             ? openField(oldKey, view(stored), placeOf(row, col))
-                             : std::nullopt;
-            sealedRow = plain.has_value();
-            if (plain) {
-                values[std::size_t(col - 1)] = qbytes(sealField(next, *plain, placeOf(row, col)));
-                sodium_memzero(plain->data(), plain->size());
-            }
-        }
-        // A damaged row stays damaged, and a plain one is for sealVouchedPlainRows.
-        if (sealedRow)
-            storeSealed(c, row, values);
-    }
     const Bytes w = fold(user);
-    c.keyStore().putUserKey(user, {wrapUserKey(wrap, next, w, pk), escrowOf(next, w, pk)});
-    if (adminSecret)
-        grantAdmin(c.keyStore(), user, next, *adminSecret);
-    else if (c.keyStore().adminKey(user))
-        c.keyStore().removeAdminKey(user);
+    Secret next = Secret::random(kKeyBytes);
+    c.keyStore().putPendingKey(user, {wrapUserKey(wrap, next, w, pk), escrowOf(next, w, pk)});
     return next;
 }
 
-long long sealVouchedPlainRows(EntryStore& c, const QString& user, const Secret& key) {
+void rewrapUserKey(EntryStore& c, const QString& user, const Unwrapped& key, const Secret& wrap) {
+    const Bytes w = fold(user);
+    const auto record = c.keyStore().userKey(user);
+    c.keyStore().putUserKey(user, {wrapUserKey(wrap, key.key, w, key.adminPublic),
+                                   record ? record->escrow : escrowOf(key.key, w, pinned(c))});
+}
+
+namespace {
+
+// What the store says is only what someone wrote there: the key is used when the pinned
+// administrator gets it too.
+std::optional<Secret> checkedPending(EntryStore& c, const QString& user, const UserKeyRecord& r,
+                                     std::optional<Secret> key) {
+    if (!key || c.adminPublic().empty() || r.escrow != escrowOf(*key, fold(user), c.adminPublic()))
+        return std::nullopt;
+    return key;
+}
+
+} // namespace
+
+std::optional<Secret> pendingKey(EntryStore& c, const QString& user, const Secret& wrap) {
+    const auto record = c.keyStore().pendingKey(user);
+    if (!record)
+        return std::nullopt;
+    auto key = unwrapUserKey(wrap, record->wrapped, fold(user));
+    if (!key || key->adminPublic != c.adminPublic())
+        return std::nullopt;
+    return checkedPending(c, user, *record, std::move(key->key));
+}
+
+std::optional<Secret> pendingKeyByEscrow(EntryStore& c, const QString& user,
+                                         const Secret& adminSecret) {
+    const auto record = c.keyStore().pendingKey(user);
+    if (!record)
+        return std::nullopt;
+    return checkedPending(c, user, *record, openEscrow(record->escrow, fold(user), adminSecret));
+}
+
+void finishRekey(EntryStore& c, const QString& user, const std::vector<const Secret*>& old,
+                 const Secret& next, const Secret& wrap, const Secret* adminSecret,
+                 const Progress& progress) {
+    const Bytes& pk = pinned(c);
+    const auto each = [&](const EntryRow& row) {
+        // A row the next key opens is done already; a damaged row stays damaged, and a plain
+        // one is for sealVouchedPlainRows.
+        for (const Secret* key : old) {
+            auto plain = openedRow(row, *key);
+            if (!plain)
+                continue;
+            std::vector<QVariant> values(3);
+            for (int col = 1; col <= 3; ++col)
+                if (const auto& p = (*plain)[std::size_t(col - 1)])
+                    values[std::size_t(col - 1)] = qbytes(sealField(next, *p, placeOf(row, col)));
+            wipe(*plain);
+            c.storeSealed(row, values);
+            return;
+        }
+    };
+    const auto last = [&] {
+        const Bytes w = fold(user);
+        c.keyStore().putUserKey(user, {wrapUserKey(wrap, next, w, pk), escrowOf(next, w, pk)});
+        if (adminSecret)
+            grantAdmin(c.keyStore(), user, next, *adminSecret);
+        else if (c.keyStore().adminKey(user))
+            c.keyStore().removeAdminKey(user);
+        c.keyStore().removePendingKey(user);
+    };
+    inBatches(c, user, true, each, progress, last);
+}
+
+Secret replaceUserKey(EntryStore& c, const QString& user, const Secret& oldKey, const Secret& wrap,
+                      const Secret* adminSecret, const Progress& progress) {
+    Secret next;
+    c.inTransaction([&] { next = storePendingKey(c, user, wrap); });
+    finishRekey(c, user, {&oldKey}, next, wrap, adminSecret, progress);
+    return next;
+}
+
+long long sealVouchedPlainRows(EntryStore& c, const QString& user, const Secret& key,
+                               const Progress& progress) {
     if (c.signingPublic().empty())
         return 0;
     long long sealedRows = 0;
-    for (const auto& row : entriesOf(c, user)) {
+    const auto each = [&](const EntryRow& row) {
         const auto plain = plainRow(row);
         const auto signature = plain ? c.keyStore().plainSignature(plain->id) : std::nullopt;
         if (!signature || !verifyPlainRow(c.signingPublic(), *signature, *plain))
-            continue;
+            return;
         std::vector<QVariant> values(3);
         for (int col = 1; col <= 3; ++col)
             if (!row[std::size_t(col)].isNull()) {
-                const QByteArray text = row[std::size_t(col)].toString().toUtf8();
+                QByteArray text = row[std::size_t(col)].toString().toUtf8();
                 values[std::size_t(col - 1)] =
                     qbytes(sealField(key, view(text), placeOf(row, col)));
+                sodium_memzero(text.data(), std::size_t(text.size()));
             }
-        storeSealed(c, row, values);
+        c.storeSealed(row, values);
         ++sealedRows;
-    }
+    };
+    inBatches(c, user, true, each, progress);
     return sealedRows;
 }
 
-Opened openedBy(EntryStore& c, const QString& user, const Secret& key) {
+Opened openedBy(EntryStore& c, const QString& user, const Secret& key, const Progress& progress) {
     Opened n;
-    for (const auto& row : entriesOf(c, user)) {
+    const auto each = [&](const EntryRow& row) {
         bool sealedRow = false, opens = true;
         for (int col = 1; col <= 3; ++col) {
             const QVariant& v = row[std::size_t(col)];
@@ -201,7 +308,8 @@ Opened openedBy(EntryStore& c, const QString& user, const Secret& key) {
         }
         if (sealedRow)
             ++(opens ? n.opened : n.unopened);
-    }
+    };
+    inBatches(c, user, false, each, progress);
     return n;
 }
 
@@ -230,12 +338,15 @@ void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
 
 long long signPlainRows(EntryStore& c, const Secret& signingSecret) {
     long long n = 0;
-    for (const auto& row : c.entryRows(QString())) {
-        if (const auto plain = plainRow(row)) {
-            c.keyStore().putPlainSignature(plain->id, signPlainRow(signingSecret, *plain));
-            ++n;
-        }
-    }
+    inBatches(c, QString(), false,
+              [&](const EntryRow& row) {
+                  if (const auto plain = plainRow(row)) {
+                      c.keyStore().putPlainSignature(plain->id,
+                                                     signPlainRow(signingSecret, *plain));
+                      ++n;
+                  }
+              },
+              {});
     return n;
 }
 

@@ -8,13 +8,17 @@
 namespace vault {
 
 Secret currentKey(EntryStore& store, const QString& user, Unwrapped key, const Secret& wrap,
-                  const Secret* adminSecret) {
-    if (!key.adminPublic.empty() && key.adminPublic == store.adminPublic())
-        return std::move(key.key);
-    Secret next;
-    store.inTransaction([&] { next = replaceUserKey(store, user, key.key, wrap, adminSecret); });
+                  const Secret* adminSecret, const Progress& progress) {
+    std::optional<Secret> next = pendingKey(store, user, wrap);
+    if (next) {
+        finishRekey(store, user, {&key.key}, *next, wrap, adminSecret, progress);
+    } else {
+        if (!key.adminPublic.empty() && key.adminPublic == store.adminPublic())
+            return std::move(key.key);
+        next = replaceUserKey(store, user, key.key, wrap, adminSecret, progress);
+    }
     store.settle();
-    return next;
+    return std::move(*next);
 }
 
 QString loginRefusal(const ado::Error& e) {
@@ -24,13 +28,14 @@ QString loginRefusal(const ado::Error& e) {
 }
 
 QString settleKeys(EntryStore& store, KeyRing& ring, const QString& user, Unwrapped key,
-                   const Secret& wrap, bool admin) {
+                   const Secret& wrap, bool admin, const Progress& progress) {
     std::optional<Secret> adminKey;
     Secret dataKey;
     try {
         if (admin)
             adminKey = adminKeyOf(store, user, key.key);
-        dataKey = currentKey(store, user, std::move(key), wrap, adminKey ? &*adminKey : nullptr);
+        dataKey = currentKey(store, user, std::move(key), wrap, adminKey ? &*adminKey : nullptr,
+                             progress);
         repairEscrow(store, user, dataKey);
     } catch (const ado::Error& e) {
         return loginRefusal(e);
@@ -41,9 +46,7 @@ QString settleKeys(EntryStore& store, KeyRing& ring, const QString& user, Unwrap
     // Best effort: rows left plain stay vouched for, and are sealed with the right key or not
     // at all.
     try {
-        long long n = 0;
-        store.inTransaction([&] { n = sealVouchedPlainRows(store, user, dataKey); });
-        if (n > 0)
+        if (sealVouchedPlainRows(store, user, dataKey, progress) > 0)
             store.settle();
     } catch (const ado::Error&) {
     }
