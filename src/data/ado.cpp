@@ -173,6 +173,7 @@ vault::KeyStore& Connection::keyStore() {
 }
 
 void Connection::dropEngine() {
+    sealedUpdate_.reset();
     engine_.reset();
 }
 

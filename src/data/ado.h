@@ -147,6 +147,8 @@ private:
     vault::Bytes adminPublic_, signingPublic_;
     std::tuple<unsigned long long, unsigned long long, long long> pin_{};
     std::unique_ptr<vault::KeyStore> store_;
+    // The statement a re-key stores each row with, prepared once for the engine's life.
+    std::unique_ptr<Cursor> sealedUpdate_;
 };
 
 // Positions reported by AbsolutePosition() off the rows, as ADO does.

@@ -293,13 +293,21 @@ long long EntryStatements::storeSealed(const std::vector<QVariant>& row,
                                              {QStringLiteral("B_title"), values[0]},
                                              {QStringLiteral("B_weather"), values[1]},
                                              {QStringLiteral("B_content"), values[2]}});
-    Stmt st(db,
+    // The file's statements run again once done; a server's run once.
+    std::unique_ptr<Cursor> once;
+    std::unique_ptr<Cursor>& st = conn.server() ? once : conn.sealedUpdate_;
+    if (!st)
+        st = db->prepare(
             QStringLiteral("update JR_content set B_title=?,B_weather=?,B_content=? where ID=?"));
-    st.bindAll({{QStringLiteral("B_title"), values[0]},
-                {QStringLiteral("B_weather"), values[1]},
-                {QStringLiteral("B_content"), values[2]},
-                {QStringLiteral("ID"), row[0]}});
-    st.step();
+    try {
+        for (int i = 0; i < 3; ++i)
+            st->bind(i + 1, values[std::size_t(i)]);
+        st->bind(4, row[0]);
+        st->step();
+    } catch (...) {
+        st.reset(); // a statement that failed is not run again
+        throw;
+    }
     return db->changes();
 }
 

@@ -25,7 +25,7 @@ FieldPlace placeOf(const EntryRow& row, int column) {
     return {sealedColumns()[column - 1], row[4].toString(), row[0].toLongLong(), row[5].toString()};
 }
 
-int batchRows = 1000;
+int batchRows = 2000;
 
 // The writer's rows (everyone's for a null one) a batch at a time: memory for one batch,
 // whatever the diary's size. With `write` each batch is a transaction of its own, and `last`

@@ -46,7 +46,7 @@ bool repairEscrow(EntryStore& c, const QString& user, const Secret& key);
 // ---- long jobs: a batch of rows at a time, each in a transaction of its own ----
 // Told after each batch: rows done, and the writer's rows in all.
 using Progress = std::function<void(long long done, long long total)>;
-// The rows of a batch (1000); tests make it small.
+// The rows of a batch (2000); tests make it small.
 void setBatchRows(int rows);
 
 // A re-key survives a kill: its next key is stored pending before any entry is sealed with

@@ -161,7 +161,7 @@ TEST_F(Revoke, AReKeyKilledHalfWayIsFinishedByTheNextLogin) {
         }
         int status = 0;
         ::waitpid(child, &status, 0);
-        vault::setBatchRows(1000);
+        vault::setBatchRows(2000);
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << who.toStdString();
         {
             ado::Connection c;

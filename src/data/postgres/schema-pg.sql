@@ -344,7 +344,7 @@ CREATE OR REPLACE FUNCTION dv_put_rekey(p_user text, p_wrapped bytea, p_escrow b
             RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
         END IF;
         PERFORM dv_key_bytes(p_wrapped, p_escrow);
-        INSERT INTO JR_rekey (B_user, wrapped, escrow) VALUES (me, p_wrapped, p_escrow)
+        INSERT INTO JR_rekey (B_user, wrapped, escrow) VALUES (p_user, p_wrapped, p_escrow)
         ON CONFLICT (B_user) DO UPDATE SET wrapped = excluded.wrapped, escrow = excluded.escrow;
     END
     $$;
@@ -360,7 +360,7 @@ CREATE OR REPLACE FUNCTION dv_drop_rekey(p_user text) RETURNS integer
         IF me IS NULL OR p_user::citext IS DISTINCT FROM me THEN
             RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
         END IF;
-        DELETE FROM JR_rekey WHERE B_user = me;
+        DELETE FROM JR_rekey WHERE B_user = p_user::citext;
         GET DIAGNOSTICS n = ROW_COUNT;
         RETURN n;
     END

@@ -146,6 +146,8 @@ bool Statement::step() {
         return true;
     if (rc != SQLITE_DONE)
         session_.fail(rc);
+    // Ready to be bound and run again; what it bound stays until then.
+    sqlite3_reset(s_);
     return false;
 }
 
