@@ -4,7 +4,9 @@
 #include "vault/KeyStore.h"
 
 #include <algorithm>
+#include <exception>
 #include <sodium.h>
+#include <thread>
 
 namespace vault {
 namespace {
@@ -30,16 +32,15 @@ int batchRows = 2000;
 // The writer's rows (everyone's for a null one) a batch at a time: memory for one batch,
 // whatever the diary's size. With `write` each batch is a transaction of its own, and `last`
 // runs in the one that found no more rows, so rows added meanwhile are not missed.
-void inBatches(EntryStore& c, const QString& user, bool write,
-               const std::function<void(const EntryRow&)>& each, const Progress& progress,
-               const std::function<void()>& last = {}) {
+using Batch = std::function<void(const std::vector<EntryRow>&)>;
+void inBatches(EntryStore& c, const QString& user, bool write, const Batch& each,
+               const Progress& progress, const std::function<void()>& last = {}) {
     const long long total = progress ? c.entryCount(user) : 0;
     long long after = 0, done = 0;
     for (bool end = false; !end;) {
         const auto batch = [&] {
             const std::vector<EntryRow> rows = c.entryRowsAfter(user, after, batchRows);
-            for (const EntryRow& row : rows)
-                each(row);
+            each(rows);
             end = rows.size() < std::size_t(batchRows);
             if (!rows.empty())
                 after = rows.back()[0].toLongLong();
@@ -54,6 +55,43 @@ void inBatches(EntryStore& c, const QString& user, bool write,
         if (progress)
             progress(done, std::max(total, done));
     }
+}
+
+Batch eachRow(const std::function<void(const EntryRow&)>& f) {
+    return [f](const std::vector<EntryRow>& rows) {
+        for (const EntryRow& row : rows)
+            f(row);
+    };
+}
+
+// `work` over [0, n) split among the cores: the sealing of a batch is pure computation.
+void inParallel(std::size_t n, const std::function<void(std::size_t, std::size_t)>& work) {
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+    if (threads < 2 || n < 64) {
+        work(0, n);
+        return;
+    }
+    const std::size_t step = (n + threads - 1) / threads;
+    std::vector<std::exception_ptr> failed(threads);
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 0; t < threads; ++t) {
+        const auto part = [&, t] {
+            try {
+                work(std::min(n, t * step), std::min(n, (t + 1) * step));
+            } catch (...) {
+                failed[t] = std::current_exception();
+            }
+        };
+        if (t + 1 < threads)
+            helpers.emplace_back(part);
+        else
+            part();
+    }
+    for (std::thread& h : helpers)
+        h.join();
+    for (const auto& e : failed)
+        if (e)
+            std::rethrow_exception(e);
 }
 
 void wipe(std::vector<std::optional<Bytes>>& fields) {
@@ -231,9 +269,9 @@ void finishRekey(EntryStore& c, const QString& user, const std::vector<const Sec
                  const Secret& next, const Secret& wrap, const Secret* adminSecret,
                  const Progress& progress) {
     const Bytes& pk = pinned(c);
-    const auto each = [&](const EntryRow& row) {
-        // A row the next key opens is done already; a damaged row stays damaged, and a plain
-        // one is for sealVouchedPlainRows.
+    // A row the next key opens is done already; a damaged row stays damaged, and a plain one
+    // is for sealVouchedPlainRows.
+    const auto resealed = [&](const EntryRow& row) -> std::optional<std::vector<QVariant>> {
         for (const Secret* key : old) {
             auto plain = openedRow(row, *key);
             if (!plain)
@@ -243,9 +281,19 @@ void finishRekey(EntryStore& c, const QString& user, const std::vector<const Sec
                 if (const auto& p = (*plain)[std::size_t(col - 1)])
                     values[std::size_t(col - 1)] = qbytes(sealField(next, *p, placeOf(row, col)));
             wipe(*plain);
-            c.storeSealed(row, values);
-            return;
+            return values;
         }
+        return std::nullopt;
+    };
+    const auto each = [&](const std::vector<EntryRow>& rows) {
+        std::vector<std::optional<std::vector<QVariant>>> values(rows.size());
+        inParallel(rows.size(), [&](std::size_t from, std::size_t to) {
+            for (std::size_t i = from; i < to; ++i)
+                values[i] = resealed(rows[i]);
+        });
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (values[i])
+                c.storeSealed(rows[i], *values[i]);
     };
     const auto last = [&] {
         const Bytes w = fold(user);
@@ -288,7 +336,7 @@ long long sealVouchedPlainRows(EntryStore& c, const QString& user, const Secret&
         c.storeSealed(row, values);
         ++sealedRows;
     };
-    inBatches(c, user, true, each, progress);
+    inBatches(c, user, true, eachRow(each), progress);
     return sealedRows;
 }
 
@@ -309,7 +357,7 @@ Opened openedBy(EntryStore& c, const QString& user, const Secret& key, const Pro
         if (sealedRow)
             ++(opens ? n.opened : n.unopened);
     };
-    inBatches(c, user, false, each, progress);
+    inBatches(c, user, false, eachRow(each), progress);
     return n;
 }
 
@@ -338,14 +386,13 @@ void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
 
 long long signPlainRows(EntryStore& c, const Secret& signingSecret) {
     long long n = 0;
-    inBatches(c, QString(), false,
-              [&](const EntryRow& row) {
+    inBatches(c, QString(), false, eachRow([&](const EntryRow& row) {
                   if (const auto plain = plainRow(row)) {
                       c.keyStore().putPlainSignature(plain->id,
                                                      signPlainRow(signingSecret, *plain));
                       ++n;
                   }
-              },
+              }),
               {});
     return n;
 }

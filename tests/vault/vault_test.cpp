@@ -130,8 +130,8 @@ void logInAs(const QString& path, const QString& name, bool passwordChange,
 } // namespace
 
 // Killed after two batches of two rows, a re-key leaves rows under the old key and under the
-// pending one; the next login finishes it, every entry with its exact text, none lost or
-// doubled, and the pending key gone.
+// pending one, all of them open to the administrator; the next login finishes it, every entry
+// with its exact text, none lost or doubled, and the pending key gone.
 TEST_F(Revoke, AReKeyKilledHalfWayIsFinishedByTheNextLogin) {
     addUser(u"bob"_s, u"bob-pw"_s, 1);
     for (const bool passwordChange : {false, true}) {
@@ -169,6 +169,7 @@ TEST_F(Revoke, AReKeyKilledHalfWayIsFinishedByTheNextLogin) {
             openAsAdministrator(c, ring);
             EXPECT_TRUE(c.keyStore().pendingKey(who)) << who.toStdString();
         }
+        EXPECT_EQ(entries(), expected) << who.toStdString() << ", half way";
         if (passwordChange)
             passwords[QString::fromUtf8(fold(who))] = who + u"-new"_s;
         logIn(who);

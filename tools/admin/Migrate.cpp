@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <cstdio>
+#include <functional>
 
 namespace admin {
 namespace {
@@ -27,11 +28,24 @@ const Table kTables[] = {{"JR_vault", "name,value"},
 
 using Rows = std::vector<std::vector<QVariant>>;
 
-Rows all(ado::Connection& c, const Table& t) {
-    return c.rows({QStringLiteral("select %1 from %2 order by %3")
-                       .arg(QLatin1String(t.columns), QLatin1String(t.name),
-                            QString::fromLatin1(t.columns).section(QLatin1Char(','), 0, 0)),
-                   {}});
+// The rows of a table by its key, a batch at a time where the key is an ID: the entries of a
+// large diary are never held whole.
+void eachBatch(ado::Connection& c, const Table& t, const std::function<void(const Rows&)>& f) {
+    const QString key = QString::fromLatin1(t.columns).section(QLatin1Char(','), 0, 0);
+    const QString select =
+        QStringLiteral("select %1 from %2").arg(QLatin1String(t.columns), QLatin1String(t.name));
+    if (key != QLatin1String("ID")) {
+        f(c.rows({select + QStringLiteral(" order by ") + key, {}}));
+        return;
+    }
+    for (qint64 after = 0;;) {
+        const Rows rows = c.rows({select + QStringLiteral(" where ID>? order by ID limit 2000"),
+                                  {{QStringLiteral("ID"), after}}});
+        if (rows.empty())
+            return;
+        f(rows);
+        after = rows.back()[0].toLongLong();
+    }
 }
 
 Rows users(ado::Connection& c, bool server) {
@@ -65,11 +79,11 @@ QByteArray fingerprint(ado::Connection& c, bool server, long long* count) {
     Rows u = users(c, server);
     *count = qint64(u.size());
     digest(h, u);
-    for (const Table& t : kTables) {
-        const Rows rows = all(c, t);
-        *count += qint64(rows.size());
-        digest(h, rows);
-    }
+    for (const Table& t : kTables)
+        eachBatch(c, t, [&](const Rows& rows) {
+            *count += qint64(rows.size());
+            digest(h, rows);
+        });
     return h.result().toHex();
 }
 
@@ -85,6 +99,9 @@ void migrate(ado::Connection& from, ado::Connection& to) {
     if (plain[0][0].toLongLong() > 0)
         throw Refused{QStringLiteral("有 %1 篇日记还没有密封：请它们的作者先在本机登录一次")
                           .arg(plain[0][0].toLongLong())};
+    if (from.hasTable(QStringLiteral("jr_rekey")) &&
+        !from.rows({QStringLiteral("select 1 from JR_rekey limit 1"), {}}).empty())
+        throw Refused{QStringLiteral("有用户换用新密钥的工作还没有完成：请他们先在本机登录一次")};
     QStringList old;
     const Rows people =
         from.rows({QStringLiteral("select B_user,B_password,popedom from JR_user"), {}});
@@ -98,6 +115,9 @@ void migrate(ado::Connection& from, ado::Connection& to) {
     // The tables and the roles too go with the rows: a failed migration leaves nothing.
     long long n = 0, m = 0;
     QByteArray a;
+    const auto progress = progressOn(QStringLiteral("迁移"));
+    const long long total = from.entryCount(QString());
+    long long copied = 0;
     accounts::inTransaction(to, [&] {
         ado::createServerTables(to);
         for (const auto& row : people) {
@@ -116,12 +136,16 @@ void migrate(ado::Connection& from, ado::Connection& to) {
             const QString insert = QStringLiteral("insert into %1(%2) values(?%3)")
                                        .arg(QLatin1String(t.name), QLatin1String(t.columns),
                                             QStringLiteral(",?").repeated(cols.size() - 1));
-            for (const auto& row : all(from, t)) {
-                sql::Statement s{insert, {}};
-                for (qsizetype i = 0; i < cols.size(); ++i)
-                    s.params.append({cols[i], row[std::size_t(i)]});
-                to.Execute(s);
-            }
+            eachBatch(from, t, [&](const Rows& rows) {
+                for (const auto& row : rows) {
+                    sql::Statement s{insert, {}};
+                    for (qsizetype i = 0; i < cols.size(); ++i)
+                        s.params.append({cols[i], row[std::size_t(i)]});
+                    to.Execute(s);
+                }
+                if (QLatin1String(t.name) == QLatin1String("JR_content") && progress)
+                    progress(copied += qint64(rows.size()), total);
+            });
         }
         to.Execute(QStringLiteral("select setval(pg_get_serial_sequence('jr_content','id'), "
                                   "coalesce(max(ID), 0) + 1, false) from JR_content"));
