@@ -257,6 +257,15 @@ std::optional<Secret> pendingKey(EntryStore& c, const QString& user, const Secre
     return checkedPending(c, user, *record, std::move(key->key));
 }
 
+std::optional<OlderPending> olderPendingKey(EntryStore& c, const QString& user,
+                                            const Secret& wrap) {
+    auto record = c.keyStore().pendingKey(user);
+    auto key = record ? unwrapUserKey(wrap, record->wrapped, fold(user)) : std::nullopt;
+    if (!key || key->adminPublic == c.adminPublic())
+        return std::nullopt;
+    return OlderPending{std::move(*key), std::move(*record)};
+}
+
 std::optional<Secret> pendingKeyByEscrow(EntryStore& c, const QString& user,
                                          const Secret& adminSecret) {
     const auto record = c.keyStore().pendingKey(user);
@@ -267,7 +276,7 @@ std::optional<Secret> pendingKeyByEscrow(EntryStore& c, const QString& user,
 
 void finishRekey(EntryStore& c, const QString& user, const std::vector<const Secret*>& old,
                  const Secret& next, const Secret& wrap, const Secret* adminSecret,
-                 const Progress& progress) {
+                 const Progress& progress, const UserKeyRecord* asStored) {
     const Bytes& pk = pinned(c);
     // A row the next key opens is done already; a damaged row stays damaged, and a plain one
     // is for sealVouchedPlainRows.
@@ -297,8 +306,10 @@ void finishRekey(EntryStore& c, const QString& user, const std::vector<const Sec
     };
     const auto last = [&] {
         const Bytes w = fold(user);
-        c.keyStore().putUserKey(user, {wrapUserKey(wrap, next, w, pk), escrowOf(next, w, pk)});
-        if (adminSecret)
+        c.keyStore().putUserKey(
+            user, asStored ? *asStored
+                           : UserKeyRecord{wrapUserKey(wrap, next, w, pk), escrowOf(next, w, pk)});
+        if (adminSecret && !asStored)
             grantAdmin(c.keyStore(), user, next, *adminSecret);
         else if (c.keyStore().adminKey(user))
             c.keyStore().removeAdminKey(user);

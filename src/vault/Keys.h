@@ -57,6 +57,13 @@ Secret storePendingKey(EntryStore& c, const QString& user, const Secret& wrap);
 // The pending key that `wrap` opens, made for the pinned key and escrowed to it; anything
 // else in its place was not made for this user and is not used.
 std::optional<Secret> pendingKey(EntryStore& c, const QString& user, const Secret& wrap);
+// The pending key that `wrap` opens, made for another administrator key than the pinned one
+// (a revoke came half way through its re-key), with its record as stored.
+struct OlderPending {
+    Unwrapped key;
+    UserKeyRecord record;
+};
+std::optional<OlderPending> olderPendingKey(EntryStore& c, const QString& user, const Secret& wrap);
 // The same, opened from its escrow by the administrator key.
 std::optional<Secret> pendingKeyByEscrow(EntryStore& c, const QString& user,
                                          const Secret& adminSecret);
@@ -67,10 +74,11 @@ void rewrapUserKey(EntryStore& c, const QString& user, const Unwrapped& key, con
 // The rest (callers hold no transaction): the user's entries that one of `old` opens sealed
 // again with `next` (those `next` opens already are skipped, the others left as they are);
 // with the last batch `next` becomes his key, his administrator copy wrapped again (or
-// removed, without `adminSecret`) and the pending key removed.
+// removed, without `adminSecret`) and the pending key removed. With `asStored`, the record of
+// an older pending key, that record becomes his key as it is, and his administrator copy goes.
 void finishRekey(EntryStore& c, const QString& user, const std::vector<const Secret*>& old,
                  const Secret& next, const Secret& wrap, const Secret* adminSecret,
-                 const Progress& progress = {});
+                 const Progress& progress = {}, const UserKeyRecord* asStored = nullptr);
 // Both steps (callers hold no transaction); returns the new key.
 Secret replaceUserKey(EntryStore& c, const QString& user, const Secret& oldKey, const Secret& wrap,
                       const Secret* adminSecret, const Progress& progress = {});

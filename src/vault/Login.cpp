@@ -10,6 +10,13 @@ namespace vault {
 Secret currentKey(EntryStore& store, const QString& user, Unwrapped key, const Secret& wrap,
                   const Secret* adminSecret, const Progress& progress) {
     std::optional<Secret> next = pendingKey(store, user, wrap);
+    // A revoke came half way through a re-key: it is finished first, to the key it was made
+    // for, and that key is then replaced as any made for an older administrator key.
+    if (auto older = next ? std::nullopt : olderPendingKey(store, user, wrap)) {
+        finishRekey(store, user, {&key.key}, older->key.key, wrap, nullptr, progress,
+                    &older->record);
+        key = std::move(older->key);
+    }
     if (next) {
         finishRekey(store, user, {&key.key}, *next, wrap, adminSecret, progress);
     } else {
