@@ -272,11 +272,18 @@ int passwd(ado::Connection& c, const QString& name, const Args& a) {
     const auto record = c.keyStore().userKey(name);
     std::optional<vault::Unwrapped> key;
     vault::Opened opened;
+    // The next key of a re-key cut off: the entries already sealed with it are his too.
+    const auto pending = vault::pendingKeyByEscrow(c, name, admin);
     if (record) {
         auto escrowed = vault::openEscrow(record->escrow, vault::fold(name), admin);
         if (!escrowed)
             throw Refused{QStringLiteral("无法取得 %1 的密钥，密码没有修改").arg(printable(name))};
-        opened = vault::openedBy(c, name, *escrowed);
+        opened = vault::openedBy(c, name, *escrowed, admin::progressOn(QStringLiteral("检查")));
+        if (pending) {
+            const long long moved = vault::openedBy(c, name, *pending).opened;
+            opened.opened += moved;
+            opened.unopened -= moved;
+        }
         if (opened.unopened > 0 && opened.opened == 0)
             throw Refused{QStringLiteral("托管密钥打不开 %1 的日记（可能被人改动过），密码没有修改")
                               .arg(printable(name))};
@@ -285,7 +292,8 @@ int passwd(ado::Connection& c, const QString& name, const Args& a) {
         throw Refused{QStringLiteral("找不到 %1 的密钥记录，密码没有修改").arg(printable(name))};
     }
     accounts::setPassword(c, name, readLine(QStringLiteral("%1 的新密码：").arg(printable(name))),
-                          key, stored);
+                          key, stored, pending ? &*pending : nullptr,
+                          admin::progressOn(QStringLiteral("重新加密")));
     say(stdout, QStringLiteral("已为 %1 设置新密码").arg(printable(name)));
     if (opened.unopened > 0)
         say(stderr,

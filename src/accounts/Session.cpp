@@ -44,8 +44,8 @@ namespace {
 // The user's keys after a successful check of a sealed store; why the login cannot go on
 // otherwise. Nothing is kept in `ring` but the server login until every key is settled.
 QString openKeys(ado::Connection& c, vault::KeyRing& ring, const QString& user,
-                 const QString& password, const QString& stored, const Unlocked& check,
-                 bool admin) {
+                 const QString& password, const QString& stored, const Unlocked& check, bool admin,
+                 const vault::Progress& progress) {
     ring.bindTo(c.adminPublic());
     vault::checkPinnedKey(c);
     if (c.server())
@@ -80,14 +80,14 @@ QString openKeys(ado::Connection& c, vault::KeyRing& ring, const QString& user,
     } catch (const ado::Error& e) {
         return vault::loginRefusal(e);
     }
-    return vault::settleKeys(c, ring, user, std::move(*key), wrap, admin);
+    return vault::settleKeys(c, ring, user, std::move(*key), wrap, admin, progress);
 }
 
 } // namespace
 
 QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& user,
                      const QString& password, const QString& stored, const Unlocked& check,
-                     bool admin) {
+                     bool admin, const vault::Progress& progress) {
     ring.clear();
     if (!c.sealed()) {
         // A file from before keys: the password at least is kept as a hash, when it can be.
@@ -102,7 +102,7 @@ QString startSession(ado::Connection& c, vault::KeyRing& ring, const QString& us
     }
     QString why;
     try {
-        why = openKeys(c, ring, user, password, stored, check, admin);
+        why = openKeys(c, ring, user, password, stored, check, admin, progress);
     } catch (...) {
         ring.clear();
         throw;
@@ -155,7 +155,8 @@ void addUser(ado::Connection& c, const QString& name, const QString& password) {
 }
 
 void setPassword(ado::Connection& c, const QString& name, const QString& password,
-                 const std::optional<vault::Unwrapped>& key, const QString& stored) {
+                 const std::optional<vault::Unwrapped>& key, const QString& stored,
+                 const vault::Secret* pending, const vault::Progress& progress) {
     if (!c.sealed()) {
         c.Execute(sql::updatePassword(hashPassword(password), name));
         return;
@@ -171,17 +172,26 @@ void setPassword(ado::Connection& c, const QString& name, const QString& passwor
     if (key)
         adminKey = vault::adminKeyOf(c, name, key->key);
     auto [record, wrap] = newRecord(password);
+    vault::Secret next;
     inTransaction(c, [&] {
         if (c.server())
             c.setServerPassword(name, publicRecord(record), serverPassword(record));
         else
             c.Execute(sql::updatePassword(record, name));
-        // A new data key: the old record and key row, written back, open nothing from now on.
-        if (key)
-            vault::replaceUserKey(c, name, key->key, wrap, adminKey ? &*adminKey : nullptr);
-        else
+        if (key) {
+            vault::rewrapUserKey(c, name, *key, wrap);
+            next = vault::storePendingKey(c, name, wrap);
+        } else {
             vault::createUserKey(c, name, wrap);
+        }
     });
+    // A new data key: the old record and key row, written back, open nothing once it is done.
+    if (key) {
+        std::vector<const vault::Secret*> old{&key->key};
+        if (pending)
+            old.push_back(pending);
+        vault::finishRekey(c, name, old, next, wrap, adminKey ? &*adminKey : nullptr, progress);
+    }
     checkpoint(c);
 }
 

@@ -13,9 +13,11 @@
 #include "shell/Navigation.h"
 #include "vault/KeyRing.h"
 
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <limits>
 #include <memory>
@@ -46,6 +48,40 @@ void forgetKeys() {
     if (vault::KeyRing* keys = myClass::keys())
         keys->clear();
 }
+
+// The key work of a login or a password change, shown once it has taken half a second. No
+// cancel: a job stopped half way would go on at the next login anyway, and the window would
+// seem to have stopped it. Events are let through only to paint: a click now would start a
+// second login inside this one.
+class KeyJobProgress {
+public:
+    explicit KeyJobProgress(QWidget* parent) : parent_(parent) {}
+    void operator()(long long done, long long total) {
+        if (!dialog_) {
+            dialog_ = std::make_unique<QProgressDialog>(parent_);
+            dialog_->setWindowTitle(app::kAppTitle);
+            dialog_->setCancelButton(nullptr);
+            dialog_->setWindowModality(Qt::WindowModal);
+            dialog_->setMinimumDuration(500);
+            dialog_->setAutoClose(false);
+            dialog_->setAutoReset(false);
+        }
+        // QProgressDialog counts in int.
+        const int scale = total > 1000000000 ? int(total / 1000000000 + 1) : 1;
+        dialog_->setLabelText(
+            QStringLiteral("正在用新密钥重新加密你的日记…\n已完成 %1/%2 篇").arg(done).arg(total));
+        dialog_->setMaximum(int(total / scale));
+        dialog_->setValue(int(done / scale));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    vault::Progress callback() {
+        return [this](long long done, long long total) { (*this)(done, total); };
+    }
+
+private:
+    QWidget* parent_;
+    std::unique_ptr<QProgressDialog> dialog_;
+};
 
 bool isUniqueViolation(const ado::Error& e) {
     return e.kind() == ado::Failure::Duplicate || e.message().contains(QStringLiteral("UNIQUE"));
@@ -200,8 +236,10 @@ void frmLogin::cmdOK_Click() {
         // The stored name: normalised again, " bob" would be "bob".
         vault::KeyRing spare;
         vault::KeyRing* keys = myClass::keys();
-        refused = accounts::startSession(d.ocn(), keys ? *keys : spare, storedName, password,
-                                         stored, check, toPopedom(popedom) == 1);
+        KeyJobProgress progress(this);
+        refused =
+            accounts::startSession(d.ocn(), keys ? *keys : spare, storedName, password, stored,
+                                   check, toPopedom(popedom) == 1, progress.callback());
     });
     if (!ran)
         return;
@@ -315,8 +353,12 @@ void frmLogin::modifyComm_Click() {
             d.OpenData();
         // A new data key for the new password, his entries sealed again under it: an old
         // record written back opens nothing written after.
+        const auto pending =
+            check.wrap.empty() ? std::nullopt : vault::pendingKey(d.ocn(), name, check.wrap);
+        KeyJobProgress progress(this);
         accounts::setPassword(d.ocn(), name, accounts::normalise(answer),
-                              accounts::dataKeyOf(d.ocn(), name, check), stored);
+                              accounts::dataKeyOf(d.ocn(), name, check), stored,
+                              pending ? &*pending : nullptr, progress.callback());
         d.ocn().Close();
         d.releaseOcn();
     });

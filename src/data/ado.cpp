@@ -173,6 +173,7 @@ vault::KeyStore& Connection::keyStore() {
 }
 
 void Connection::dropEngine() {
+    sealedUpdate_.reset();
     engine_.reset();
 }
 
@@ -257,6 +258,20 @@ long long Connection::storeSealed(const vault::EntryRow& row, const std::vector<
 
 std::vector<vault::EntryRow> Connection::entryRows(const QString& writer) {
     return rows(writer.isNull() ? sql::allEntryRows() : sql::entryRowsOf(writer));
+}
+
+std::vector<vault::EntryRow> Connection::entryRowsAfter(const QString& writer, long long after,
+                                                        int limit) {
+    return rows(sql::entryRowsAfter(writer, after, limit));
+}
+
+long long Connection::entryCount(const QString& writer) {
+    const auto n =
+        rows(writer.isNull() ? sql::Statement{QStringLiteral("select count(*) from JR_content"), {}}
+                             : sql::Statement{QStringLiteral("select count(*) from JR_content "
+                                                             "where B_writer=?"),
+                                              {{QStringLiteral("B_writer"), writer}}});
+    return n.empty() ? 0 : n[0][0].toLongLong();
 }
 
 std::optional<vault::EntryRow> Connection::entryRow(long long id) {

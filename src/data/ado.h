@@ -77,6 +77,9 @@ public:
     // New sealed texts for a row read whole (ID, the three sealed columns, B_writer, B_time).
     long long storeSealed(const vault::EntryRow& row, const std::vector<QVariant>& values) override;
     std::vector<vault::EntryRow> entryRows(const QString& writer) override;
+    std::vector<vault::EntryRow> entryRowsAfter(const QString& writer, long long after,
+                                                int limit) override;
+    long long entryCount(const QString& writer) override;
     std::optional<vault::EntryRow> entryRow(long long id) override;
     void inTransaction(const std::function<void()>& work) override;
     void settle() override;
@@ -144,6 +147,8 @@ private:
     vault::Bytes adminPublic_, signingPublic_;
     std::tuple<unsigned long long, unsigned long long, long long> pin_{};
     std::unique_ptr<vault::KeyStore> store_;
+    // The statement a re-key stores each row with, prepared once for the engine's life.
+    std::unique_ptr<Cursor> sealedUpdate_;
 };
 
 // Positions reported by AbsolutePosition() off the rows, as ADO does.

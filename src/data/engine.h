@@ -50,6 +50,8 @@ enum class Text {
     PutAdminKey,       // user, wrapped
     RemoveAdminKey,    // user
     PutPlainSignature, // ID, signature
+    PutPendingKey,     // user, wrapped, escrow: JR_rekey's row, inserted or replaced
+    RemovePendingKey,  // user
     MarkCurrent,       // no values: the store's format marked as this version's (empty where
                        // the schema itself tells)
     NextEntryId,       // no values: a row of the ID the next entry takes, read inside the

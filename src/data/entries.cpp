@@ -579,13 +579,21 @@ long long EntryStatements::storeSealed(const std::vector<QVariant>& row,
                                              {QStringLiteral("B_title"), values[0]},
                                              {QStringLiteral("B_weather"), values[1]},
                                              {QStringLiteral("B_content"), values[2]}});
-    Stmt st(db,
+    // The file's statements run again once done; a server's run once.
+    std::unique_ptr<Cursor> once;
+    std::unique_ptr<Cursor>& st = conn.server() ? once : conn.sealedUpdate_;
+    if (!st)
+        st = db->prepare(
             QStringLiteral("update JR_content set B_title=?,B_weather=?,B_content=? where ID=?"));
-    st.bindAll({{QStringLiteral("B_title"), values[0]},
-                {QStringLiteral("B_weather"), values[1]},
-                {QStringLiteral("B_content"), values[2]},
-                {QStringLiteral("ID"), row[0]}});
-    st.step();
+    try {
+        for (int i = 0; i < 3; ++i)
+            st->bind(i + 1, values[std::size_t(i)]);
+        st->bind(4, row[0]);
+        st->step();
+    } catch (...) {
+        st.reset(); // a statement that failed is not run again
+        throw;
+    }
     return db->changes();
 }
 
@@ -657,6 +665,26 @@ public:
     }
     void putEscrow(const QString& user, const vault::Bytes& escrow) override {
         c_.Execute({text(Text::PutEscrow), {{{}, user}, {{}, blob(escrow)}}});
+    }
+    std::optional<vault::UserKeyRecord> pendingKey(const QString& user) override {
+        // A file of an earlier version has no re-key under way.
+        if (!hasTable(QStringLiteral("jr_rekey")))
+            return std::nullopt;
+        const auto r = c_.rows(
+            {QStringLiteral("select wrapped,escrow from JR_rekey where B_user=?"), {{{}, user}}});
+        if (r.empty())
+            return std::nullopt;
+        return vault::UserKeyRecord{bytes(r[0][0]), bytes(r[0][1])};
+    }
+    void putPendingKey(const QString& user, const vault::UserKeyRecord& k) override {
+        if (!hasTable(QStringLiteral("jr_rekey")))
+            createKeyTables();
+        c_.Execute(
+            {text(Text::PutPendingKey), {{{}, user}, {{}, blob(k.wrapped)}, {{}, blob(k.escrow)}}});
+    }
+    void removePendingKey(const QString& user) override {
+        if (hasTable(QStringLiteral("jr_rekey")))
+            c_.Execute({text(Text::RemovePendingKey), {{{}, user}}});
     }
     std::vector<std::pair<QString, vault::Bytes>> escrows() override {
         std::vector<std::pair<QString, vault::Bytes>> out;

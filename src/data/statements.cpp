@@ -156,6 +156,17 @@ Statement entryRowsOf(const QString& user) {
     return {kEntryRow + QStringLiteral(" where B_writer=? order by ID"), {writer(user)}};
 }
 
+Statement entryRowsAfter(const QString& user, long long after, int limit) {
+    Statement s{kEntryRow +
+                    (user.isNull() ? QStringLiteral(" where ID>?")
+                                   : QStringLiteral(" where B_writer=? and ID>?")) +
+                    QStringLiteral(" order by ID limit ?"),
+                {{QStringLiteral("ID"), QVariant::fromValue<qint64>(after)}, {QString(), limit}}};
+    if (!user.isNull())
+        s.params.prepend(writer(user));
+    return s;
+}
+
 Statement allEntryRows() {
     return {kEntryRow + QStringLiteral(" order by ID"), {}};
 }

@@ -64,6 +64,8 @@ Statement titlesBetween(const Statement& titles, long long above, long long upTo
 Statement entryRow(long long id);
 Statement entryRowsOf(const QString& user);
 Statement allEntryRows();
+// At most `limit` of a writer's (everyone's for a null one) with an ID above `after`, by ID.
+Statement entryRowsAfter(const QString& user, long long after, int limit);
 
 // The date searches for a whole date: B_time begins with that day ("2024-3-1 ..."), so the
 // 1st does not also find the 10th to the 19th.

@@ -8,6 +8,8 @@ void KeyRing::clear() {
     installation_.clear();
     keys_.clear();
     missing_.clear();
+    pending_.clear();
+    noPending_.clear();
     admin_ = Secret();
     serverName_.clear();
     serverPassword_ = Secret();
@@ -54,6 +56,22 @@ const Secret* KeyRing::keyFor(const QString& writer, KeyStore& store) {
         return nullptr;
     }
     return &keys_.emplace(w, std::move(*key)).first->second;
+}
+
+const Secret* KeyRing::pendingKeyFor(const QString& writer, KeyStore& store) {
+    const Bytes w = fold(writer);
+    if (auto it = pending_.find(w); it != pending_.end())
+        return &it->second;
+    if (admin_.empty() || noPending_.count(w))
+        return nullptr;
+    noPending_.insert(w);
+    const auto record = store.pendingKey(writer);
+    auto key = record ? openEscrow(record->escrow, w, admin_) : std::nullopt;
+    // Only an escrow made for the pinned key: anyone can seal one to it.
+    if (!key || record->escrow != escrowOf(*key, w, installation_))
+        return nullptr;
+    noPending_.erase(w);
+    return &pending_.emplace(w, std::move(*key)).first->second;
 }
 
 } // namespace vault

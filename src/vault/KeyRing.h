@@ -37,6 +37,9 @@ public:
     // The writer's data key: held, or opened from his escrow with the administrator key.
     // Null when there is none.
     const Secret* keyFor(const QString& writer, KeyStore& store);
+    // The next key of the writer's re-key under way, opened from its escrow with the
+    // administrator key: his entries open under it or under his key until the re-key is done.
+    const Secret* pendingKeyFor(const QString& writer, KeyStore& store);
 
     // The titles this session has opened, wiped with the keys.
     Titles& titles() { return titles_; }
@@ -45,6 +48,8 @@ private:
     Bytes installation_;
     std::map<Bytes, Secret> keys_; // by folded name
     std::set<Bytes> missing_;
+    std::map<Bytes, Secret> pending_; // by folded name; looked for once a login
+    std::set<Bytes> noPending_;
     Secret admin_;
     QString serverName_;
     Secret serverPassword_;

@@ -32,6 +32,11 @@ public:
     virtual std::optional<UserKeyRecord> userKey(const QString& user) = 0;
     virtual void putUserKey(const QString& user, const UserKeyRecord& record) = 0;
     virtual void putEscrow(const QString& user, const Bytes& escrow) = 0;
+    // The next data key of a re-key under way: stored before any entry is sealed with it,
+    // removed once it is the user's key.
+    virtual std::optional<UserKeyRecord> pendingKey(const QString& user) = 0;
+    virtual void putPendingKey(const QString& user, const UserKeyRecord& record) = 0;
+    virtual void removePendingKey(const QString& user) = 0;
     // Every user's escrow, by the stored name.
     virtual std::vector<std::pair<QString, Bytes>> escrows() = 0;
 

@@ -9,6 +9,7 @@
 #include "support/Support.h"
 #include "vault/Cipher.h"
 #include "vault/KeyStore.h"
+#include "vault/Keys.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -16,6 +17,8 @@
 #include <QJsonDocument>
 #include <QPointer>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QTimer>
 #include <new>
 #include <sodium.h>
 #include <stdexcept>
@@ -50,6 +53,32 @@ TEST_F(LoginTest, LogsInAsTheStoredNameWithItsPermission) {
     EXPECT_TRUE(accounts::isRecord(scalar(u"select B_password from JR_user"_s).toString()));
     EXPECT_EQ(count(u"select count(*) from JR_key"_s), 3);
     EXPECT_FALSE(fileBytes().contains("plain secret"));
+}
+
+// A password change seals every entry again under a new key, a batch at a time: the window
+// tells how far it is and offers no cancel, and every entry opens afterwards.
+TEST_F(LoginTest, APasswordChangeShowsHowFarItIsAndKeepsEveryEntry) {
+    std::multimap<QString, QString> expected;
+    for (int i = 0; i < 30; ++i)
+        expected.emplace(column("B_title", addEntry(u"第%1篇"_s.arg(i))), u"内容"_s);
+    vault::setBatchRows(1);
+    QString label;
+    bool cancel = true;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (auto* d = login->findChild<QProgressDialog*>(); d && label.isEmpty())
+            label = d->labelText(), cancel = d->findChild<QPushButton*>() != nullptr;
+    });
+    look.start(0);
+    dialogs->inputAnswers.push_back(u"new-pw"_s);
+    fill("txtUserName", u"alice"_s);
+    fill("txtPassword", u"alice-pw"_s);
+    press("modifyComm");
+    vault::setBatchRows(2000);
+    EXPECT_TRUE(label.startsWith(u"正在用新密钥重新加密你的日记…"_s) && label.contains(u"/30 篇"_s))
+        << label.toStdString();
+    EXPECT_FALSE(cancel);
+    EXPECT_EQ(entries(), expected);
 }
 
 // A wrong password at 确定 or 修改密码: one box, the name selected, the password kept. The

@@ -3,11 +3,15 @@
 // signature over all of it, and a revoke that leaves the old administrator key nothing.
 #include "accounts/Password.h"
 #include "accounts/Session.h"
+#include "data/settings.h"
 #include "support/PgServer.h"
 #include "support/Support.h"
 #include "vault/Keys.h"
 
+#include <csignal>
 #include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vault;
 
@@ -97,4 +101,123 @@ TEST_F(Revoke, EscrowsGoToTheNewKeyAndEachLoginMakesANewDataKey) {
     logIn(u"alice"_s);
     EXPECT_FALSE(std::get<0>(keysNow()) == before);
     EXPECT_EQ(column("B_title", id), u"撤销之前"_s);
+}
+
+namespace {
+
+// `name` logged in with "<name>-pw" as the login window does, or given the password
+// "<name>-new" as "修改密码" does; the key work told to `progress`.
+void logInAs(const QString& path, const QString& name, bool passwordChange,
+             const Progress& progress) {
+    ado::Connection c;
+    vault::KeyRing ring;
+    const QString password = name + u"-pw"_s;
+    c.ConnectionString = pgtest::enabled()
+                             ? ado::connectionString(ado::readSettings(app::appFolder()), false)
+                             : u"data source="_s + path;
+    c.keys = &ring;
+    c.Open();
+    const QString stored =
+        c.rows({u"select B_password from JR_user where B_user=?"_s, {{{}, name}}})[0][0].toString();
+    const auto check = accounts::checkLogin(c, name, password, stored, true);
+    if (passwordChange)
+        accounts::setPassword(c, name, name + u"-new"_s, accounts::dataKeyOf(c, name, check),
+                              stored, nullptr, progress);
+    else
+        accounts::startSession(c, ring, name, password, stored, check, false, progress);
+}
+
+} // namespace
+
+// Killed after two batches of two rows, a re-key leaves rows under the old key and under the
+// pending one, all of them open to the administrator; the next login finishes it, every entry
+// with its exact text, none lost or doubled, and the pending key gone. So it does when a
+// revoke came in between, with a pending key made for the revoked administrator key.
+TEST_F(Revoke, AReKeyKilledHalfWayIsFinishedByTheNextLogin) {
+    addUser(u"bob"_s, u"bob-pw"_s, 1);
+    const auto revoke = [&] {
+        const QString rk = dir.filePath(u"rk"_s);
+        writeFile(rk, recovery);
+        const QString db = pgtest::enabled() ? dir.filePath(u"dayvault.conf"_s) : dbPath();
+        return pgtest::run(QStringLiteral(DAYVAULT_ADMIN),
+                           {u"revoke"_s, db, u"bob"_s, u"--recovery-key-file"_s, rk});
+    };
+    const struct {
+        QString who;
+        bool passwordChange, revokeHalfWay;
+    } cases[] = {{u"alice"_s, false, false}, {u"carol"_s, true, false}, {u"dave"_s, false, true}};
+    for (const auto& [who, passwordChange, revokeHalfWay] : cases) {
+        SCOPED_TRACE(who.toStdString());
+        std::multimap<QString, QString> expected = entries();
+        for (int i = 0; i < 7; ++i) {
+            const QString title = who + u" 第%1篇"_s.arg(i), text = u"内容 %1 ✓"_s.arg(i);
+            addEntry(title, who, u"2024-3-1 8:00:00"_s, text);
+            expected.emplace(title, text);
+        }
+        if (!passwordChange) { // the next login makes a new key
+            ASSERT_EQ(revoke(), 0);
+        }
+        vault::setBatchRows(2);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            logInAs(dbPath(), who, passwordChange, [](long long done, long long) {
+                if (done >= 4)
+                    ::raise(SIGKILL);
+            });
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        vault::setBatchRows(2000);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        {
+            ado::Connection c;
+            vault::KeyRing ring;
+            openAsAdministrator(c, ring);
+            EXPECT_TRUE(c.keyStore().pendingKey(who));
+        }
+        EXPECT_EQ(entries(), expected) << "half way";
+        if (revokeHalfWay) {
+            ASSERT_EQ(revoke(), 0);
+        }
+        if (passwordChange)
+            passwords[QString::fromUtf8(fold(who))] = who + u"-new"_s;
+        logIn(who);
+        EXPECT_EQ(entries(), expected);
+        ado::Connection c;
+        vault::KeyRing ring;
+        openAsAdministrator(c, ring);
+        EXPECT_FALSE(c.keyStore().pendingKey(who));
+    }
+}
+
+// Whatever lies in a user's pending place was written by someone: a key his password does
+// not open for him, or that the pinned administrator would not get, seals nothing.
+TEST_F(Revoke, APendingKeyNotMadeForItsUserIsNotUsed) {
+    const int id = addEntry(u"原样"_s);
+    ado::Connection c;
+    vault::KeyRing ring;
+    openAsAdministrator(c, ring);
+    const QString stored =
+        c.rows({u"select B_password from JR_user where B_user='alice'"_s})[0][0].toString();
+    const accounts::Unlocked alice = accounts::unlock(u"alice-pw"_s, stored);
+    const Bytes pk = c.adminPublic(), other = newAdminKeyPair().publicKey, w = fold(u"alice"_s);
+    const struct {
+        const char* what;
+        Bytes wrappedFor, madeFor, escrowedTo;
+    } plants[] = {{"wrapped for another user", fold(u"bob"_s), pk, pk},
+                  {"made for another administrator key", w, other, pk},
+                  {"escrowed to another key", w, pk, other}};
+    for (const auto& p : plants) {
+        const Secret planted = Secret::random(kKeyBytes);
+        c.keyStore().putPendingKey(u"alice"_s,
+                                   {wrapUserKey(alice.wrap, planted, p.wrappedFor, p.madeFor),
+                                    escrowOf(planted, w, p.escrowedTo)});
+        logIn(u"alice"_s);
+        EXPECT_EQ(column("B_title", id), u"原样"_s) << p.what;
+        const EntryRow row = *c.entryRow(id);
+        EXPECT_FALSE(openField(planted, view(row[1].toByteArray()),
+                               {u"B_title"_s, u"alice"_s, id, row[5].toString()}))
+            << p.what;
+    }
 }

@@ -159,3 +159,21 @@ void Output::finish() {
 }
 
 } // namespace admin
+
+namespace admin {
+
+std::function<void(long long, long long)> progressOn(const QString& what) {
+    if (!::isatty(STDERR_FILENO))
+        return {};
+    return [label = what.toUtf8(), ended = false](long long done, long long total) mutable {
+        if (ended)
+            return;
+        std::fprintf(stderr, "\r%s %lld/%lld", label.constData(), done, total);
+        ended = done >= total;
+        if (ended)
+            std::fputc('\n', stderr);
+        std::fflush(stderr);
+    };
+}
+
+} // namespace admin

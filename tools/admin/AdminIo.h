@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdio>
+#include <functional>
 #include <sys/types.h>
 
 namespace admin {
@@ -21,6 +22,10 @@ QString printable(const QString& name);
 // One line of standard input without its line end. On a terminal the prompt goes to stderr
 // and the typed line is not echoed; the terminal is restored however the read ends.
 QString readPassword(const char* prompt);
+
+// "\r<what> done/total" on standard error after each batch of a long job, when it is a
+// terminal; nothing at all otherwise, so a log or a pipe gets no counts.
+std::function<void(long long, long long)> progressOn(const QString& what);
 
 // A new file only for us (mode 0600); refuses one that exists, a link among them.
 int createPrivate(const QString& path);

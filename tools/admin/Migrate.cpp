@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 
 namespace admin {
 namespace {
@@ -29,28 +28,21 @@ const Table kTables[] = {{"JR_vault", "name,value"},
 
 using Rows = std::vector<std::vector<QVariant>>;
 
-// Rows travel a page at a time: memory stays the same whatever the diary's size.
-constexpr int kPage = 500;
-
-QString keyOf(const Table& t) {
-    return QString::fromLatin1(t.columns).section(QLatin1Char(','), 0, 0);
-}
-
-// Every row of `t` by its key, a page at a time; `each` takes one page.
-void pages(ado::Connection& c, const Table& t, const std::function<void(const Rows&)>& each) {
-    const QString key = keyOf(t);
-    const QString head =
+// The rows of a table by its key, a page at a time: a large diary is never held whole.
+void eachBatch(ado::Connection& c, const Table& t, const std::function<void(const Rows&)>& f) {
+    constexpr int kPage = 500;
+    const QString key = QString::fromLatin1(t.columns).section(QLatin1Char(','), 0, 0);
+    const QString select =
         QStringLiteral("select %1 from %2").arg(QLatin1String(t.columns), QLatin1String(t.name));
-    const QString tail = QStringLiteral(" order by %1 limit %2").arg(key).arg(kPage);
+    const QString order = QStringLiteral(" order by %1 limit %2").arg(key).arg(kPage);
     QVariant last;
     for (;;) {
         const Rows rows =
             last.isNull()
-                ? c.rows({head + tail, {}})
-                : c.rows({head + QStringLiteral(" where %1>?").arg(key) + tail, {{key, last}}});
-        if (rows.empty())
-            return;
-        each(rows);
+                ? c.rows({select + order, {}})
+                : c.rows({select + QStringLiteral(" where %1>?").arg(key) + order, {{key, last}}});
+        if (!rows.empty())
+            f(rows);
         if (rows.size() < std::size_t(kPage))
             return;
         last = rows.back()[0];
@@ -83,25 +75,13 @@ void digest(QCryptographicHash& h, const Rows& rows) {
         }
 }
 
-// On a terminal only: a count of the rows copied, written over itself; -1 ends the line.
-void progress(long long copied) {
-    static const bool tty = isatty(fileno(stderr));
-    if (!tty)
-        return;
-    if (copied < 0)
-        std::fputs("\n", stderr);
-    else
-        std::fprintf(stderr, "\r%s",
-                     QStringLiteral("已复制 %1 行").arg(copied).toUtf8().constData());
-}
-
 QByteArray fingerprint(ado::Connection& c, bool server, long long* count) {
     QCryptographicHash h(QCryptographicHash::Sha256);
     Rows u = users(c, server);
     *count = qint64(u.size());
     digest(h, u);
     for (const Table& t : kTables)
-        pages(c, t, [&](const Rows& rows) {
+        eachBatch(c, t, [&](const Rows& rows) {
             *count += qint64(rows.size());
             digest(h, rows);
         });
@@ -120,6 +100,9 @@ void migrate(ado::Connection& from, ado::Connection& to) {
     if (plain[0][0].toLongLong() > 0)
         throw Refused{QStringLiteral("有 %1 篇日记还没有密封：请它们的作者先在本机登录一次")
                           .arg(plain[0][0].toLongLong())};
+    if (from.hasTable(QStringLiteral("jr_rekey")) &&
+        !from.rows({QStringLiteral("select 1 from JR_rekey limit 1"), {}}).empty())
+        throw Refused{QStringLiteral("有用户换用新密钥的工作还没有完成：请他们先在本机登录一次")};
     QStringList old;
     const Rows people =
         from.rows({QStringLiteral("select B_user,B_password,popedom from JR_user"), {}});
@@ -133,6 +116,9 @@ void migrate(ado::Connection& from, ado::Connection& to) {
     // The tables and the roles too go with the rows: a failed migration leaves nothing.
     long long n = 0, m = 0;
     QByteArray a;
+    const auto progress = progressOn(QStringLiteral("迁移"));
+    const long long total = from.entryCount(QString());
+    long long copied = 0;
     accounts::inTransaction(to, [&] {
         ado::createServerTables(to);
         for (const auto& row : people) {
@@ -146,13 +132,12 @@ void migrate(ado::Connection& from, ado::Connection& to) {
             if (row[2].toInt() == 1)
                 to.setServerAdmin(name, true);
         }
-        long long copied = 0;
         for (const Table& t : kTables) {
             const QStringList cols = QString::fromLatin1(t.columns).split(QLatin1Char(','));
             const QString one =
                 QStringLiteral("(?%1)").arg(QStringLiteral(",?").repeated(cols.size() - 1));
             // A page in one statement: one round trip to the server, not one a row.
-            pages(from, t, [&](const Rows& rows) {
+            eachBatch(from, t, [&](const Rows& rows) {
                 sql::Statement s{QStringLiteral("insert into %1(%2) values")
                                      .arg(QLatin1String(t.name), QLatin1String(t.columns)),
                                  {}};
@@ -162,10 +147,10 @@ void migrate(ado::Connection& from, ado::Connection& to) {
                         s.params.append({cols[i], rows[r][std::size_t(i)]});
                 }
                 to.Execute(s);
-                progress(copied += qint64(rows.size()));
+                if (QLatin1String(t.name) == QLatin1String("JR_content") && progress)
+                    progress(copied += qint64(rows.size()), total);
             });
         }
-        progress(-1);
         to.Execute(QStringLiteral("select setval(pg_get_serial_sequence('jr_content','id'), "
                                   "coalesce(max(ID), 0) + 1, false) from JR_content"));
         a = fingerprint(from, false, &n);

@@ -110,6 +110,14 @@ CREATE INDEX IF NOT EXISTS JR_ticket_writer ON JR_ticket (B_writer);
 CREATE TABLE IF NOT EXISTS JR_role (B_user citext PRIMARY KEY, verifier text NOT NULL);
 -- The registrations of the last minute: the guest may make a few a minute.
 CREATE TABLE IF NOT EXISTS JR_signup (made timestamptz NOT NULL DEFAULT now());
+-- The next data key of a re-key under way, for its user alone: stored before any entry is
+-- sealed with it, so a re-key cut off goes on at his next login.
+CREATE TABLE IF NOT EXISTS JR_rekey (B_user citext PRIMARY KEY, wrapped bytea NOT NULL,
+                                     escrow bytea NOT NULL);
+ALTER TABLE JR_rekey ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS rekey_read ON JR_rekey;
+CREATE POLICY rekey_read ON JR_rekey FOR SELECT TO dayvault_users
+    USING (B_user = (SELECT dv_me()));
 
 -- The writers' functions. Each waits for a lock 2 s at most whatever the caller SET before:
 -- its own settings hold while it runs.
@@ -324,6 +332,40 @@ CREATE OR REPLACE FUNCTION dv_remove_admin_key(p_user text) RETURNS integer
     END
     $$;
 
+-- The session's own re-key only: nobody else, administrators neither, needs his next key.
+CREATE OR REPLACE FUNCTION dv_put_rekey(p_user text, p_wrapped bytea, p_escrow bytea) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        me citext := dv_me();
+    BEGIN
+        IF me IS NULL OR p_user::citext IS DISTINCT FROM me THEN
+            RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
+        END IF;
+        PERFORM dv_key_bytes(p_wrapped, p_escrow);
+        INSERT INTO JR_rekey (B_user, wrapped, escrow) VALUES (p_user, p_wrapped, p_escrow)
+        ON CONFLICT (B_user) DO UPDATE SET wrapped = excluded.wrapped, escrow = excluded.escrow;
+    END
+    $$;
+
+CREATE OR REPLACE FUNCTION dv_drop_rekey(p_user text) RETURNS integer
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        me citext := dv_me();
+        n integer;
+    BEGIN
+        IF me IS NULL OR p_user::citext IS DISTINCT FROM me THEN
+            RAISE EXCEPTION 'not your key row' USING ERRCODE = '42501';
+        END IF;
+        DELETE FROM JR_rekey WHERE B_user = p_user::citext;
+        GET DIAGNOSTICS n = ROW_COUNT;
+        RETURN n;
+    END
+    $$;
+
 -- "注册": the account, its key row and its role in one step, called through the guest role.
 -- The verifier is computed by the program; a plain password is refused. A name is shown in
 -- windows and lists and written to files: none that could pass for another or carry control
@@ -416,13 +458,14 @@ REVOKE ALL ON FUNCTION dv_role(text), dv_me(), dv_is_admin(), dv_ticket(),
     dv_update_entry(integer, text, text, bytea, bytea, bytea), dv_delete_entry(integer),
     dv_put_key(text, bytea, bytea), dv_put_escrow(text, bytea), dv_put_admin_key(text, bytea),
     dv_remove_admin_key(text), dv_register(text, text, text, bytea, bytea),
-    dv_set_password(text, text)
+    dv_set_password(text, text), dv_put_rekey(text, bytea, bytea), dv_drop_rekey(text)
     FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION dv_role(text), dv_me(), dv_is_admin(), dv_ticket(),
     dv_add_entry(integer, bytea, text, bytea, bytea, bytea),
     dv_update_entry(integer, text, text, bytea, bytea, bytea), dv_delete_entry(integer),
     dv_put_key(text, bytea, bytea), dv_put_escrow(text, bytea), dv_put_admin_key(text, bytea),
-    dv_remove_admin_key(text), dv_set_password(text, text)
+    dv_remove_admin_key(text), dv_set_password(text, text), dv_put_rekey(text, bytea, bytea),
+    dv_drop_rekey(text)
     TO dayvault_users;
 -- The login window's connection is still the last user's when the next one registers.
 GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea)
@@ -430,11 +473,11 @@ GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea)
 GRANT EXECUTE ON FUNCTION dv_role(text) TO dayvault_guest;
 
 REVOKE ALL ON JR_user, JR_content, JR_vault, JR_key, JR_admin, JR_plain, JR_ticket, JR_role,
-    JR_signup FROM dayvault_users, dayvault_guest;
+    JR_signup, JR_rekey FROM dayvault_users, dayvault_guest;
 -- Reading only, under the policies. No other right on any table: LOCK TABLE in every mode but
 -- ACCESS SHARE, and SELECT ... FOR UPDATE or SHARE, need one. The policies stay, a second wall.
 GRANT SELECT ON JR_user TO dayvault_guest, dayvault_users;
-GRANT SELECT ON JR_content, JR_key, JR_admin TO dayvault_users;
+GRANT SELECT ON JR_content, JR_key, JR_admin, JR_rekey TO dayvault_users;
 
 -- The administrator public key and the signatures are written by the owner alone. The guest
 -- reads the public key too: a client checks it against its pinned copy before anything else.

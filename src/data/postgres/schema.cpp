@@ -4,7 +4,7 @@ namespace ado::postgres {
 
 SchemaReport Session::inspectSchema() {
     SchemaReport report;
-    bool ticketTable = false;
+    bool ticketTable = false, rekeyTable = false;
     const auto tables =
         prepare(QStringLiteral("select tablename from pg_catalog.pg_tables "
                                "where schemaname='public' and tablename like 'jr\\_%'"));
@@ -15,9 +15,11 @@ SchemaReport Session::inspectSchema() {
                            name == QLatin1String("jr_key");
         report.vaultTable = report.vaultTable || name == QLatin1String("jr_vault");
         ticketTable = ticketTable || name == QLatin1String("jr_ticket");
+        rekeyTable = rekeyTable || name == QLatin1String("jr_rekey");
     }
-    // Its writers still hold table rights and no function to save through.
-    report.outdated = report.keyTables && !ticketTable;
+    // Its writers still hold table rights and no function to save through, or it has no
+    // place for a re-key under way.
+    report.outdated = report.keyTables && !(ticketTable && rekeyTable);
     // Only the owner can add these; a trigger or a rule would still run as whoever writes.
     const auto extra =
         prepare(QStringLiteral("select t.tgname from pg_catalog.pg_trigger t "

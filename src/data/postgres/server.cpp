@@ -60,6 +60,14 @@ QString Session::text(Text which) const {
     case Text::PutPlainSignature:
         return QStringLiteral("insert into JR_plain(ID,signature) values($1,$2) "
                               "on conflict (ID) do update set signature=excluded.signature");
+    case Text::PutPendingKey:
+        return user ? QStringLiteral("select dv_put_rekey($1,$2,$3)")
+                    : QStringLiteral("insert into JR_rekey(B_user,wrapped,escrow) values($1,$2,$3) "
+                                     "on conflict (B_user) do update set "
+                                     "wrapped=excluded.wrapped,escrow=excluded.escrow");
+    case Text::RemovePendingKey:
+        return user ? QStringLiteral("select dv_drop_rekey($1)")
+                    : QStringLiteral("delete from JR_rekey where B_user=$1");
     case Text::ReserveId:
         return QStringLiteral("select dv_ticket()");
     case Text::AddEntry:

@@ -55,7 +55,9 @@ const char* const kKeyTablesSql =
     "wrapped BLOB NOT NULL, escrow BLOB NOT NULL);"
     "CREATE TABLE IF NOT EXISTS JR_admin (B_user TEXT PRIMARY KEY COLLATE NOCASE, "
     "wrapped BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS JR_plain (ID INTEGER PRIMARY KEY, signature BLOB NOT NULL);";
+    "CREATE TABLE IF NOT EXISTS JR_plain (ID INTEGER PRIMARY KEY, signature BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS JR_rekey (B_user TEXT PRIMARY KEY COLLATE NOCASE, "
+    "wrapped BLOB NOT NULL, escrow BLOB NOT NULL);";
 
 SchemaReport inspect(Engine& engine) {
     SchemaReport report;

@@ -89,8 +89,13 @@ public:
     }
     SchemaReport inspectSchema() override { return inspect(*this); }
     // Best effort: a read-only file still serves searches.
+    // A file with keys gets the key tables this version added.
     void startUse() override {
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (count("select count(*) from sqlite_master where type='table' and "
+                  "lower(name)='jr_vault' and not exists (select 1 from sqlite_master where "
+                  "type='table' and lower(name)='jr_rekey')") == 1)
+            sqlite3_exec(db_, kKeyTablesSql, nullptr, nullptr, nullptr);
     }
     bool mustReopen() override { return stale_; }
     std::optional<long long> dataVersion() override {
@@ -113,6 +118,15 @@ public:
     [[noreturn]] void refuse(int rc, const QString& why) const { throw failure(rc, why, path_); }
 
 private:
+    int count(const char* sql) {
+        sqlite3_stmt* st = nullptr;
+        int n = -1;
+        if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            n = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+        return n;
+    }
     void run(const QByteArray& sql) {
         const int rc = sqlite3_exec(db_, sql.constData(), nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
@@ -180,6 +194,8 @@ bool Statement::step() {
         return true;
     if (rc != SQLITE_DONE)
         session_.fail(rc);
+    // Ready to be bound and run again; what it bound stays until then.
+    sqlite3_reset(s_);
     return false;
 }
 
@@ -225,6 +241,11 @@ QString Session::text(Text which) const {
         return QStringLiteral("delete from JR_admin where B_user=?");
     case Text::PutPlainSignature:
         return QStringLiteral("insert or replace into JR_plain(ID,signature) values(?,?)");
+    case Text::PutPendingKey:
+        return QStringLiteral(
+            "insert or replace into JR_rekey(B_user,wrapped,escrow) values(?,?,?)");
+    case Text::RemovePendingKey:
+        return QStringLiteral("delete from JR_rekey where B_user=?");
     case Text::MarkCurrent:
         return QStringLiteral("PRAGMA user_version = 2");
     case Text::NextEntryId:
