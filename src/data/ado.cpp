@@ -261,16 +261,12 @@ std::vector<vault::EntryRow> Connection::entryRows(const QString& writer) {
 }
 
 std::vector<vault::EntryRow> Connection::entryRowsAfter(const QString& writer, long long after,
-                                                        int limit) {
-    return rows(sql::entryRowsAfter(writer, after, limit));
+                                                        int limit, bool signedOnly) {
+    return rows(sql::entryRowsAfter(writer, after, limit, signedOnly));
 }
 
-long long Connection::entryCount(const QString& writer) {
-    const auto n =
-        rows(writer.isNull() ? sql::Statement{QStringLiteral("select count(*) from JR_content"), {}}
-                             : sql::Statement{QStringLiteral("select count(*) from JR_content "
-                                                             "where B_writer=?"),
-                                              {{QStringLiteral("B_writer"), writer}}});
+long long Connection::entryCount(const QString& writer, bool signedOnly) {
+    const auto n = rows(sql::entryCount(writer, signedOnly));
     return n.empty() ? 0 : n[0][0].toLongLong();
 }
 

@@ -77,9 +77,9 @@ public:
     // New sealed texts for a row read whole (ID, the three sealed columns, B_writer, B_time).
     long long storeSealed(const vault::EntryRow& row, const std::vector<QVariant>& values) override;
     std::vector<vault::EntryRow> entryRows(const QString& writer) override;
-    std::vector<vault::EntryRow> entryRowsAfter(const QString& writer, long long after,
-                                                int limit) override;
-    long long entryCount(const QString& writer) override;
+    std::vector<vault::EntryRow> entryRowsAfter(const QString& writer, long long after, int limit,
+                                                bool signedOnly) override;
+    long long entryCount(const QString& writer, bool signedOnly) override;
     std::optional<vault::EntryRow> entryRow(long long id) override;
     void inTransaction(const std::function<void()>& work) override;
     void settle() override;

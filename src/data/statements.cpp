@@ -156,14 +156,27 @@ Statement entryRowsOf(const QString& user) {
     return {kEntryRow + QStringLiteral(" where B_writer=? order by ID"), {writer(user)}};
 }
 
-Statement entryRowsAfter(const QString& user, long long after, int limit) {
-    Statement s{kEntryRow +
-                    (user.isNull() ? QStringLiteral(" where ID>?")
-                                   : QStringLiteral(" where B_writer=? and ID>?")) +
-                    QStringLiteral(" order by ID limit ?"),
+namespace {
+// The rows of a writer (or everyone's); only those the upgrade signed when `signedOnly`.
+QString scope(const QString& user, bool signedOnly) {
+    return (user.isNull() ? QStringLiteral(" where 1=1") : QStringLiteral(" where B_writer=?")) +
+           (signedOnly ? QStringLiteral(" and ID in (select ID from JR_plain)") : QString());
+}
+} // namespace
+
+Statement entryRowsAfter(const QString& user, long long after, int limit, bool signedOnly) {
+    Statement s{kEntryRow + scope(user, signedOnly) +
+                    QStringLiteral(" and ID>? order by ID limit ?"),
                 {{QStringLiteral("ID"), QVariant::fromValue<qint64>(after)}, {QString(), limit}}};
     if (!user.isNull())
         s.params.prepend(writer(user));
+    return s;
+}
+
+Statement entryCount(const QString& user, bool signedOnly) {
+    Statement s{QStringLiteral("select count(*) from JR_content") + scope(user, signedOnly), {}};
+    if (!user.isNull())
+        s.params.append(writer(user));
     return s;
 }
 

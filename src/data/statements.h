@@ -65,7 +65,8 @@ Statement entryRow(long long id);
 Statement entryRowsOf(const QString& user);
 Statement allEntryRows();
 // At most `limit` of a writer's (everyone's for a null one) with an ID above `after`, by ID.
-Statement entryRowsAfter(const QString& user, long long after, int limit);
+Statement entryRowsAfter(const QString& user, long long after, int limit, bool signedOnly);
+Statement entryCount(const QString& user, bool signedOnly);
 
 // The date searches for a whole date: B_time begins with that day ("2024-3-1 ..."), so the
 // 1st does not also find the 10th to the 19th.

@@ -40,9 +40,10 @@ public:
     // The rows of one writer, or of everyone when `writer` is null, by ID.
     virtual std::vector<EntryRow> entryRows(const QString& writer) = 0;
     // At most `limit` of them with an ID above `after`, by ID: a long job holds one batch.
-    virtual std::vector<EntryRow> entryRowsAfter(const QString& writer, long long after,
-                                                 int limit) = 0;
-    virtual long long entryCount(const QString& writer) = 0;
+    // `signedOnly`: only those whose plain texts the upgrade signed.
+    virtual std::vector<EntryRow> entryRowsAfter(const QString& writer, long long after, int limit,
+                                                 bool signedOnly) = 0;
+    virtual long long entryCount(const QString& writer, bool signedOnly) = 0;
     virtual std::optional<EntryRow> entryRow(long long id) = 0;
     // New sealed texts (title, weather, content) for a row read whole.
     virtual long long storeSealed(const EntryRow& row, const std::vector<QVariant>& values) = 0;

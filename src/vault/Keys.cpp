@@ -33,13 +33,13 @@ int batchRows = 2000;
 // whatever the diary's size. With `write` each batch is a transaction of its own, and `last`
 // runs in the one that found no more rows, so rows added meanwhile are not missed.
 using Batch = std::function<void(const std::vector<EntryRow>&)>;
-void inBatches(EntryStore& c, const QString& user, bool write, const Batch& each,
+void inBatches(EntryStore& c, const QString& user, bool write, bool signedOnly, const Batch& each,
                const Progress& progress, const std::function<void()>& last = {}) {
-    const long long total = progress ? c.entryCount(user) : 0;
+    const long long total = progress ? c.entryCount(user, signedOnly) : 0;
     long long after = 0, done = 0;
     for (bool end = false; !end;) {
         const auto batch = [&] {
-            const std::vector<EntryRow> rows = c.entryRowsAfter(user, after, batchRows);
+            const std::vector<EntryRow> rows = c.entryRowsAfter(user, after, batchRows, signedOnly);
             each(rows);
             end = rows.size() < std::size_t(batchRows);
             if (!rows.empty())
@@ -315,7 +315,7 @@ void finishRekey(EntryStore& c, const QString& user, const std::vector<const Sec
             c.keyStore().removeAdminKey(user);
         c.keyStore().removePendingKey(user);
     };
-    inBatches(c, user, true, each, progress, last);
+    inBatches(c, user, true, false, each, progress, last);
 }
 
 Secret replaceUserKey(EntryStore& c, const QString& user, const Secret& oldKey, const Secret& wrap,
@@ -347,7 +347,8 @@ long long sealVouchedPlainRows(EntryStore& c, const QString& user, const Secret&
         c.storeSealed(row, values);
         ++sealedRows;
     };
-    inBatches(c, user, true, eachRow(each), progress);
+    // Only rows the upgrade signed can be vouched for: a login reads those, not the diary.
+    inBatches(c, user, true, true, eachRow(each), progress);
     return sealedRows;
 }
 
@@ -368,7 +369,7 @@ Opened openedBy(EntryStore& c, const QString& user, const Secret& key, const Pro
         if (sealedRow)
             ++(opens ? n.opened : n.unopened);
     };
-    inBatches(c, user, false, eachRow(each), progress);
+    inBatches(c, user, false, false, eachRow(each), progress);
     return n;
 }
 
@@ -397,7 +398,7 @@ void grantAdmin(KeyStore& store, const QString& user, const Secret& dataKey,
 
 long long signPlainRows(EntryStore& c, const Secret& signingSecret) {
     long long n = 0;
-    inBatches(c, QString(), false, eachRow([&](const EntryRow& row) {
+    inBatches(c, QString(), false, false, eachRow([&](const EntryRow& row) {
                   if (const auto plain = plainRow(row)) {
                       c.keyStore().putPlainSignature(plain->id,
                                                      signPlainRow(signingSecret, *plain));

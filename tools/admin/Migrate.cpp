@@ -117,7 +117,7 @@ void migrate(ado::Connection& from, ado::Connection& to) {
     long long n = 0, m = 0;
     QByteArray a;
     const auto progress = progressOn(QStringLiteral("迁移"));
-    const long long total = from.entryCount(QString());
+    const long long total = from.entryCount(QString(), false);
     long long copied = 0;
     accounts::inTransaction(to, [&] {
         ado::createServerTables(to);
