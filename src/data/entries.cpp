@@ -682,6 +682,15 @@ public:
         c_.Execute(
             {text(Text::PutPendingKey), {{{}, user}, {{}, blob(k.wrapped)}, {{}, blob(k.escrow)}}});
     }
+    std::vector<std::pair<QString, vault::UserKeyRecord>> pendingKeys() override {
+        std::vector<std::pair<QString, vault::UserKeyRecord>> out;
+        if (!hasTable(QStringLiteral("jr_rekey")))
+            return out;
+        for (const auto& r :
+             c_.rows({QStringLiteral("select B_user,wrapped,escrow from JR_rekey"), {}}))
+            out.emplace_back(r[0].toString(), vault::UserKeyRecord{bytes(r[1]), bytes(r[2])});
+        return out;
+    }
     void removePendingKey(const QString& user) override {
         if (hasTable(QStringLiteral("jr_rekey")))
             c_.Execute({text(Text::RemovePendingKey), {{{}, user}}});

@@ -37,6 +37,8 @@ public:
     virtual std::optional<UserKeyRecord> pendingKey(const QString& user) = 0;
     virtual void putPendingKey(const QString& user, const UserKeyRecord& record) = 0;
     virtual void removePendingKey(const QString& user) = 0;
+    // Every re-key under way, by the stored name.
+    virtual std::vector<std::pair<QString, UserKeyRecord>> pendingKeys() = 0;
     // Every user's escrow, by the stored name.
     virtual std::vector<std::pair<QString, Bytes>> escrows() = 0;
 

@@ -169,6 +169,13 @@ Bytes replaceAdminKeyPair(KeyStore& store, const Secret& oldAdmin, const QByteAr
         else
             ++failed;
     }
+    // A re-key cut off keeps its next key within the new administrator's reach: the entries
+    // already sealed with it are recovered by the escrow like the others.
+    for (const auto& [user, record] : store.pendingKeys()) {
+        const Bytes w = fold(user);
+        if (const auto key = openEscrow(record.escrow, w, oldAdmin))
+            store.putPendingKey(user, {record.wrapped, escrowOf(*key, w, next.publicKey)});
+    }
     // Every copy was wrapped by a data key the revoked administrator could open.
     for (const QString& admin : store.admins())
         store.removeAdminKey(admin);

@@ -142,11 +142,15 @@ TEST_F(Revoke, AReKeyKilledHalfWayIsFinishedByTheNextLogin) {
         return pgtest::run(QStringLiteral(DAYVAULT_ADMIN),
                            {u"revoke"_s, db, u"bob"_s, u"--recovery-key-file"_s, rk});
     };
+    // The last: a password the administrator sets with the tool after that revoke.
     const struct {
         QString who;
-        bool passwordChange, revokeHalfWay;
-    } cases[] = {{u"alice"_s, false, false}, {u"carol"_s, true, false}, {u"dave"_s, false, true}};
-    for (const auto& [who, passwordChange, revokeHalfWay] : cases) {
+        bool passwordChange, revokeHalfWay, toolPassword;
+    } cases[] = {{u"alice"_s, false, false, false},
+                 {u"carol"_s, true, false, false},
+                 {u"dave"_s, false, true, false},
+                 {u"erin"_s, false, true, true}};
+    for (const auto& [who, passwordChange, revokeHalfWay, toolPassword] : cases) {
         SCOPED_TRACE(who.toStdString());
         std::multimap<QString, QString> expected = entries();
         for (int i = 0; i < 7; ++i) {
@@ -180,7 +184,15 @@ TEST_F(Revoke, AReKeyKilledHalfWayIsFinishedByTheNextLogin) {
         if (revokeHalfWay) {
             ASSERT_EQ(revoke(), 0);
         }
-        if (passwordChange)
+        if (toolPassword) {
+            const QString db = pgtest::enabled() ? dir.filePath(u"dayvault.conf"_s) : dbPath();
+            ASSERT_EQ(
+                pgtest::run(QStringLiteral(DAYVAULT_ADMIN),
+                            {u"passwd"_s, db, who, u"--recovery-key-file"_s, dir.filePath(u"rk"_s)},
+                            nullptr, (who + u"-new\n"_s).toUtf8()),
+                0);
+        }
+        if (passwordChange || toolPassword)
             passwords[QString::fromUtf8(fold(who))] = who + u"-new"_s;
         logIn(who);
         EXPECT_EQ(entries(), expected);
