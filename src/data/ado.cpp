@@ -256,10 +256,6 @@ long long Connection::storeSealed(const vault::EntryRow& row, const std::vector<
     return EntryStatements(*this, usable()).storeSealed(row, values);
 }
 
-std::vector<vault::EntryRow> Connection::entryRows(const QString& writer) {
-    return rows(writer.isNull() ? sql::allEntryRows() : sql::entryRowsOf(writer));
-}
-
 std::vector<vault::EntryRow> Connection::entryRowsAfter(const QString& writer, long long after,
                                                         int limit, bool signedOnly) {
     return rows(sql::entryRowsAfter(writer, after, limit, signedOnly));

@@ -76,7 +76,6 @@ public:
     void logOut();
     // New sealed texts for a row read whole (ID, the three sealed columns, B_writer, B_time).
     long long storeSealed(const vault::EntryRow& row, const std::vector<QVariant>& values) override;
-    std::vector<vault::EntryRow> entryRows(const QString& writer) override;
     std::vector<vault::EntryRow> entryRowsAfter(const QString& writer, long long after, int limit,
                                                 bool signedOnly) override;
     long long entryCount(const QString& writer, bool signedOnly) override;

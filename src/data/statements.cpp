@@ -152,10 +152,6 @@ Statement entryRow(long long id) {
             {{QStringLiteral("ID"), QVariant::fromValue<qint64>(id)}}};
 }
 
-Statement entryRowsOf(const QString& user) {
-    return {kEntryRow + QStringLiteral(" where B_writer=? order by ID"), {writer(user)}};
-}
-
 namespace {
 // The rows of a writer (or everyone's); only those the upgrade signed when `signedOnly`.
 QString scope(const QString& user, bool signedOnly) {
@@ -178,10 +174,6 @@ Statement entryCount(const QString& user, bool signedOnly) {
     if (!user.isNull())
         s.params.append(writer(user));
     return s;
-}
-
-Statement allEntryRows() {
-    return {kEntryRow + QStringLiteral(" order by ID"), {}};
 }
 
 } // namespace sql

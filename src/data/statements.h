@@ -62,8 +62,6 @@ Statement titlesBetween(const Statement& titles, long long above, long long upTo
 // Entries read whole, as the vault takes them: ID, B_title, B_weather, B_content, B_writer,
 // B_time.
 Statement entryRow(long long id);
-Statement entryRowsOf(const QString& user);
-Statement allEntryRows();
 // At most `limit` of a writer's (everyone's for a null one) with an ID above `after`, by ID.
 Statement entryRowsAfter(const QString& user, long long after, int limit, bool signedOnly);
 Statement entryCount(const QString& user, bool signedOnly);

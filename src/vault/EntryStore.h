@@ -37,9 +37,8 @@ public:
     // Where the store is, for the messages of failures.
     virtual QString file() const = 0;
 
-    // The rows of one writer, or of everyone when `writer` is null, by ID.
-    virtual std::vector<EntryRow> entryRows(const QString& writer) = 0;
-    // At most `limit` of them with an ID above `after`, by ID: a long job holds one batch.
+    // At most `limit` rows of one writer, or of everyone when `writer` is null, with an ID
+    // above `after`, by ID: a long job holds one batch.
     // `signedOnly`: only those whose plain texts the upgrade signed.
     virtual std::vector<EntryRow> entryRowsAfter(const QString& writer, long long after, int limit,
                                                  bool signedOnly) = 0;
