@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <limits>
@@ -255,7 +256,9 @@ void frmLogin::cmdOK_Click() {
     // once more would log its owner in as "ann", with the diary of "ann".
     Module1::UserName = storedName;
     Module1::UserPopedom = toPopedom(popedom);
-    app::go(this, app::FormId::Write);
+    // The writing window, then what the user left unsaved last time.
+    if (QWidget* write = app::go(this, app::FormId::Write))
+        QMetaObject::invokeMethod(write, "offerDrafts");
 }
 
 void frmLogin::RegComm_Click() {

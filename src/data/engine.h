@@ -52,6 +52,8 @@ enum class Text {
     PutPlainSignature, // ID, signature
     PutPendingKey,     // user, wrapped, escrow: JR_rekey's row, inserted or replaced
     RemovePendingKey,  // user
+    PutDraft,          // user, kind, entry, made, sealed: JR_draft's row, inserted or replaced
+    RemoveDraft,       // user, kind
     MarkCurrent,       // no values: the store's format marked as this version's (empty where
                        // the schema itself tells)
     NextEntryId,       // no values: a row of the ID the next entry takes, read inside the

@@ -695,6 +695,31 @@ public:
         if (hasTable(QStringLiteral("jr_rekey")))
             c_.Execute({text(Text::RemovePendingKey), {{{}, user}}});
     }
+    std::optional<vault::StoredDraft> draft(const QString& user, vault::DraftKind kind) override {
+        if (!hasTable(QStringLiteral("jr_draft")))
+            return std::nullopt;
+        const auto r = c_.rows({QStringLiteral("select entry,made,sealed from JR_draft "
+                                               "where B_user=? and kind=?"),
+                                {{{}, user}, {{}, int(kind)}}});
+        if (r.empty())
+            return std::nullopt;
+        return vault::StoredDraft{r[0][0].toLongLong(), r[0][1].toString(), bytes(r[0][2])};
+    }
+    void putDraft(const QString& user, vault::DraftKind kind,
+                  const vault::StoredDraft& d) override {
+        if (!hasTable(QStringLiteral("jr_draft")))
+            createKeyTables();
+        c_.Execute({text(Text::PutDraft),
+                    {{{}, user},
+                     {{}, int(kind)},
+                     {{}, QVariant::fromValue<qint64>(d.entry)},
+                     {{}, d.made},
+                     {{}, blob(d.sealed)}}});
+    }
+    void removeDraft(const QString& user, vault::DraftKind kind) override {
+        if (hasTable(QStringLiteral("jr_draft")))
+            c_.Execute({text(Text::RemoveDraft), {{{}, user}, {{}, int(kind)}}});
+    }
     std::vector<std::pair<QString, vault::Bytes>> escrows() override {
         std::vector<std::pair<QString, vault::Bytes>> out;
         for (const auto& r : c_.rows({QStringLiteral("select B_user,escrow from JR_key"), {}}))

@@ -3,6 +3,7 @@
 #include "base/DateText.h"
 #include "base/Module1.h"
 #include "data/statements.h"
+#include "diary/DraftKeeper.h"
 #include "forms/DbGuard.h"
 #include "forms/FormUtil.h"
 #include "shell/Desktop.h"
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 
 using app::Twips;
 using diary::place;
@@ -140,8 +142,60 @@ frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
     connect(DelComm, &QPushButton::clicked, this, &frmLook::DelComm_Click);
     connect(writeNoteComm, &QPushButton::clicked, this, &frmLook::writeNoteComm_Click);
     connect(helpComm, &QPushButton::clicked, this, &frmLook::helpComm_Click);
+    setUpDraft();
 
     Form_Load();
+}
+
+// An edit is kept as a draft while the boxes are open to typing.
+void frmLook::setUpDraft() {
+    draft_ = new diary::DraftKeeper(
+        vault::DraftKind::Edit,
+        [this] {
+            return vault::DraftTexts{txt_title->text(), txt_weather->text(),
+                                     diary::plainText(txt_content)};
+        },
+        this);
+    const auto typed = [this] {
+        if (txt_content->isReadOnly())
+            return;
+        draft_->setEntry(B_id);
+        draft_->changed();
+    };
+    connect(txt_title, &QLineEdit::textEdited, this, typed);
+    connect(txt_content, &QPlainTextEdit::textChanged, this, typed);
+}
+
+bool frmLook::resumeEdit(long long id, const vault::DraftTexts& texts) {
+    QString time;
+    try {
+        if (myrs.ocn().State() == 0)
+            myrs.OpenData();
+        const auto row = myrs.ocn().entryRow(id);
+        if (!row)
+            return false;
+        time = row->at(5).toString();
+    } catch (...) {
+        return false;
+    }
+    txtQuerytime->setText(time.section(QLatin1Char(' '), 0, 0));
+    optQueryType[0]->setChecked(true);
+    queryComm_Click();
+    if (!resultOpen())
+        return false;
+    ado::Recordset& rs = myrs.rs();
+    while (B_id != id && !rs.eof()) {
+        rs.MoveNext();
+        if (!rs.eof())
+            showPosition();
+    }
+    if (B_id != id)
+        return false;
+    modifyComm_Click();
+    txt_title->setText(texts.title);
+    txt_weather->setText(texts.weather);
+    txt_content->setPlainText(texts.content);
+    return true;
 }
 
 // ---- load and unload ----
@@ -154,6 +208,7 @@ void frmLook::Form_Load() {
 }
 
 void frmLook::closeEvent(QCloseEvent* e) {
+    draft_->keepNow();
     Form_Unload();
     e->accept();
 }
@@ -174,6 +229,7 @@ void frmLook::Form_Unload() {
 
 void frmLook::ShowCurrentEntry() {
     ado::Recordset& rs = myrs.rs();
+    const QSignalBlocker shown(txt_content); // not typed: no draft
     txt_title->setText(rs.Fields(QStringLiteral("B_title")).toString());
     shownWriter = rs.Fields(QStringLiteral("B_writer")).toString();
     txt_writer->setText(shownWriter);
@@ -392,6 +448,7 @@ void frmLook::saveComm_Click() {
     }
     dlg.message(this, QStringLiteral("成功修改了记录号为") + number + QStringLiteral("的日记"),
                 app::kAppTitle, app::Icon::None);
+    draft_->discard();
     saveComm->setEnabled(false);
     diary::setLocked(txt_title, true);
     diary::setLocked(txt_writer, true);
@@ -408,6 +465,8 @@ void frmLook::DelComm_Click() {
     const bool deleted = app::guarded(this, [&] { myrs.rs().Execute(sql::deleteEntry(B_id)); });
     if (!deleted)
         return;
+    if (draft_->entry() == B_id)
+        draft_->discard();
     switch (RunEntryQuery()) {
     case QueryResult::Rows:
         DelComm->setEnabled(true);

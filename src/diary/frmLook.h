@@ -4,6 +4,7 @@
 #include "data/myClass.h"
 #include "forms/FormUtil.h"
 #include "forms/SkinnedForm.h"
+#include "vault/Drafts.h"
 
 class QGroupBox;
 class QLabel;
@@ -11,6 +12,10 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+
+namespace diary {
+class DraftKeeper;
+}
 
 class frmLook : public diary::SkinnedForm {
     Q_OBJECT
@@ -71,10 +76,17 @@ public:
     void writeNoteComm_Click();
     void helpComm_Click();
 
+    // A draft of an edit restored: the entry found by its day and shown in edit mode with the
+    // draft's texts. False when the entry is no longer there to be found.
+    bool resumeEdit(long long id, const vault::DraftTexts& texts);
+    diary::DraftKeeper* draftKeeper() const { return draft_; }
+
 protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    diary::DraftKeeper* draft_ = nullptr;
+    void setUpDraft();
     void Form_Load();
     void Form_Unload();
     // The guard shared by the four steps: a result set from a search is open.

@@ -2,6 +2,8 @@
 
 #include "base/Module1.h"
 #include "data/statements.h"
+#include "diary/DraftKeeper.h"
+#include "diary/frmLook.h"
 #include "forms/DbGuard.h"
 #include "forms/FormUtil.h"
 #include "shell/Desktop.h"
@@ -9,6 +11,7 @@
 #include "shell/Navigation.h"
 #include "skin/SkinCache.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
@@ -93,7 +96,66 @@ frmWrite::frmWrite(QWidget* parent) : diary::SkinnedForm(parent) {
     connect(B_Title_text, &diary::ClickLineEdit::clicked, this, &frmWrite::B_Title_text_Click);
     connect(Timer1, &QTimer::timeout, this, &frmWrite::Timer1_Timer);
 
+    draft_ = new diary::DraftKeeper(
+        vault::DraftKind::Write,
+        [this] {
+            return vault::DraftTexts{B_Title_text->text(), B_Weather_Combo->currentText(),
+                                     diary::plainText(B_Content_text)};
+        },
+        this);
+    const auto typed = [this] { draft_->changed(); };
+    connect(B_Title_text, &QLineEdit::textChanged, this, typed);
+    connect(B_Weather_Combo, &QComboBox::editTextChanged, this, typed);
+    connect(B_Content_text, &QPlainTextEdit::textChanged, this, typed);
+
     Form_Load();
+}
+
+void frmWrite::closeEvent(QCloseEvent* e) {
+    draft_->keepNow();
+    diary::SkinnedForm::closeEvent(e);
+}
+
+void frmWrite::offerDrafts() {
+    auto& dlg = app::Dialogs::instance();
+    for (const auto kind : {vault::DraftKind::Write, vault::DraftKind::Edit}) {
+        long long entry = 0;
+        QString made;
+        bool damaged = false;
+        const auto texts = diary::DraftKeeper::stored(kind, &entry, &made, &damaged);
+        if (damaged)
+            dlg.message(
+                this,
+                QStringLiteral("有一份未保存的日记无法打开（已损坏或不属于你），已将其删除。"),
+                app::kAppTitle, app::Icon::Exclamation);
+        if (!texts)
+            continue;
+        if (!dlg.ask(this, QStringLiteral("发现未保存的日记（%1），是否恢复？").arg(made),
+                     app::kAppTitle)) {
+            diary::DraftKeeper::remove(kind);
+            continue;
+        }
+        if (kind == vault::DraftKind::Edit) {
+            auto* look = qobject_cast<frmLook*>(app::go(this, app::FormId::Look));
+            if (look && look->resumeEdit(entry, *texts))
+                return;
+            // The entry is gone: its texts are not.
+            dlg.message(nullptr,
+                        QStringLiteral("原来的日记已经不存在，未保存的内容放在编写日记窗口中。"),
+                        app::kAppTitle, app::Icon::Exclamation);
+            auto* write = qobject_cast<frmWrite*>(app::go(look, app::FormId::Write));
+            if (write)
+                write->restore(*texts);
+            return;
+        }
+        restore(*texts);
+    }
+}
+
+void frmWrite::restore(const vault::DraftTexts& texts) {
+    B_Title_text->setText(texts.title);
+    B_Weather_Combo->setEditText(texts.weather);
+    B_Content_text->setPlainText(texts.content);
 }
 
 void frmWrite::Form_Load() {
@@ -143,6 +205,7 @@ void frmWrite::saveComm_Click() {
     if (!saved)
         return;
     token_.clear();
+    draft_->discard();
     dlg.message(this, QStringLiteral("添加完成！"), QStringLiteral("警告"), app::Icon::Exclamation);
     app::go(this, app::FormId::Look);
 }

@@ -3,6 +3,7 @@
 #include "data/myClass.h"
 #include "forms/FormUtil.h"
 #include "forms/SkinnedForm.h"
+#include "vault/Drafts.h"
 
 class QComboBox;
 class QLabel;
@@ -10,6 +11,10 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+
+namespace diary {
+class DraftKeeper;
+}
 
 class frmWrite : public diary::SkinnedForm {
     Q_OBJECT
@@ -43,7 +48,17 @@ public:
     void B_Title_text_Click();
     void Timer1_Timer();
 
+    // At login: the user's unsaved drafts, each restored or removed as he answers.
+    Q_INVOKABLE void offerDrafts();
+    diary::DraftKeeper* draftKeeper() const { return draft_; }
+    // The boxes filled from a draft.
+    void restore(const vault::DraftTexts& texts);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
 private:
+    diary::DraftKeeper* draft_ = nullptr;
     void Form_Load();
     QByteArray saveToken(const sql::Statement& s);
     QByteArray token_, tokenTexts_;

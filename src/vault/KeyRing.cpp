@@ -58,6 +58,11 @@ const Secret* KeyRing::keyFor(const QString& writer, KeyStore& store) {
     return &keys_.emplace(w, std::move(*key)).first->second;
 }
 
+const Secret* KeyRing::ownKey(const QString& writer) const {
+    const auto it = keys_.find(fold(writer));
+    return it == keys_.end() ? nullptr : &it->second;
+}
+
 const Secret* KeyRing::pendingKeyFor(const QString& writer, KeyStore& store) {
     const Bytes w = fold(writer);
     if (auto it = pending_.find(w); it != pending_.end())

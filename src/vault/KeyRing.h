@@ -37,6 +37,9 @@ public:
     // The writer's data key: held, or opened from his escrow with the administrator key.
     // Null when there is none.
     const Secret* keyFor(const QString& writer, KeyStore& store);
+    // The writer's key when the ring holds it, without opening an escrow: for the logged-in
+    // user, the key his login opened, which seals his drafts.
+    const Secret* ownKey(const QString& writer) const;
     // The next key of the writer's re-key under way, opened from its escrow with the
     // administrator key: his entries open under it or under his key until the re-key is done.
     const Secret* pendingKeyFor(const QString& writer, KeyStore& store);

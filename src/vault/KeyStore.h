@@ -2,6 +2,7 @@
 // The key records of a database, whatever engine keeps them. Everything read here is only
 // what the file says: callers check it against the pinned keys and their own keys.
 #include "vault/Cipher.h"
+#include "vault/Drafts.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,12 @@
 #include <vector>
 
 namespace vault {
+
+struct StoredDraft {
+    long long entry = 0;
+    QString made;
+    Bytes sealed;
+};
 
 struct UserKeyRecord {
     Bytes wrapped; // the data key, wrapped by the key from the password
@@ -47,6 +54,11 @@ public:
     virtual void putAdminKey(const QString& user, const Bytes& wrapped) = 0;
     virtual void removeAdminKey(const QString& user) = 0;
     virtual QStringList admins() = 0;
+
+    // A user's draft of one window, sealed; a store of an earlier version has none.
+    virtual std::optional<StoredDraft> draft(const QString& user, DraftKind kind) = 0;
+    virtual void putDraft(const QString& user, DraftKind kind, const StoredDraft& draft) = 0;
+    virtual void removeDraft(const QString& user, DraftKind kind) = 0;
 
     // Signatures of the plain rows an upgrade found.
     virtual std::optional<Bytes> plainSignature(long long id) = 0;

@@ -28,10 +28,10 @@ extern char** environ;
 namespace admin {
 namespace {
 
-// The diary's own tables, a re-key under way among them. Tickets and sign-up times belong to
-// their moment, not to the diary.
-const char* const kTables[] = {"jr_user",  "jr_role",  "jr_vault",   "jr_key",
-                               "jr_admin", "jr_plain", "jr_content", "jr_rekey"};
+// The diary's own tables, a re-key under way and drafts among them. Tickets and sign-up times
+// belong to their moment, not to the diary.
+const char* const kTables[] = {"jr_user",  "jr_role",    "jr_vault", "jr_key",  "jr_admin",
+                               "jr_plain", "jr_content", "jr_rekey", "jr_draft"};
 
 // A row of sealed fields at their largest (4 MiB each, in hex) fits; a longer line is no dump
 // of ours.

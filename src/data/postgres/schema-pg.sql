@@ -118,6 +118,20 @@ ALTER TABLE JR_rekey ENABLE ROW LEVEL SECURITY;
 DROP POLICY IF EXISTS rekey_read ON JR_rekey;
 CREATE POLICY rekey_read ON JR_rekey FOR SELECT TO dayvault_users
     USING (B_user = (SELECT dv_me()));
+-- What a window held when it was last kept, sealed: its writer's alone, administrators'
+-- neither. Two a user at most, each no larger than three texts of the largest entry.
+CREATE TABLE IF NOT EXISTS JR_draft (
+    B_user citext NOT NULL,
+    kind   smallint NOT NULL CHECK (kind IN (1, 2)),
+    entry  integer NOT NULL,
+    made   text NOT NULL CHECK (char_length(made) <= 32),
+    sealed bytea NOT NULL CHECK (octet_length(sealed) <= 12587008),
+    PRIMARY KEY (B_user, kind)
+);
+ALTER TABLE JR_draft ENABLE ROW LEVEL SECURITY;
+DROP POLICY IF EXISTS draft_read ON JR_draft;
+CREATE POLICY draft_read ON JR_draft FOR SELECT TO dayvault_users
+    USING (B_user = (SELECT dv_me()));
 
 -- The writers' functions. Each waits for a lock 2 s at most whatever the caller SET before:
 -- its own settings hold while it runs.
@@ -366,6 +380,45 @@ CREATE OR REPLACE FUNCTION dv_drop_rekey(p_user text) RETURNS integer
     END
     $$;
 
+-- The session's own drafts only.
+CREATE OR REPLACE FUNCTION dv_put_draft(p_user text, p_kind integer, p_entry integer,
+                                        p_made text, p_sealed bytea) RETURNS void
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        me citext := dv_me();
+    BEGIN
+        IF me IS NULL OR p_user::citext IS DISTINCT FROM me THEN
+            RAISE EXCEPTION 'not your draft' USING ERRCODE = '42501';
+        END IF;
+        IF octet_length(p_sealed) > 12587008 OR char_length(p_made) > 32 THEN
+            RAISE EXCEPTION 'the draft is too long' USING ERRCODE = '54000';
+        END IF;
+        INSERT INTO JR_draft (B_user, kind, entry, made, sealed)
+        VALUES (p_user, p_kind, p_entry, p_made, p_sealed)
+        ON CONFLICT (B_user, kind) DO UPDATE
+            SET entry = excluded.entry, made = excluded.made, sealed = excluded.sealed;
+    END
+    $$;
+
+CREATE OR REPLACE FUNCTION dv_drop_draft(p_user text, p_kind integer) RETURNS integer
+    LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = public, pg_temp SET lock_timeout = '2s' SET statement_timeout = '10s'
+    AS $$
+    DECLARE
+        me citext := dv_me();
+        n integer;
+    BEGIN
+        IF me IS NULL OR p_user::citext IS DISTINCT FROM me THEN
+            RAISE EXCEPTION 'not your draft' USING ERRCODE = '42501';
+        END IF;
+        DELETE FROM JR_draft WHERE B_user = p_user::citext AND kind = p_kind;
+        GET DIAGNOSTICS n = ROW_COUNT;
+        RETURN n;
+    END
+    $$;
+
 -- "注册": the account, its key row and its role in one step, called through the guest role.
 -- The verifier is computed by the program; a plain password is refused. A name is shown in
 -- windows and lists and written to files: none that could pass for another or carry control
@@ -458,14 +511,16 @@ REVOKE ALL ON FUNCTION dv_role(text), dv_me(), dv_is_admin(), dv_ticket(),
     dv_update_entry(integer, text, text, bytea, bytea, bytea), dv_delete_entry(integer),
     dv_put_key(text, bytea, bytea), dv_put_escrow(text, bytea), dv_put_admin_key(text, bytea),
     dv_remove_admin_key(text), dv_register(text, text, text, bytea, bytea),
-    dv_set_password(text, text), dv_put_rekey(text, bytea, bytea), dv_drop_rekey(text)
+    dv_set_password(text, text), dv_put_rekey(text, bytea, bytea), dv_drop_rekey(text),
+    dv_put_draft(text, integer, integer, text, bytea), dv_drop_draft(text, integer)
     FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION dv_role(text), dv_me(), dv_is_admin(), dv_ticket(),
     dv_add_entry(integer, bytea, text, bytea, bytea, bytea),
     dv_update_entry(integer, text, text, bytea, bytea, bytea), dv_delete_entry(integer),
     dv_put_key(text, bytea, bytea), dv_put_escrow(text, bytea), dv_put_admin_key(text, bytea),
     dv_remove_admin_key(text), dv_set_password(text, text), dv_put_rekey(text, bytea, bytea),
-    dv_drop_rekey(text)
+    dv_drop_rekey(text), dv_put_draft(text, integer, integer, text, bytea),
+    dv_drop_draft(text, integer)
     TO dayvault_users;
 -- The login window's connection is still the last user's when the next one registers.
 GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea)
@@ -473,11 +528,11 @@ GRANT EXECUTE ON FUNCTION dv_register(text, text, text, bytea, bytea)
 GRANT EXECUTE ON FUNCTION dv_role(text) TO dayvault_guest;
 
 REVOKE ALL ON JR_user, JR_content, JR_vault, JR_key, JR_admin, JR_plain, JR_ticket, JR_role,
-    JR_signup, JR_rekey FROM dayvault_users, dayvault_guest;
+    JR_signup, JR_rekey, JR_draft FROM dayvault_users, dayvault_guest;
 -- Reading only, under the policies. No other right on any table: LOCK TABLE in every mode but
 -- ACCESS SHARE, and SELECT ... FOR UPDATE or SHARE, need one. The policies stay, a second wall.
 GRANT SELECT ON JR_user TO dayvault_guest, dayvault_users;
-GRANT SELECT ON JR_content, JR_key, JR_admin, JR_rekey TO dayvault_users;
+GRANT SELECT ON JR_content, JR_key, JR_admin, JR_rekey, JR_draft TO dayvault_users;
 
 -- The administrator public key and the signatures are written by the owner alone. The guest
 -- reads the public key too: a client checks it against its pinned copy before anything else.

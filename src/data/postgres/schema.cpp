@@ -4,7 +4,7 @@ namespace ado::postgres {
 
 SchemaReport Session::inspectSchema() {
     SchemaReport report;
-    bool ticketTable = false, rekeyTable = false;
+    bool ticketTable = false, rekeyTable = false, draftTable = false;
     const auto tables =
         prepare(QStringLiteral("select tablename from pg_catalog.pg_tables "
                                "where schemaname='public' and tablename like 'jr\\_%'"));
@@ -16,10 +16,11 @@ SchemaReport Session::inspectSchema() {
         report.vaultTable = report.vaultTable || name == QLatin1String("jr_vault");
         ticketTable = ticketTable || name == QLatin1String("jr_ticket");
         rekeyTable = rekeyTable || name == QLatin1String("jr_rekey");
+        draftTable = draftTable || name == QLatin1String("jr_draft");
     }
     // Its writers still hold table rights and no function to save through, or it has no
-    // place for a re-key under way.
-    report.outdated = report.keyTables && !(ticketTable && rekeyTable);
+    // place for a re-key under way or for drafts.
+    report.outdated = report.keyTables && !(ticketTable && rekeyTable && draftTable);
     // Only the owner can add these; a trigger or a rule would still run as whoever writes.
     const auto extra =
         prepare(QStringLiteral("select t.tgname from pg_catalog.pg_trigger t "

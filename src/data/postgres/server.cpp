@@ -68,6 +68,15 @@ QString Session::text(Text which) const {
     case Text::RemovePendingKey:
         return user ? QStringLiteral("select dv_drop_rekey($1)")
                     : QStringLiteral("delete from JR_rekey where B_user=$1");
+    case Text::PutDraft:
+        return user ? QStringLiteral("select dv_put_draft($1,$2,$3,$4,$5)")
+                    : QStringLiteral("insert into JR_draft(B_user,kind,entry,made,sealed) "
+                                     "values($1,$2,$3,$4,$5) on conflict (B_user,kind) do update "
+                                     "set entry=excluded.entry,made=excluded.made,"
+                                     "sealed=excluded.sealed");
+    case Text::RemoveDraft:
+        return user ? QStringLiteral("select dv_drop_draft($1,$2)")
+                    : QStringLiteral("delete from JR_draft where B_user=$1 and kind=$2");
     case Text::ReserveId:
         return QStringLiteral("select dv_ticket()");
     case Text::AddEntry:

@@ -57,7 +57,10 @@ const char* const kKeyTablesSql =
     "wrapped BLOB NOT NULL);"
     "CREATE TABLE IF NOT EXISTS JR_plain (ID INTEGER PRIMARY KEY, signature BLOB NOT NULL);"
     "CREATE TABLE IF NOT EXISTS JR_rekey (B_user TEXT PRIMARY KEY COLLATE NOCASE, "
-    "wrapped BLOB NOT NULL, escrow BLOB NOT NULL);";
+    "wrapped BLOB NOT NULL, escrow BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS JR_draft (B_user TEXT NOT NULL COLLATE NOCASE, "
+    "kind INTEGER NOT NULL, entry INTEGER NOT NULL, made TEXT NOT NULL, sealed BLOB NOT NULL, "
+    "PRIMARY KEY (B_user, kind));";
 
 SchemaReport inspect(Engine& engine) {
     SchemaReport report;

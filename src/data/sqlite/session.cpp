@@ -93,8 +93,8 @@ public:
     void startUse() override {
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         if (count("select count(*) from sqlite_master where type='table' and "
-                  "lower(name)='jr_vault' and not exists (select 1 from sqlite_master where "
-                  "type='table' and lower(name)='jr_rekey')") == 1)
+                  "lower(name)='jr_vault' and (select count(*) from sqlite_master where "
+                  "type='table' and lower(name) in ('jr_rekey','jr_draft'))<2") == 1)
             sqlite3_exec(db_, kKeyTablesSql, nullptr, nullptr, nullptr);
     }
     bool mustReopen() override { return stale_; }
@@ -246,6 +246,11 @@ QString Session::text(Text which) const {
             "insert or replace into JR_rekey(B_user,wrapped,escrow) values(?,?,?)");
     case Text::RemovePendingKey:
         return QStringLiteral("delete from JR_rekey where B_user=?");
+    case Text::PutDraft:
+        return QStringLiteral(
+            "insert or replace into JR_draft(B_user,kind,entry,made,sealed) values(?,?,?,?,?)");
+    case Text::RemoveDraft:
+        return QStringLiteral("delete from JR_draft where B_user=? and kind=?");
     case Text::MarkCurrent:
         return QStringLiteral("PRAGMA user_version = 2");
     case Text::NextEntryId:
