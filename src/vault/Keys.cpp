@@ -281,6 +281,25 @@ std::optional<Secret> pendingKeyByEscrow(EntryStore& c, const QString& user,
     return checkedPending(c, user, *record, openEscrow(record->escrow, fold(user), adminSecret));
 }
 
+namespace {
+// The user's drafts follow his key, so a password change or a revoke does not lose them.
+void resealDrafts(KeyStore& store, const QString& user, const std::vector<const Secret*>& old,
+                  const Secret& next) {
+    for (const auto kind : {DraftKind::Write, DraftKind::Edit}) {
+        auto draft = store.draft(user, kind);
+        if (!draft)
+            continue;
+        const DraftPlace at{user, kind, draft->entry, draft->made};
+        for (const Secret* key : old)
+            if (const auto texts = openDraft(*key, draft->sealed, at)) {
+                draft->sealed = sealDraft(next, *texts, at);
+                store.putDraft(user, kind, *draft);
+                break;
+            }
+    }
+}
+} // namespace
+
 void finishRekey(EntryStore& c, const QString& user, const std::vector<const Secret*>& old,
                  const Secret& next, const Secret& wrap, const Secret* adminSecret,
                  const Progress& progress, const UserKeyRecord* asStored) {
@@ -321,6 +340,7 @@ void finishRekey(EntryStore& c, const QString& user, const std::vector<const Sec
         else if (c.keyStore().adminKey(user))
             c.keyStore().removeAdminKey(user);
         c.keyStore().removePendingKey(user);
+        resealDrafts(c.keyStore(), user, old, next);
     };
     inBatches(c, user, true, false, each, progress, last);
 }

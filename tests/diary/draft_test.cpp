@@ -179,3 +179,18 @@ TEST_F(Drafts, AFailedWriteIsTriedAgainAndTheBoxesKeepTheirText) {
     EXPECT_TRUE(written(w->draftKeeper()));
     EXPECT_EQ(drafts(u"alice"_s), 1);
 }
+
+// A password change gives the user a new key: his draft is sealed again with it.
+TEST_F(Drafts, ADraftFollowsAPasswordChange) {
+    frmWrite* w = openWrite();
+    w->B_Content_text->setPlainText(content);
+    app::unload(w);
+    settle();
+    dialogs->inputAnswers.push_back(u"new-pw"_s);
+    useLogin(u"alice"_s, u"alice-pw"_s, &frmLogin::modifyComm);
+    dialogs->boxes.clear();
+    w = useLogin(u"alice"_s, u"new-pw"_s);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(dialogs->texts(), QStringList{question});
+    EXPECT_EQ(w->B_Content_text->toPlainText(), content);
+}

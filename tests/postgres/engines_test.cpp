@@ -315,7 +315,8 @@ TEST_P(ServerOnly, ARestoredBackupLogsEveryoneInToTheSameEntries) {
 TEST_P(ServerOnly, AnEarlierServerDiaryIsBroughtUpToDate) {
     registerUser(u"alice"_s, u"pw a"_s);
     writeAs(u"alice"_s, u"pw a"_s, u"a1"_s);
-    psql(u"drop table jr_ticket, jr_role, jr_signup; alter table jr_content drop column b_token; "
+    psql(u"drop table jr_ticket, jr_role, jr_signup, jr_draft; "
+         "alter table jr_content drop column b_token; "
          "grant delete, insert, update on jr_content, jr_key to dayvault_users"_s,
          u"dayvault"_s);
     backToLogin();
@@ -335,10 +336,12 @@ TEST_P(ServerOnly, AnEarlierServerDiaryIsBroughtUpToDate) {
                   {u"-XAt"_s, u"-h"_s, pg.host, u"-p"_s, pg.port, u"-U"_s, u"dvsuper"_s, u"-d"_s,
                    u"dayvault"_s, u"-c"_s,
                    u"select has_table_privilege('dayvault_users', 'jr_content', 'delete'), "
-                   "(select count(*) from jr_role)"_s},
+                   "(select count(*) from jr_role), "
+                   "has_function_privilege('dayvault_users', "
+                   "'dv_put_draft(text,integer,integer,text,bytea)', 'execute')"_s},
                   &out),
               0);
-    EXPECT_EQ(out.trimmed(), "f|1");
+    EXPECT_EQ(out.trimmed(), "f|1|t");
 }
 
 // A socket in front of the server's that passes everything, except that once armed it lets
