@@ -107,6 +107,11 @@ std::shared_ptr<DraftKeeper::Job> DraftKeeper::newJob(const QString& user) const
     return job;
 }
 
+void DraftKeeper::restored() {
+    kept_ = true;
+    changed();
+}
+
 void DraftKeeper::keep() {
     quiet_->stop();
     if (!dirty_)
@@ -120,6 +125,8 @@ void DraftKeeper::keep() {
     auto job = newJob(user);
     const vault::DraftTexts texts = texts_();
     if (texts.title.isEmpty() && texts.content.isEmpty()) {
+        if (!kept_)
+            return;
         job->remove = true;
     } else {
         job->draft.entry = entry_;
@@ -128,6 +135,7 @@ void DraftKeeper::keep() {
         if (job->draft.sealed.size() > vault::kMaxDraftBytes)
             return; // no store takes it; the boxes still hold it
     }
+    kept_ = !job->remove;
     submit(std::move(job));
 }
 
@@ -185,8 +193,10 @@ void DraftKeeper::discard() {
     quiet_->stop();
     dirty_ = false;
     const QString user = Module1::UserName;
-    if (!ownKey(user))
+    // Only a draft this window kept: one found at login was restored into it, or removed.
+    if (!kept_ || !ownKey(user))
         return;
+    kept_ = false;
     auto job = newJob(user);
     job->remove = true;
     submit(std::move(job));

@@ -31,6 +31,8 @@ public:
     long long entry() const { return entry_; }
     // A box changed: the draft is kept once typing stops.
     void changed();
+    // The boxes were filled from the stored draft, which is now this window's.
+    void restored();
     // The window closes unsaved: kept now, and waited for a moment.
     void keepNow();
     // Saved or deleted: the draft goes, until the next change.
@@ -59,7 +61,7 @@ private:
     Texts texts_;
     long long entry_ = 0;
     bool dirty_ = false;
-    QByteArray lastKept_;
+    bool kept_ = false; // a draft of this window may be in the store
     QTimer* quiet_ = nullptr;
     QTimer* retry_ = nullptr;
     std::shared_ptr<Worker> worker_;

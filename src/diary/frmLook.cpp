@@ -195,6 +195,8 @@ bool frmLook::resumeEdit(long long id, const vault::DraftTexts& texts) {
     txt_title->setText(texts.title);
     txt_weather->setText(texts.weather);
     txt_content->setPlainText(texts.content);
+    draft_->setEntry(id);
+    draft_->restored();
     return true;
 }
 

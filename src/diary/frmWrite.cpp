@@ -156,6 +156,7 @@ void frmWrite::restore(const vault::DraftTexts& texts) {
     B_Title_text->setText(texts.title);
     B_Weather_Combo->setEditText(texts.weather);
     B_Content_text->setPlainText(texts.content);
+    draft_->restored();
 }
 
 void frmWrite::Form_Load() {

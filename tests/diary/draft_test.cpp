@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QThreadPool>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,9 +57,14 @@ TEST_F(Drafts, AKilledProgramsTextComesBackAtItsWritersNextLoginOnly) {
     logIn(u"carol"_s, 1);
     logIn(u"bob"_s);
     logIn(u"alice"_s);
-    // The program typed into, its draft written, then killed.
+    // The program typed into, its draft written, then killed. Threads Qt's painting left
+    // behind in this process are let go first: the child would wait for them.
+    for (QThreadPool* pool : qApp->findChildren<QThreadPool*>())
+        pool->waitForDone();
+    QThreadPool::globalInstance()->waitForDone();
     const pid_t child = ::fork();
     if (child == 0) {
+        ::alarm(60);
         frmWrite* w = openWrite();
         w->B_Title_text->setText(title);
         w->B_Weather_Combo->setEditText(weather);
