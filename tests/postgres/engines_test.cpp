@@ -692,6 +692,10 @@ TEST_P(ServerOnly, AMigratedDiaryOpensWithTheSamePassword) {
     registerUser(u"小明"_s, u"pw x"_s);
     writeAs(u"小明"_s, u"pw x"_s, u"搬家前"_s);
     const QStringList before = everything(u"小明"_s, u"pw x"_s);
+    frmWrite* w = useLogin(u"小明"_s, u"pw x"_s);
+    ASSERT_NE(w, nullptr);
+    w->B_Content_text->setPlainText(u"搬家时还没保存"_s);
+    app::unload(w); // kept as a draft
     useEngine(Engine::Server);
     frmLogin::data().releaseRs(); // the login's connection was on the file
     frmLogin::data().releaseOcn();
@@ -709,6 +713,9 @@ TEST_P(ServerOnly, AMigratedDiaryOpensWithTheSamePassword) {
     ASSERT_EQ(run(QStringLiteral(DAYVAULT_ADMIN), {u"migrate"_s, conf(), dbPath()}, &out), 0);
     EXPECT_TRUE(QString::fromUtf8(out).contains(u"两边一致"_s));
     EXPECT_EQ(everything(u"小明"_s, u"pw x"_s), before);
+    w = useLogin(u"小明"_s, u"pw x"_s);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->B_Content_text->toPlainText(), u"搬家时还没保存"_s);
     EXPECT_EQ(useLogin(u"小明"_s, u"pw y"_s), nullptr);
 }
 
