@@ -151,6 +151,17 @@ void migrate(ado::Connection& from, ado::Connection& to) {
                     progress(copied += qint64(rows.size()), total);
             });
         }
+        // What a program that died left unsaved is its writer's still: two a user at most.
+        if (from.hasTable(QStringLiteral("jr_draft")))
+            for (const auto& row : from.rows(
+                     {QStringLiteral("select B_user,kind,entry,made,sealed from JR_draft"), {}}))
+                to.Execute({QStringLiteral("insert into JR_draft(B_user,kind,entry,made,sealed) "
+                                           "values(?,?,?,?,?)"),
+                            {{QString(), row[0]},
+                             {QString(), row[1]},
+                             {QString(), row[2]},
+                             {QString(), row[3]},
+                             {QString(), row[4]}}});
         to.Execute(QStringLiteral("select setval(pg_get_serial_sequence('jr_content','id'), "
                                   "coalesce(max(ID), 0) + 1, false) from JR_content"));
         a = fingerprint(from, false, &n);
