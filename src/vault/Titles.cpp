@@ -95,6 +95,7 @@ void Titles::clear() {
     writers_.clear();
     looks_.clear();
     source_.clear();
+    overCap = false;
 }
 
 void Titles::bindTo(const Bytes& source) {
