@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <map>
 #include <sodium.h>
 #include <thread>
@@ -140,8 +139,12 @@ std::vector<std::int64_t> EntryStatements::titleKeys(const sql::Statement& s) {
             }
         }
         // Too much to keep: opened a batch at a time, matched, and wiped.
+        const sql::Statement look = sql::titleScope(s);
+        Stmt top(db, look.text);
+        top.bindAll(look.params);
+        top.step();
         vault::Titles batch;
-        readTitles(batch, s, 0, std::numeric_limits<long long>::max(), [&] {
+        readTitles(batch, s, 0, top.cur->integer(1), [&] {
             const std::vector<std::int64_t> found =
                 batch.match(vault::view(pattern), scope, threads);
             keys.insert(keys.end(), found.begin(), found.end());

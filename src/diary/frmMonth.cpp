@@ -62,9 +62,13 @@ void frmMonth::showQueryDate() {
             date = *typed;
     if (date < MonthView1->minimumDate() || date > MonthView1->maximumDate())
         date = app::now().date();
+    const bool samePage =
+        MonthView1->yearShown() == date.year() && MonthView1->monthShown() == date.month();
     MonthView1->setSelectedDate(date);
     MonthView1->setCurrentPage(date.year(), date.month());
-    showDaysWritten(date.year(), date.month());
+    // Another page reads its days through currentPageChanged.
+    if (samePage)
+        showDaysWritten(date.year(), date.month());
 }
 
 void frmMonth::showDaysWritten(int year, int month) {
