@@ -5,6 +5,7 @@
 #include "vault/Keys.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -251,6 +252,10 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
         std::vector<Row> rows;
         std::string buffer;
         std::vector<vault::FieldToOpen> fields;
+        // Each opened field's length up to a NUL, as the engine reads it, and whether
+        // QString takes it as it is.
+        std::vector<std::size_t> lengths;
+        std::vector<char> plain;
         unsigned char* room = nullptr;
         // Read the slow way: kept until no helper writes into the store.
         std::vector<std::pair<long long, std::optional<QByteArray>>> slow;
@@ -299,19 +304,43 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
             at += *vault::plainSize(f.sealed);
         }
     };
+    // Opened and looked over on `threads` threads, each its own share.
+    const auto open = [column](Batch& b, unsigned threads) {
+        const std::size_t n = b.fields.size();
+        b.lengths.assign(n, 0);
+        b.plain.assign(n, 0);
+        const auto share = [&b, n, column](std::size_t from, std::size_t to) {
+            vault::openFields(b.fields.data() + from, to - from, column, 1);
+            for (std::size_t i = from; i < to; ++i) {
+                const vault::FieldToOpen& f = b.fields[i];
+                if (!f.ok)
+                    continue;
+                const std::size_t size = *vault::plainSize(f.sealed);
+                const void* nul = std::memchr(f.out, 0, size);
+                b.lengths[i] =
+                    nul ? std::size_t(static_cast<const unsigned char*>(nul) - f.out) : size;
+                b.plain[i] = plainUtf8(f.out, b.lengths[i]);
+            }
+        };
+        // Below a few hundred fields a thread costs more than it saves.
+        const std::size_t parts = std::clamp<std::size_t>(n / 256, 1, std::max(threads, 1u));
+        std::vector<std::thread> more;
+        for (std::size_t p = 1; p < parts; ++p)
+            more.emplace_back(share, n * p / parts, n * (p + 1) / parts);
+        share(0, n / parts);
+        for (std::thread& h : more)
+            h.join();
+    };
     // Once opened: the entries into the store, which closes its memory again.
     const auto keep = [&](Batch& b) {
         std::vector<std::pair<std::size_t, QByteArray>> odd;
         for (std::size_t i = 0; i < b.rows.size(); ++i) {
             const vault::FieldToOpen& f = b.fields[i];
             const vault::Bytes& w = writers[b.rows[i].writer];
-            const std::size_t size = *vault::plainSize(f.sealed);
-            const void* nul = std::memchr(f.out, 0, size);
-            const std::size_t length =
-                nul ? std::size_t(static_cast<const unsigned char*>(nul) - f.out) : size;
+            const std::size_t length = b.lengths[i];
             if (!f.ok)
                 t.addUnopened(f.id, w);
-            else if (plainUtf8(f.out, length))
+            else if (b.plain[i])
                 t.add(f.id, w, std::size_t(f.out - b.room), length);
             else
                 odd.emplace_back(
@@ -369,9 +398,7 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
                 finish();
                 prepare(b);
                 opening = &b;
-                helper = std::thread([&b, column] {
-                    vault::openFields(b.fields.data(), b.fields.size(), column, 1);
-                });
+                helper = std::thread([&b, &open] { open(b, 1); });
                 reading = &batches[reading == &batches[0] ? 1 : 0];
             }
             continue;
@@ -387,8 +414,7 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
     }
     finish();
     prepare(*reading);
-    vault::openFields(reading->fields.data(), reading->fields.size(), column,
-                      std::thread::hardware_concurrency());
+    open(*reading, std::thread::hardware_concurrency());
     keep(*reading);
 }
 
