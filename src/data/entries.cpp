@@ -242,7 +242,7 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
     const bool content = !s.contentLike.isEmpty();
     const char* column = content ? "B_content" : "B_title";
     // Texts run to a few KB each: a batch is bounded by its bytes too.
-    constexpr std::size_t kBatch = 16384, kBatchBytes = std::size_t(16) << 20;
+    constexpr std::size_t kBatch = 16384, kBatchBytes = std::size_t(4) << 20;
     struct Row {
         long long id;
         std::uint32_t writer;
@@ -262,6 +262,9 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
         std::vector<std::uint32_t> slowWriters;
     };
     Batch batches[2];
+    if (content)
+        for (Batch& b : batches)
+            b.buffer.reserve(kBatchBytes + 65536);
     std::thread helper;
     struct Join {
         std::thread& h;
