@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -216,6 +217,12 @@ bool plainUtf8(const unsigned char* p, std::size_t n) {
             ++i;
             continue;
         }
+        // Most of a Chinese text: three bytes whose lead takes any continuation.
+        if (c >= 0xE1 && c <= 0xEF && c != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
+            (p[i + 2] & 0xC0) == 0x80) {
+            i += 3;
+            continue;
+        }
         const std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
         if (len == 0 || c > 0xF4 || i + len > n)
             return false;
@@ -235,7 +242,8 @@ bool plainUtf8(const unsigned char* p, std::size_t n) {
 
 // Rows come one at a time from the engine, their sealed titles (or texts) copied into one
 // buffer a batch at a time; a helper opens one batch straight into the store's guarded memory
-// while the engine reads the next, and the last is opened on every core. Each batch kept goes
+// while the engine reads the next, the reader joining in once it has, and the last is opened
+// on every core. Each batch kept goes
 // to `kept` when given; without it, a store grown past its cap throws Full.
 void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long long above,
                                  long long upTo, const std::function<void()>& kept) {
@@ -256,6 +264,8 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
         // QString takes it as it is.
         std::vector<std::size_t> lengths;
         std::vector<char> plain;
+        // The next field no thread has taken yet.
+        std::atomic<std::size_t> next{0};
         unsigned char* room = nullptr;
         // Read the slow way: kept until no helper writes into the store.
         std::vector<std::pair<long long, std::optional<QByteArray>>> slow;
@@ -301,18 +311,22 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
             total += *vault::plainSize(sealed);
         }
         b.room = t.room(total);
+        b.lengths.assign(b.fields.size(), 0);
+        b.plain.assign(b.fields.size(), 0);
+        b.next = 0;
         std::size_t at = 0;
         for (vault::FieldToOpen& f : b.fields) {
             f.out = b.room + at;
             at += *vault::plainSize(f.sealed);
         }
     };
-    // Opened and looked over on `threads` threads, each its own share.
-    const auto open = [column](Batch& b, unsigned threads) {
+    // Fields opened and looked over a few at a time by whichever thread takes them: the
+    // helper, and the reader once it has read the next batch.
+    const auto open = [column](Batch& b) {
+        constexpr std::size_t kChunk = 64;
         const std::size_t n = b.fields.size();
-        b.lengths.assign(n, 0);
-        b.plain.assign(n, 0);
-        const auto share = [&b, n, column](std::size_t from, std::size_t to) {
+        for (std::size_t from; (from = b.next.fetch_add(kChunk)) < n;) {
+            const std::size_t to = std::min(from + kChunk, n);
             vault::openFields(b.fields.data() + from, to - from, column, 1);
             for (std::size_t i = from; i < to; ++i) {
                 const vault::FieldToOpen& f = b.fields[i];
@@ -324,15 +338,7 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
                     nul ? std::size_t(static_cast<const unsigned char*>(nul) - f.out) : size;
                 b.plain[i] = plainUtf8(f.out, b.lengths[i]);
             }
-        };
-        // Below a few hundred fields a thread costs more than it saves.
-        const std::size_t parts = std::clamp<std::size_t>(n / 256, 1, std::max(threads, 1u));
-        std::vector<std::thread> more;
-        for (std::size_t p = 1; p < parts; ++p)
-            more.emplace_back(share, n * p / parts, n * (p + 1) / parts);
-        share(0, n / parts);
-        for (std::thread& h : more)
-            h.join();
+        }
     };
     // Once opened: the entries into the store, which closes its memory again.
     const auto keep = [&](Batch& b) {
@@ -377,6 +383,7 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
     const auto finish = [&] {
         if (!opening)
             return;
+        open(*opening);
         helper.join();
         keep(*opening);
         opening = nullptr;
@@ -401,7 +408,7 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
                 finish();
                 prepare(b);
                 opening = &b;
-                helper = std::thread([&b, &open] { open(b, 1); });
+                helper = std::thread([&b, &open] { open(b); });
                 reading = &batches[reading == &batches[0] ? 1 : 0];
             }
             continue;
@@ -417,7 +424,14 @@ void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long
     }
     finish();
     prepare(*reading);
-    open(*reading, std::thread::hardware_concurrency());
+    // The last on every core; below a few hundred fields a thread costs more than it saves.
+    std::vector<std::thread> more;
+    if (reading->fields.size() >= 256)
+        for (unsigned k = 1; k < std::thread::hardware_concurrency(); ++k)
+            more.emplace_back([reading, &open] { open(*reading); });
+    open(*reading);
+    for (std::thread& h : more)
+        h.join();
     keep(*reading);
 }
 

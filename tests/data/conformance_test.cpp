@@ -68,20 +68,25 @@ TEST_F(Conformance, TextSearchMatchesAsTheTitleSearchInEveryStore) {
     for (const QString& t : texts)
         addEntry(u"标题"_s, u"alice"_s, u"2024-3-1 8:00:00"_s, t);
     addEntry(u"标题"_s, u"bob"_s, u"2024-3-1 8:00:00"_s, u"远方有灯塔"_s);
-    for (const std::size_t cap : {std::size_t(1) << 20, std::size_t(0)}) {
+    // Two texts of 3 MB: more than one batch to open.
+    for (int i = 0; i < 2; ++i)
+        addEntry(u"长"_s, u"alice"_s, u"2024-3-1 8:00:00"_s, QString(1000000, u'字') + u"巨"_s);
+    for (const std::size_t cap : {std::size_t(64) << 20, std::size_t(0)}) {
         SCOPED_TRACE(cap);
         ado::Connection c;
         vault::KeyRing ring;
         openAsAdministrator(c, ring);
         ring.contents().cap = cap;
-        check(c);
-        EXPECT_EQ(ring.contents().empty(), cap == 0);
-        EXPECT_TRUE(ring.titles().empty()); // a text search opens no title
-        const auto lighthouses = [&] {
+        const auto alices = [&](const QString& text) {
             ado::Recordset rs;
-            rs.Open(sql::entriesByContent(u"alice"_s, u"灯塔"_s), c);
+            rs.Open(sql::entriesByContent(u"alice"_s, text), c);
             return rs.RecordCount();
         };
+        check(c);
+        EXPECT_EQ(alices(u"字巨"_s), 2);
+        EXPECT_EQ(ring.contents().empty(), cap == 0);
+        EXPECT_TRUE(ring.titles().empty()); // a text search opens no title
+        const auto lighthouses = [&] { return alices(u"灯塔"_s); };
         c.Execute(sql::insertEntry(u"新"_s, u"晴"_s, u"新灯塔"_s, u"alice"_s));
         const int id = count(u"select max(ID) from JR_content"_s);
         EXPECT_EQ(lighthouses(), 2);
