@@ -398,7 +398,7 @@ void Recordset::Open(const sql::Statement& statement, Connection& connection) {
     std::vector<std::vector<QVariant>> rows;
     QStringList names;
     keyed_ = !statement.keysOf.isEmpty();
-    if (!statement.titleLike.isEmpty()) {
+    if (!statement.titleLike.isEmpty() || !statement.contentLike.isEmpty()) {
         keys = EntryStatements(connection, db).titleKeys(statement);
     } else {
         Stmt st(db, statement.text);

@@ -5,7 +5,10 @@
 #include "vault/Keys.h"
 
 #include <QDateTime>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <sodium.h>
 #include <thread>
@@ -108,39 +111,70 @@ bool like(const QString& pattern, const QString& text) {
 // ---- entry statements ----
 
 std::vector<std::int64_t> EntryStatements::titleKeys(const sql::Statement& s) {
-    const QByteArray pattern = s.titleLike.toUtf8();
+    const bool content = !s.contentLike.isEmpty();
+    const QByteArray pattern = (content ? s.contentLike : s.titleLike).toUtf8();
     if (pattern.size() > db->likeLimit())
         throw Error(Failure::TooComplex, QStringLiteral("LIKE or GLOB pattern too complex"), 0,
                     conn.file());
-    if (vault::Titles* t = titles()) {
+    std::vector<std::int64_t> keys;
+    if (content && !conn.sealed()) {
+        // Plain texts: the engine's own LIKE finds them where they lie.
+        const sql::Statement plain = sql::plainContentLike(s);
+        Stmt st(db, plain.text);
+        st.bindAll(plain.params);
+        while (st.step())
+            keys.push_back(st.value(0).toLongLong());
+        return keys;
+    }
+    if (vault::Titles* t = opened(content)) {
         const QVariant writer = param(s, "B_writer");
         const vault::Bytes scope =
             writer.isNull() ? vault::Bytes() : vault::fold(writer.toString());
-        refreshTitles(s, scope);
-        return t->match(vault::view(pattern), scope, std::thread::hardware_concurrency());
+        const unsigned threads = std::thread::hardware_concurrency();
+        if (!t->overCap) {
+            try {
+                refreshTitles(*t, s, scope);
+                return t->match(vault::view(pattern), scope, threads);
+            } catch (const vault::Titles::Full&) {
+                t->dropScope(vault::Bytes());
+                t->overCap = true;
+            }
+        }
+        // Too much to keep: opened a batch at a time, matched, and wiped.
+        const sql::Statement look = sql::titleScope(s);
+        Stmt top(db, look.text);
+        top.bindAll(look.params);
+        top.step();
+        vault::Titles batch;
+        readTitles(batch, s, 0, top.cur->integer(1), [&] {
+            const std::vector<std::int64_t> found =
+                batch.match(vault::view(pattern), scope, threads);
+            keys.insert(keys.end(), found.begin(), found.end());
+            batch.clear();
+        });
+        return keys;
     }
     Stmt st(db, s.text);
     st.bindAll(s.params);
     // As the engine compared them: both through UTF-8, which holds no lone surrogate.
     const QString text = QString::fromUtf8(pattern);
-    std::vector<std::int64_t> keys;
+    const QString column = content ? QStringLiteral("B_content") : QStringLiteral("B_title");
     while (st.step()) {
         const long long id = st.value(0).toLongLong();
         bool ok = true;
-        const QVariant title = seal.open(
-            st.value(1),
-            {QStringLiteral("B_title"), st.value(2).toString(), id, st.value(3).toString()}, ok);
-        if (ok && !title.isNull() && like(text, title.toString()))
+        const QVariant field = seal.open(
+            st.value(1), {column, st.value(2).toString(), id, st.value(3).toString()}, ok);
+        if (ok && !field.isNull() && like(text, field.toString()))
             keys.push_back(id);
     }
     return keys;
 }
 
-vault::Titles* EntryStatements::titles() {
+vault::Titles* EntryStatements::opened(bool content) {
     if (!conn.sealed() || !conn.keys)
         return nullptr;
-    vault::Titles& t = conn.keys->titles();
-    // Titles of one store only: another file, or this one replaced, starts afresh.
+    vault::Titles& t = content ? conn.keys->contents() : conn.keys->titles();
+    // Texts of one store only: another file, or this one replaced, starts afresh.
     t.bindTo(conn.adminPublic() + vault::bytes(conn.file().toUtf8()) + '\0' +
              vault::bytes(db->identity()));
     return &t;
@@ -148,8 +182,8 @@ vault::Titles* EntryStatements::titles() {
 
 // One look at the scope's count and largest ID: rows above the largest known are opened,
 // and a count that still differs (rows deleted by another) reads the scope again whole.
-void EntryStatements::refreshTitles(const sql::Statement& s, const vault::Bytes& scope) {
-    vault::Titles& t = *titles();
+void EntryStatements::refreshTitles(vault::Titles& t, const sql::Statement& s,
+                                    const vault::Bytes& scope) {
     // Asked first, so what another commits from here on shows at the next search.
     const std::optional<long long> version = db->dataVersion();
     const vault::Titles::Look seen = t.look(scope);
@@ -162,10 +196,10 @@ void EntryStatements::refreshTitles(const sql::Statement& s, const vault::Bytes&
     st.step();
     const long long count = st.cur->integer(0), top = st.cur->integer(1);
     if (top > seen.mark)
-        readTitles(s, seen.mark, top);
+        readTitles(t, s, seen.mark, top);
     if (t.count(scope) != std::size_t(count)) {
         t.dropScope(scope);
-        readTitles(s, 0, top);
+        readTitles(t, s, 0, top);
     }
     t.setLook(scope, {top, db->serial, version.value_or(-1)});
 }
@@ -181,6 +215,12 @@ bool plainUtf8(const unsigned char* p, std::size_t n) {
         const unsigned char c = p[i];
         if (c < 0x80) {
             ++i;
+            continue;
+        }
+        // Most of a Chinese text: three bytes whose lead takes any continuation.
+        if (c >= 0xE1 && c <= 0xEF && c != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
+            (p[i + 2] & 0xC0) == 0x80) {
+            i += 3;
             continue;
         }
         const std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
@@ -200,12 +240,17 @@ bool plainUtf8(const unsigned char* p, std::size_t n) {
 
 } // namespace
 
-// Rows come one at a time from the engine, their sealed titles copied into one buffer a
-// batch at a time; a helper opens one batch straight into the store's guarded memory while
-// the engine reads the next, and the last is opened on every core.
-void EntryStatements::readTitles(const sql::Statement& s, long long above, long long upTo) {
-    vault::Titles& t = *titles();
-    constexpr std::size_t kBatch = 16384;
+// Rows come one at a time from the engine, their sealed titles (or texts) copied into one
+// buffer a batch at a time; a helper opens one batch straight into the store's guarded memory
+// while the engine reads the next, the reader joining in once it has, and the last is opened
+// on every core. Each batch kept goes
+// to `kept` when given; without it, a store grown past its cap throws Full.
+void EntryStatements::readTitles(vault::Titles& t, const sql::Statement& s, long long above,
+                                 long long upTo, const std::function<void()>& kept) {
+    const bool content = !s.contentLike.isEmpty();
+    const char* column = content ? "B_content" : "B_title";
+    // Texts run to a few KB each: a batch is bounded by its bytes too.
+    constexpr std::size_t kBatch = 16384, kBatchBytes = std::size_t(4) << 20;
     struct Row {
         long long id;
         std::uint32_t writer;
@@ -215,12 +260,21 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         std::vector<Row> rows;
         std::string buffer;
         std::vector<vault::FieldToOpen> fields;
+        // Each opened field's length up to a NUL, as the engine reads it, and whether
+        // QString takes it as it is.
+        std::vector<std::size_t> lengths;
+        std::vector<char> plain;
+        // The next field no thread has taken yet.
+        std::atomic<std::size_t> next{0};
         unsigned char* room = nullptr;
         // Read the slow way: kept until no helper writes into the store.
         std::vector<std::pair<long long, std::optional<QByteArray>>> slow;
         std::vector<std::uint32_t> slowWriters;
     };
     Batch batches[2];
+    if (content)
+        for (Batch& b : batches)
+            b.buffer.reserve(kBatchBytes + 65536);
     std::thread helper;
     struct Join {
         std::thread& h;
@@ -257,10 +311,33 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
             total += *vault::plainSize(sealed);
         }
         b.room = t.room(total);
+        b.lengths.assign(b.fields.size(), 0);
+        b.plain.assign(b.fields.size(), 0);
+        b.next = 0;
         std::size_t at = 0;
         for (vault::FieldToOpen& f : b.fields) {
             f.out = b.room + at;
             at += *vault::plainSize(f.sealed);
+        }
+    };
+    // Fields opened and looked over a few at a time by whichever thread takes them: the
+    // helper, and the reader once it has read the next batch.
+    const auto open = [column](Batch& b) {
+        constexpr std::size_t kChunk = 64;
+        const std::size_t n = b.fields.size();
+        for (std::size_t from; (from = b.next.fetch_add(kChunk)) < n;) {
+            const std::size_t to = std::min(from + kChunk, n);
+            vault::openFields(b.fields.data() + from, to - from, column, 1);
+            for (std::size_t i = from; i < to; ++i) {
+                const vault::FieldToOpen& f = b.fields[i];
+                if (!f.ok)
+                    continue;
+                const std::size_t size = *vault::plainSize(f.sealed);
+                const void* nul = std::memchr(f.out, 0, size);
+                b.lengths[i] =
+                    nul ? std::size_t(static_cast<const unsigned char*>(nul) - f.out) : size;
+                b.plain[i] = plainUtf8(f.out, b.lengths[i]);
+            }
         }
     };
     // Once opened: the entries into the store, which closes its memory again.
@@ -269,13 +346,10 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         for (std::size_t i = 0; i < b.rows.size(); ++i) {
             const vault::FieldToOpen& f = b.fields[i];
             const vault::Bytes& w = writers[b.rows[i].writer];
-            const std::size_t size = *vault::plainSize(f.sealed);
-            const void* nul = std::memchr(f.out, 0, size);
-            const std::size_t length =
-                nul ? std::size_t(static_cast<const unsigned char*>(nul) - f.out) : size;
+            const std::size_t length = b.lengths[i];
             if (!f.ok)
                 t.addUnopened(f.id, w);
-            else if (plainUtf8(f.out, length))
+            else if (b.plain[i])
                 t.add(f.id, w, std::size_t(f.out - b.room), length);
             else
                 odd.emplace_back(
@@ -299,12 +373,17 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
         b.fields.clear();
         b.slow.clear();
         b.slowWriters.clear();
+        if (kept)
+            kept();
+        else if (t.memory() > t.cap)
+            throw vault::Titles::Full();
     };
     Batch* reading = &batches[0];
     Batch* opening = nullptr;
     const auto finish = [&] {
         if (!opening)
             return;
+        open(*opening);
         helper.join();
         keep(*opening);
         opening = nullptr;
@@ -325,42 +404,55 @@ void EntryStatements::readTitles(const sql::Statement& s, long long above, long 
             b.rows.push_back({id, w, b.buffer.size(), title.size(), b.buffer.size() + title.size(),
                               time.size()});
             b.buffer.append(title).append(time);
-            if (b.rows.size() == kBatch) {
+            if (b.rows.size() == kBatch || b.buffer.size() >= kBatchBytes) {
                 finish();
                 prepare(b);
                 opening = &b;
-                helper = std::thread(
-                    [&b] { vault::openFields(b.fields.data(), b.fields.size(), "B_title", 1); });
+                helper = std::thread([&b, &open] { open(b); });
                 reading = &batches[reading == &batches[0] ? 1 : 0];
             }
             continue;
         }
-        // A plain, missing or foreign title: the way a record set opens it.
+        // A plain, missing or foreign field: the way a record set opens it.
         bool ok = true;
         const QVariant opened = seal.open(
             st.value(1),
-            {QStringLiteral("B_title"), st.value(2).toString(), id, st.value(3).toString()}, ok);
+            {QLatin1String(column), st.value(2).toString(), id, st.value(3).toString()}, ok);
         reading->slow.emplace_back(
             id, ok && !opened.isNull() ? std::optional(opened.toString().toUtf8()) : std::nullopt);
         reading->slowWriters.push_back(w);
     }
     finish();
     prepare(*reading);
-    vault::openFields(reading->fields.data(), reading->fields.size(), "B_title",
-                      std::thread::hardware_concurrency());
+    // The last on every core; below a few hundred fields a thread costs more than it saves.
+    std::vector<std::thread> more;
+    if (reading->fields.size() >= 256)
+        for (unsigned k = 1; k < std::thread::hardware_concurrency(); ++k)
+            more.emplace_back([reading, &open] { open(*reading); });
+    open(*reading);
+    for (std::thread& h : more)
+        h.join();
     keep(*reading);
 }
 
-void EntryStatements::keepTitle(long long id, const QString& writer, std::optional<QString> title) {
-    if (vault::Titles* t = titles()) {
-        const QByteArray text = title ? title->toUtf8() : QByteArray();
-        t->put(id, vault::fold(writer), title ? std::optional(vault::view(text)) : std::nullopt);
+void EntryStatements::keepTexts(long long id, const QString& writer, const sql::Statement& s) {
+    for (const bool content : {false, true}) {
+        vault::Titles* t = opened(content);
+        // Texts are opened only once a text search asks for them.
+        if (!t || (content && t->empty()))
+            continue;
+        const QVariant v = param(s, content ? "B_content" : "B_title");
+        QByteArray text = v.isNull() ? QByteArray() : v.toString().toUtf8();
+        t->put(id, vault::fold(writer),
+               v.isNull() ? std::nullopt : std::optional(vault::view(text)));
+        sodium_memzero(text.data(), std::size_t(text.size()));
     }
 }
 
-void EntryStatements::forgetTitle(long long id) {
-    if (vault::Titles* t = titles())
-        t->forget(id);
+void EntryStatements::forgetTexts(long long id) {
+    for (const bool content : {false, true})
+        if (vault::Titles* t = opened(content))
+            t->forget(id);
 }
 
 long long EntryStatements::execute(const sql::Statement& s) {
@@ -423,7 +515,7 @@ long long EntryStatements::insert(const sql::Statement& s) {
     st.step();
     const long long changed = db->changes();
     work.commit();
-    keepTitle(id.toLongLong(), writer, param(s, "B_title").toString());
+    keepTexts(id.toLongLong(), writer, s);
     return changed;
 }
 
@@ -464,7 +556,7 @@ long long EntryStatements::insertThenSeal(const sql::Statement& s, const QString
         fill.step();
     }
     work.commit();
-    keepTitle(id, writer, param(s, "B_title").toString());
+    keepTexts(id, writer, s);
     return changed;
 }
 
@@ -507,8 +599,7 @@ long long EntryStatements::insertByFunction(const sql::Statement& s, const QStri
             throw;
         }
         db->ticket = st.value(1).toLongLong();
-        const QVariant title = param(s, "B_title");
-        keepTitle(id, writer, title.isNull() ? std::nullopt : std::optional(title.toString()));
+        keepTexts(id, writer, s);
         return 1;
     }
 }
@@ -560,7 +651,7 @@ long long EntryStatements::update(const sql::Statement& s) {
     if (work)
         work->commit();
     if (changed)
-        keepTitle(id, writer, param(s, "B_title").toString());
+        keepTexts(id, writer, s);
     return changed;
 }
 
@@ -617,7 +708,7 @@ long long EntryStatements::remove(const sql::Statement& s) {
         work->commit();
     }
     if (changed)
-        forgetTitle(param(s, "ID").toLongLong());
+        forgetTexts(param(s, "ID").toLongLong());
     return changed;
 }
 

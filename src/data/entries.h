@@ -7,6 +7,7 @@
 #include "vault/Titles.h"
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -34,7 +35,7 @@ class EntryStatements {
 public:
     EntryStatements(Connection& c, Engine* engine) : conn(c), db(engine), seal(c, c.keys) {}
     long long execute(const sql::Statement& s);
-    // The keys of the rows whose opened title matches the statement's LIKE pattern.
+    // The keys of the rows whose opened title (or text) matches the statement's LIKE pattern.
     std::vector<std::int64_t> titleKeys(const sql::Statement& s);
     bool openRow(const QStringList& names, std::vector<QVariant>& values) {
         return seal.openRow(names, values);
@@ -51,13 +52,14 @@ private:
     long long insertByFunction(const sql::Statement& s, const QString& writer);
     long long callCount(Text which, const QList<sql::Value>& params);
     std::optional<vault::EntryRow> storedRow(long long id);
-    // The session's opened titles: brought up to date for a search's scope, and told what
-    // this session stored. Null when there is none to keep (no keys, or no seal at all).
-    vault::Titles* titles();
-    void refreshTitles(const sql::Statement& s, const vault::Bytes& scope);
-    void readTitles(const sql::Statement& s, long long above, long long upTo);
-    void keepTitle(long long id, const QString& writer, std::optional<QString> title);
-    void forgetTitle(long long id);
+    // The session's opened titles or texts: brought up to date for a search's scope, and told
+    // what this session stored. Null when there is none to keep (no keys, or no seal at all).
+    vault::Titles* opened(bool content);
+    void refreshTitles(vault::Titles& t, const sql::Statement& s, const vault::Bytes& scope);
+    void readTitles(vault::Titles& t, const sql::Statement& s, long long above, long long upTo,
+                    const std::function<void()>& kept = {});
+    void keepTexts(long long id, const QString& writer, const sql::Statement& s);
+    void forgetTexts(long long id);
 
     Connection& conn;
     Engine* db;

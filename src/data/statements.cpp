@@ -19,12 +19,25 @@ Value writer(const QString& user) {
 }
 
 const QString kTitles = QStringLiteral("select ID,B_title,B_writer,B_time from JR_content");
+const QString kContents = QStringLiteral("select ID,B_content,B_writer,B_time from JR_content");
 
 Statement titles(const QString& where, QList<Value> params, const QString& title) {
     Statement s{kTitles + where, std::move(params)};
     s.keysOf = kEntries;
     s.titleLike = QLatin1Char('%') + title + QLatin1Char('%');
     return s;
+}
+
+Statement contents(const QString& where, QList<Value> params, const QString& text) {
+    Statement s{kContents + where, std::move(params)};
+    s.keysOf = kEntries;
+    s.contentLike = QLatin1Char('%') + text + QLatin1Char('%');
+    return s;
+}
+
+// The condition of a title or text search, after its fixed head.
+QString whereOf(const Statement& s) {
+    return s.text.mid((s.contentLike.isEmpty() ? kTitles : kContents).size());
 }
 
 // B_time is stored as 'Y-M-D H:MM:SS' with no leading zeros in the date.
@@ -96,6 +109,22 @@ Statement allEntriesByTitle(const QString& title) {
     return titles(QString(), {}, title);
 }
 
+Statement entriesByContent(const QString& user, const QString& text) {
+    return contents(QStringLiteral(" where B_writer=?"), {writer(user)}, text);
+}
+
+Statement allEntriesByContent(const QString& text) {
+    return contents(QString(), {}, text);
+}
+
+Statement plainContentLike(const Statement& byContent) {
+    const QString where = whereOf(byContent);
+    return keys(where + (where.isEmpty() ? QStringLiteral(" where") : QStringLiteral(" and")) +
+                    QStringLiteral(" B_content LIKE ?"),
+                byContent.params +
+                    QList<Value>{{QStringLiteral("B_content"), byContent.contentLike}});
+}
+
 Statement entriesOf(const QString& user) {
     return keys(QStringLiteral(" where B_writer=?"), {writer(user)});
 }
@@ -111,6 +140,15 @@ Statement entriesOnDay(const QString& user, const QDate& day) {
 
 Statement allEntriesOnDay(const QDate& day) {
     return keys(QStringLiteral(" where (B_time LIKE ? or B_time=?)"), onDay(day));
+}
+
+Statement timesInMonth(const QString& user, int year, int month) {
+    // Months run to 12 only: "2024-1-%" never takes October's "2024-10-...".
+    const Value days{QStringLiteral("B_time"), QStringLiteral("%1-%2-%").arg(year).arg(month)};
+    if (user.isNull())
+        return {QStringLiteral("select B_time from JR_content where B_time LIKE ?"), {days}};
+    return {QStringLiteral("select B_time from JR_content where B_writer=? and B_time LIKE ?"),
+            {writer(user), days}};
 }
 
 Statement deleteEntry(qint32 id) {
@@ -133,13 +171,12 @@ Statement updateEntry(const QString& title, const QString& weather, const QStrin
 }
 
 Statement titleScope(const Statement& titles) {
-    return {QStringLiteral("select count(*),max(ID) from JR_content") +
-                titles.text.mid(kTitles.size()),
+    return {QStringLiteral("select count(*),max(ID) from JR_content") + whereOf(titles),
             titles.params};
 }
 
 Statement titlesBetween(const Statement& titles, long long above, long long upTo) {
-    const QString where = titles.text.mid(kTitles.size());
+    const QString where = whereOf(titles);
     return {titles.text + (where.isEmpty() ? QStringLiteral(" where") : QStringLiteral(" and")) +
                 QStringLiteral(" ID>? and ID<=? order by ID"),
             titles.params +

@@ -27,6 +27,8 @@ struct Statement {
     // The title search: the query gives ID, B_title, B_writer and B_time; the data layer
     // opens each title and keeps the keys of those that match this LIKE pattern.
     QString titleLike;
+    // The same for the text search: the query gives ID, B_content, B_writer and B_time.
+    QString contentLike;
     // A new entry's random token, the same for every try of one save: on a server, a try
     // repeated after its answer was lost finds the row instead of storing a second.
     QByteArray token;
@@ -48,14 +50,18 @@ Statement entriesByDate(const QString& user, const QString& date);
 Statement allEntriesByDate(const QString& date);
 Statement entriesByTitle(const QString& user, const QString& title);
 Statement allEntriesByTitle(const QString& title);
+Statement entriesByContent(const QString& user, const QString& text);
+Statement allEntriesByContent(const QString& text);
+// The text search where the store holds plain texts: the engine's own LIKE, keys only.
+Statement plainContentLike(const Statement& byContent);
 Statement entriesOf(const QString& user);
 Statement allEntries();
 Statement deleteEntry(qint32 id);
 Statement updateEntry(const QString& title, const QString& weather, const QString& content,
                       const QString& writer, qint32 id);
 
-// Over the rows of a title search: their count and largest ID, for a cheap look at what
-// changed since; and its rows of ID above `above` up to `upTo`, in ID order.
+// Over the rows of a title or text search: their count and largest ID, for a cheap look at
+// what changed since; and its rows of ID above `above` up to `upTo`, in ID order.
 Statement titleScope(const Statement& titles);
 Statement titlesBetween(const Statement& titles, long long above, long long upTo);
 
@@ -70,5 +76,7 @@ Statement entryCount(const QString& user, bool signedOnly);
 // 1st does not also find the 10th to the 19th.
 Statement entriesOnDay(const QString& user, const QDate& day);
 Statement allEntriesOnDay(const QDate& day);
+// The B_time of a writer's (everyone's for a null one) entries of a month, for the calendar.
+Statement timesInMonth(const QString& user, int year, int month);
 
 } // namespace sql

@@ -56,6 +56,11 @@ frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
     optQueryType[2] = place(new QRadioButton(QStringLiteral("查看全部"), Frame1), "optQueryType2",
                             120, 1440, 1335, 375);
     optQueryType[2]->setChecked(true);
+    // The text search, in the free stretch of the frame's last row.
+    optQueryType[1] = place(new QRadioButton(QStringLiteral("内容："), Frame1), "optQueryType1",
+                            1560, 1440, 975, 375);
+    txtQuerycontent =
+        place(new diary::ClickLineEdit(Frame1), "txtQuerycontent", 2535, 1440, 2520, 375);
     queryComm = button(QStringLiteral("查询"), Frame1, "queryComm", 5160, 1440, 900, 375);
 
     Label1 = label(QStringLiteral("标题："), this, "Label1", 240, 2880, 615, 255);
@@ -108,18 +113,19 @@ frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
     txt_content->setAccessibleName(QStringLiteral("内容"));
     txtQuerytime->setAccessibleName(QStringLiteral("查询时间"));
     txtQuerytitle->setAccessibleName(QStringLiteral("查询标题"));
+    txtQuerycontent->setAccessibleName(QStringLiteral("查询内容"));
     findDateCommd->setAccessibleName(QStringLiteral("从日历选择日期"));
     MovefirstComm->setAccessibleName(QStringLiteral("第一条"));
     commPrevious->setAccessibleName(QStringLiteral("上一条"));
     commNext->setAccessibleName(QStringLiteral("下一条"));
     MovelastComm->setAccessibleName(QStringLiteral("最后一条"));
 
-    QWidget* order[] = {txt_title,       txt_writer,      txt_weather,   txt_content,
-                        txt_time,        queryComm,       txtQuerytime,  optQueryType[0],
-                        optQueryType[2], optQueryType[3], commNext,      commPrevious,
-                        findDateCommd,   modifyComm,      saveComm,      MovefirstComm,
-                        MovelastComm,    DelComm,         txtQuerytitle, writeNoteComm,
-                        helpComm};
+    QWidget* order[] = {txt_title,       txt_writer,      txt_weather,     txt_content,
+                        txt_time,        queryComm,       txtQuerytime,    optQueryType[0],
+                        optQueryType[2], optQueryType[3], optQueryType[1], commNext,
+                        commPrevious,    findDateCommd,   modifyComm,      saveComm,
+                        MovefirstComm,   MovelastComm,    DelComm,         txtQuerytitle,
+                        txtQuerycontent, writeNoteComm,   helpComm};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -127,11 +133,13 @@ frmLook::frmLook(QWidget* parent) : diary::SkinnedForm(parent) {
     connect(findDateCommd, &QPushButton::clicked, this, &frmLook::findDateCommd_Click);
     connect(txtQuerytime, &diary::ClickLineEdit::clicked, this, &frmLook::txtQuerytime_Click);
     connect(txtQuerytitle, &diary::ClickLineEdit::clicked, this, &frmLook::txtQuerytitle_Click);
+    connect(txtQuerycontent, &diary::ClickLineEdit::clicked, this, &frmLook::txtQuerycontent_Click);
     // Keyboard users choose the kind by typing into its box, and run it with Enter.
     connect(txtQuerytime, &QLineEdit::textEdited, this, &frmLook::txtQuerytime_Click);
     connect(txtQuerytitle, &QLineEdit::textEdited, this, &frmLook::txtQuerytitle_Click);
-    connect(txtQuerytime, &QLineEdit::returnPressed, queryComm, &QPushButton::click);
-    connect(txtQuerytitle, &QLineEdit::returnPressed, queryComm, &QPushButton::click);
+    connect(txtQuerycontent, &QLineEdit::textEdited, this, &frmLook::txtQuerycontent_Click);
+    for (diary::ClickLineEdit* box : {txtQuerytime, txtQuerytitle, txtQuerycontent})
+        connect(box, &QLineEdit::returnPressed, queryComm, &QPushButton::click);
     connect(txt_title, &diary::ClickLineEdit::clicked, this, &frmLook::txt_title_Click);
     connect(MovefirstComm, &QPushButton::clicked, this, &frmLook::MovefirstComm_Click);
     connect(commPrevious, &QPushButton::clicked, this, &frmLook::commPrevious_Click);
@@ -278,6 +286,13 @@ frmLook::QueryResult frmLook::RunEntryQuery() {
             return QueryResult::Stopped;
         }
         statement = everyone ? sql::allEntriesByTitle(t) : sql::entriesByTitle(user, t);
+    } else if (optQueryType[1]->isChecked()) {
+        const QString t = txtQuerycontent->text();
+        if (t.isEmpty()) {
+            dlg.message(this, QStringLiteral("请输入内容!!"), app::kAppTitle, app::Icon::None);
+            return QueryResult::Stopped;
+        }
+        statement = everyone ? sql::allEntriesByContent(t) : sql::entriesByContent(user, t);
     } else {
         statement = everyone ? sql::allEntries() : sql::entriesOf(user);
     }
@@ -322,6 +337,10 @@ void frmLook::txtQuerytime_Click() {
 
 void frmLook::txtQuerytitle_Click() {
     optQueryType[3]->setChecked(true);
+}
+
+void frmLook::txtQuerycontent_Click() {
+    optQueryType[1]->setChecked(true);
 }
 
 void frmLook::findDateCommd_Click() {

@@ -23,10 +23,11 @@ public:
     explicit frmLook(QWidget* parent = nullptr);
 
     QGroupBox* Frame1 = nullptr;
-    QRadioButton* optQueryType[4] = {}; // indexes 0, 2 and 3; there is no 1
+    QRadioButton* optQueryType[4] = {}; // indexes 0, 2 and 3, and 1 for the text search
     diary::ClickLineEdit* txtQuerytime = nullptr;
     QPushButton* findDateCommd = nullptr;
     diary::ClickLineEdit* txtQuerytitle = nullptr;
+    diary::ClickLineEdit* txtQuerycontent = nullptr;
     QPushButton* queryComm = nullptr;
     QLabel* Label1 = nullptr;
     diary::ClickLineEdit* txt_title = nullptr;
@@ -65,6 +66,7 @@ public:
     void findDateCommd_Click();
     void txtQuerytime_Click();
     void txtQuerytitle_Click();
+    void txtQuerycontent_Click();
     void txt_title_Click();
     void MovefirstComm_Click();
     void commPrevious_Click();

@@ -3,11 +3,15 @@
 #include "base/DateText.h"
 #include "base/Module1.h"
 #include "base/Twips.h"
+#include "data/myClass.h"
+#include "data/statements.h"
 #include "forms/FormUtil.h"
 #include "shell/Navigation.h"
 
 #include <QCalendarWidget>
+#include <QFont>
 #include <QLineEdit>
+#include <QTextCharFormat>
 #include <QToolButton>
 #include <utility>
 
@@ -42,6 +46,7 @@ frmMonth::frmMonth(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(MonthView1, &QCalendarWidget::clicked, this, &frmMonth::MonthView1_DateClick);
     // Enter on a date picks it too, for those who use the keyboard.
     connect(MonthView1, &QCalendarWidget::activated, this, &frmMonth::MonthView1_DateClick);
+    connect(MonthView1, &QCalendarWidget::currentPageChanged, this, &frmMonth::showDaysWritten);
     Form_Load();
 }
 
@@ -57,8 +62,40 @@ void frmMonth::showQueryDate() {
             date = *typed;
     if (date < MonthView1->minimumDate() || date > MonthView1->maximumDate())
         date = app::now().date();
+    const bool samePage =
+        MonthView1->yearShown() == date.year() && MonthView1->monthShown() == date.month();
     MonthView1->setSelectedDate(date);
     MonthView1->setCurrentPage(date.year(), date.month());
+    // Another page reads its days through currentPageChanged.
+    if (samePage)
+        showDaysWritten(date.year(), date.month());
+}
+
+void frmMonth::showDaysWritten(int year, int month) {
+    MonthView1->setDateTextFormat(QDate(), QTextCharFormat());
+    if (Module1::UserName.isEmpty())
+        return;
+    std::vector<std::vector<QVariant>> times;
+    // Only a help: a store that does not answer leaves the calendar plain, and it still picks.
+    try {
+        if (db_.ocn().State() == 0)
+            db_.OpenData();
+        times = db_.ocn().rows(sql::timesInMonth(
+            Module1::UserPopedom == 1 ? QString() : Module1::UserName, year, month));
+    } catch (const std::exception&) {
+        db_.releaseOcn();
+        return;
+    }
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    for (const auto& row : times) {
+        // 'Y-M-D H:MM:SS': the day is the third number.
+        bool ok = false;
+        const int day =
+            row[0].toString().section(QLatin1Char(' '), 0, 0).section(u'-', 2, 2).toInt(&ok);
+        if (ok && QDate(year, month, day).isValid())
+            MonthView1->setDateTextFormat(QDate(year, month, day), bold);
+    }
 }
 
 void frmMonth::MonthView1_DateClick() {

@@ -14,6 +14,7 @@ void KeyRing::clear() {
     serverName_.clear();
     serverPassword_ = Secret();
     titles_.clear();
+    contents_.clear();
 }
 
 void KeyRing::keepServerLogin(const QString& name, Secret password) {

@@ -44,8 +44,11 @@ public:
     // administrator key: his entries open under it or under his key until the re-key is done.
     const Secret* pendingKeyFor(const QString& writer, KeyStore& store);
 
-    // The titles this session has opened, wiped with the keys.
+    KeyRing() { contents_.cap = std::size_t(512) << 20; }
+    // The titles and the texts this session has opened, wiped with the keys. Texts run to
+    // gigabytes in a large diary: past the cap they are opened afresh for each search.
     Titles& titles() { return titles_; }
+    Titles& contents() { return contents_; }
 
 private:
     Bytes installation_;
@@ -57,6 +60,7 @@ private:
     QString serverName_;
     Secret serverPassword_;
     Titles titles_;
+    Titles contents_;
 };
 
 } // namespace vault

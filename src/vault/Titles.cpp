@@ -34,8 +34,8 @@ public:
         std::string_view inner = p_.substr(std::min(p_.find_first_not_of('%'), p_.size()));
         inner = inner.substr(0, inner.find_last_not_of('%') + 1);
         literal_ = std::none_of(inner.begin(), inner.end(), [](char c) {
-            return c == '%' || c == '_' || (lower(static_cast<unsigned char>(c)) != c) ||
-                   (c >= 'a' && c <= 'z');
+            const auto u = static_cast<unsigned char>(c);
+            return c == '%' || c == '_' || lower(u) != u || (c >= 'a' && c <= 'z');
         });
         inner_ = inner;
     }
@@ -95,6 +95,7 @@ void Titles::clear() {
     writers_.clear();
     looks_.clear();
     source_.clear();
+    overCap = false;
 }
 
 void Titles::bindTo(const Bytes& source) {

@@ -1,9 +1,10 @@
 #pragma once
-// The titles a session has opened, so a second title search opens nothing again: IDs and
+// The titles (or texts) a session has opened, so a second title search opens nothing again: IDs and
 // writers in plain memory (the store keeps them plain too), the titles themselves in
 // libsodium's guarded memory, out of reach between searches. Wiped with the session's keys.
 #include "vault/Cipher.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -25,6 +26,11 @@ public:
 
     // Every title wiped, the memory given back.
     void clear();
+    // Bytes a reader may fill it with before it gives up (throws Full); a store over its cap
+    // keeps nothing, and its searches open a batch at a time instead.
+    std::size_t cap = SIZE_MAX;
+    bool overCap = false;
+    struct Full {};
     // The store the titles come from (its file, or its server); another one wipes them.
     void bindTo(const Bytes& source);
     bool empty() const { return index_.empty(); }

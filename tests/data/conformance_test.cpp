@@ -1,5 +1,6 @@
-// The data layer as the windows use it, the same on either engine: the title search's LIKE,
-// and a sealed field moved in the store. Run on the file, and on a server by ctest -L postgres.
+// The data layer as the windows use it, the same on either engine: the title and text
+// searches' LIKE, and a sealed field moved in the store. Run on the file, and on a server by ctest
+// -L postgres.
 #include "data/statements.h"
 #include "support/PgServer.h"
 #include "support/Support.h"
@@ -37,6 +38,79 @@ TEST_F(Conformance, TitleSearchFoldsAsciiLettersOnly) {
         for (const QString& t : titles)
             EXPECT_EQ(ado::like(u'%' + text + u'%', t), want.contains(t)) << t.toStdString();
     }
+}
+
+// The text search: the title search's LIKE over the entries' texts, in a writer's scope or
+// everyone's, from the texts kept opened, from texts opened a batch at a time past the cap, and
+// on a plain file by the engine's own LIKE. What the session saves, changes and deletes shows.
+TEST_F(Conformance, TextSearchMatchesAsTheTitleSearchInEveryStore) {
+    const QStringList texts = {u"海边的灯塔"_s, u"第一行\n第二行"_s, u"五成%的人"_s,  u"a_b"_s,
+                               u"axb"_s,        u"It's fine"_s,      u"Hello World"_s};
+    // Typed, then alice's entries it finds, then how many of everyone's.
+    const std::tuple<QString, QString, int> cases[] = {
+        {u"灯塔"_s, u"海边的灯塔"_s, 2},   {u"行\n第"_s, u"第一行\n第二行"_s, 1},
+        {u"边%塔"_s, u"海边的灯塔"_s, 1},  {u"成%"_s, u"五成%的人"_s, 1},
+        {u"a_b"_s, u"a_b|axb"_s, 2},       {u"'s"_s, u"It's fine"_s, 1},
+        {u"WORLD"_s, u"Hello World"_s, 1}, {u"没有"_s, QString(), 0}};
+    const auto check = [&](ado::Connection& c) {
+        for (const auto& [typed, own, all] : cases) {
+            SCOPED_TRACE(typed.toStdString());
+            QStringList got;
+            ado::Recordset rs;
+            for (rs.Open(sql::entriesByContent(u"alice"_s, typed), c); !rs.eof(); rs.MoveNext())
+                got << rs.Fields(u"B_content"_s).toString();
+            EXPECT_EQ(got.join(u'|'), own);
+            rs.Close();
+            rs.Open(sql::allEntriesByContent(typed), c);
+            EXPECT_EQ(rs.RecordCount(), all);
+        }
+    };
+    for (const QString& t : texts)
+        addEntry(u"标题"_s, u"alice"_s, u"2024-3-1 8:00:00"_s, t);
+    addEntry(u"标题"_s, u"bob"_s, u"2024-3-1 8:00:00"_s, u"远方有灯塔"_s);
+    // Two texts of 3 MB: more than one batch to open.
+    for (int i = 0; i < 2; ++i)
+        addEntry(u"长"_s, u"alice"_s, u"2024-3-1 8:00:00"_s, QString(1000000, u'字') + u"巨"_s);
+    for (const std::size_t cap : {std::size_t(64) << 20, std::size_t(0)}) {
+        SCOPED_TRACE(cap);
+        ado::Connection c;
+        vault::KeyRing ring;
+        openAsAdministrator(c, ring);
+        ring.contents().cap = cap;
+        const auto alices = [&](const QString& text) {
+            ado::Recordset rs;
+            rs.Open(sql::entriesByContent(u"alice"_s, text), c);
+            return rs.RecordCount();
+        };
+        check(c);
+        EXPECT_EQ(alices(u"字巨"_s), 2);
+        EXPECT_EQ(ring.contents().empty(), cap == 0);
+        EXPECT_TRUE(ring.titles().empty()); // a text search opens no title
+        const auto lighthouses = [&] { return alices(u"灯塔"_s); };
+        c.Execute(sql::insertEntry(u"新"_s, u"晴"_s, u"新灯塔"_s, u"alice"_s));
+        const int id = count(u"select max(ID) from JR_content"_s);
+        EXPECT_EQ(lighthouses(), 2);
+        c.Execute(sql::updateEntry(u"新"_s, u"晴"_s, u"改了"_s, u"alice"_s, id));
+        EXPECT_EQ(lighthouses(), 1);
+        c.Execute(sql::updateEntry(u"新"_s, u"晴"_s, u"灯塔又来"_s, u"alice"_s, id));
+        EXPECT_EQ(lighthouses(), 2);
+        c.Execute(sql::deleteEntry(id));
+        EXPECT_EQ(lighthouses(), 1);
+    }
+    if (pgtest::enabled())
+        return;
+    // A file from before keys: plain texts, as they were written.
+    exec(u"delete from JR_content; drop table JR_vault; drop table JR_key; drop table JR_admin; "
+         "drop table JR_plain; pragma user_version=1"_s);
+    QFile::remove(dir.filePath(u"data/admin.pub"_s));
+    for (const QString& t : texts + QStringList{u"远方有灯塔"_s})
+        exec(u"insert into JR_content(B_title,B_weather,B_content,B_writer) values('t','晴','%1',"
+             "'%2')"_s.arg(sql::quote(t), t.startsWith(u"远"_s) ? u"bob"_s : u"alice"_s));
+    ado::Connection plain;
+    plain.ConnectionString = u"data source="_s + dbPath();
+    plain.Open();
+    ASSERT_FALSE(plain.sealed());
+    check(plain);
 }
 
 // Each move changes one thing of the place a field was sealed for: what it moved reads as

@@ -1,18 +1,21 @@
 // The diary windows: writing (writer, date, an empty text, where the buttons lead), browsing
-// (start state, the entry shown, leaving), "查询" of each kind for each permission and the date
-// picker, "<<" "<" ">" ">>" from every cursor place, "修改" "保存" "删除", and what assistive
-// tools meet: the names a screen reader reads, a writer box changed behind the user's back.
+// (start state, the entry shown, leaving), "查询" of each kind for each permission, the date
+// picker and its days written, "<<" "<" ">" ">>" from every cursor place, "修改" "保存" "删除",
+// and what assistive tools meet: the names a screen reader reads, a writer box changed behind
+// the user's back.
 // Both windows wearing the skin: the frame over the controls, skin choice, outline, minimum
 // size and the growing text boxes; maximising is left to the X-server tests.
 #include "diary/frmMonth.h"
 #include "skin/JSBORDER.h"
 #include "skin/SkinCache.h"
+#include "support/PgServer.h"
 #include "support/Support.h"
 
 #include <QAccessible>
 #include <QCalendarWidget>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTableView>
@@ -218,6 +221,94 @@ TEST_F(Search, ThePickerOpensOnTheBoxDateAndWritesTheClickedDate) {
     pickDay(m->MonthView1, 28, true);
     settle();
     EXPECT_EQ(app::loadedCount(), 1);
+}
+
+// The text search: placed in the frame's free stretch, next after the title box, chosen by a
+// click into its box; the writer's own entries, everyone's for permission 1.
+TEST_F(Search, TheTextBoxFindsTheEntriesWhoseTextHoldsIt) {
+    addEntry(u"a1"_s, u"alice"_s, u"2024-3-1 8:00:00"_s, u"去看\n灯塔"_s);
+    addEntry(u"a2"_s, u"Alice"_s, u"2024-3-2 8:00:00"_s, u"灯塔边的'小屋'"_s);
+    addEntry(u"a3"_s, u"alice"_s, u"2024-3-3 8:00:00"_s, u"灯火"_s);
+    addEntry(u"b1"_s, u"bob"_s, u"2024-3-4 8:00:00"_s, u"灯塔"_s);
+    // Typed, then what alice finds, then what an administrator finds.
+    const std::tuple<QString, QString, QString> cases[] = {
+        {u"灯塔"_s, u"a1/alice,a2/Alice"_s, u"a1/alice,a2/Alice,b1/bob"_s},
+        {u"'小"_s, u"a2/Alice"_s, u"a2/Alice"_s},
+        {u"灯_"_s, u"a1/alice,a2/Alice,a3/alice"_s, u"a1/alice,a2/Alice,a3/alice,b1/bob"_s},
+        {u"' or 1=1 --"_s, QString(), QString()}};
+    for (qint16 popedom : {0, 1}) {
+        logIn(u"alice"_s, popedom);
+        frmLook* look = openLook();
+        QWidget* box = look->txtQuerycontent;
+        EXPECT_EQ(look->txtQuerytitle->nextInFocusChain(), box);
+        EXPECT_EQ(box->accessibleName(), u"查询内容"_s);
+        for (QWidget* w : look->Frame1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            for (QWidget* mine : {box, static_cast<QWidget*>(look->optQueryType[1])})
+                EXPECT_TRUE(w == mine || !w->geometry().intersects(mine->geometry()))
+                    << w->objectName().toStdString();
+        for (const auto& [typed, own, all] : cases) {
+            SCOPED_TRACE(typed.toStdString());
+            look->txtQuerycontent->setText(typed);
+            click(look->optQueryType[2]);
+            click(box);
+            EXPECT_TRUE(look->optQueryType[1]->isChecked());
+            click(look->queryComm);
+            EXPECT_EQ(rows(look).join(u','), popedom == 1 ? all : own);
+        }
+        look->txtQuerycontent->clear();
+        click(look->queryComm);
+        EXPECT_EQ(dialogs->last().text, u"请输入内容!!"_s);
+        app::unload(look);
+    }
+}
+
+namespace {
+QList<int> boldDays(QCalendarWidget* cal) {
+    QList<int> days;
+    const QDate first(cal->yearShown(), cal->monthShown(), 1);
+    for (int d = 1; d <= first.daysInMonth(); ++d)
+        if (cal->dateTextFormat(first.addDays(d - 1)).fontWeight() == QFont::Bold)
+            days << d;
+    return days;
+}
+} // namespace
+
+// The calendar shows in bold the days of the shown month that hold entries of the user logged
+// in, of every writer for permission 1; another month shown reads its own days.
+TEST_F(Search, TheCalendarShowsTheDaysWrittenInBold) {
+    for (const char* t : {"2024-3-5 8:00:00", "2024-3-15 23:59:59", "2024-4-1 0:00:00",
+                          "2024-11-2 8:00:00", "2023-3-7 8:00:00"})
+        addEntry(u"a"_s, u"alice"_s, QString::fromLatin1(t));
+    addEntry(u"b"_s, u"bob"_s, u"2024-3-9 8:00:00"_s);
+    // The month shown, then its bold days for alice and for an administrator.
+    const std::tuple<int, int, QList<int>, QList<int>> months[] = {{2024, 3, {5, 15}, {5, 9, 15}},
+                                                                   {2024, 4, {1}, {1}},
+                                                                   {2024, 1, {}, {}},
+                                                                   {2024, 11, {2}, {2}},
+                                                                   {2023, 3, {7}, {7}}};
+    for (qint16 popedom : {0, 1}) {
+        logIn(u"alice"_s, popedom);
+        frmLook* look = openLook();
+        click(look->findDateCommd);
+        QCalendarWidget* cal = picker()->MonthView1;
+        for (const auto& [year, month, own, all] : months) {
+            SCOPED_TRACE(month);
+            cal->setCurrentPage(year, month);
+            EXPECT_EQ(boldDays(cal), popedom == 1 ? all : own);
+        }
+        app::unload(picker());
+        app::unload(look);
+    }
+    // A store that does not answer leaves the days plain, and the calendar still picks.
+    if (pgtest::enabled())
+        return;
+    ASSERT_TRUE(QFile::remove(dbPath()));
+    frmLook* look = openLook();
+    click(look->findDateCommd);
+    EXPECT_EQ(boldDays(picker()->MonthView1), QList<int>());
+    pickDay(picker()->MonthView1, 9);
+    EXPECT_EQ(look->txtQuerytime->text(), u"2024-3-9"_s);
+    EXPECT_TRUE(dialogs->boxes.empty());
 }
 
 namespace {
