@@ -182,6 +182,7 @@ void DraftKeeper::keepNow() {
     std::shared_ptr<Job> last = next_ ? next_ : failed_;
     if (inFlight_ && !inFlight_->ok && !last)
         last = inFlight_;
+    inFlight_.reset();
     next_.reset();
     failed_.reset();
     retry_->stop();
