@@ -2,15 +2,19 @@
 // with the skins staged in APPDIR and a small diary of its own, and saves it as
 // OUTDIR/<name>.png. To add a window, add one entry to shots(): a file name and a function
 // that builds the window (shown and grabbed afterwards).
+#include "accounts/Session.h"
 #include "app/FormRegistry.h"
 #include "base/Module1.h"
 #include "caption/JSCAPTION.h"
 #include "data/ado.h"
+#include "data/myClass.h"
 #include "data/statements.h"
 #include "diary/frmLook.h"
 #include "diary/frmWrite.h"
 #include "shell/Locale.h"
 #include "shell/Navigation.h"
+#include "vault/KeyRing.h"
+#include "vault/Keys.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,23 +59,40 @@ QIcon diaryIcon() {
     return QIcon(pm);
 }
 
-// A diary of two entries by 张三, in a folder of its own next to copies of the skins.
+const QString kName = u"张三"_s, kPassword = u"screenshots"_s;
+
+// A diary of two entries by 张三, sealed with his key as the program stores them, in a folder
+// of its own next to copies of the skins.
 bool makeDiary(const QString& from, const QString& folder) {
     QDir(folder).mkpath(u"data"_s);
     for (const QString& skin : {u"16.jss"_s, u"silver.jss"_s})
         if (!QFile::copy(QDir(from).filePath(skin), QDir(folder).filePath(skin)))
             return false;
     const QString db = QDir(folder).filePath(u"data/data.mdb"_s);
+    const QString& name = kName;
     try {
-        ado::createDatabase(db);
+        const QByteArray recovery = ado::createDatabase(db);
         ado::Connection c;
+        vault::KeyRing admin;
         c.ConnectionString = u"data source="_s + db;
+        c.keys = &admin;
         c.Open();
-        const auto add = [&c](const QString& title, const QString& weather, const QString& content,
-                              const QString& time) {
-            c.Execute(u"insert into JR_content(B_title,B_weather,B_content,B_writer,B_time) "
-                      u"values('%1','%2','%3','张三','%4')"_s.arg(
-                          sql::quote(title), sql::quote(weather), sql::quote(content), time));
+        admin.bindTo(c.adminPublic());
+        const auto adminKey = vault::adminKeyFromRecovery(c.keyStore(), recovery);
+        if (!adminKey || !admin.keepAdminKey(adminKey->copy()))
+            return false;
+        accounts::addUser(c, name, kPassword);
+        const auto add = [&](const QString& title, const QString& weather, const QString& content,
+                             const QString& time) {
+            sql::Statement s{u"insert into JR_content(B_title,B_weather,B_content,B_writer,B_time) "
+                             u"values(?,?,?,?,?)"_s,
+                             {{u"B_title"_s, title},
+                              {u"B_weather"_s, weather},
+                              {u"B_content"_s, content},
+                              {u"B_writer"_s, name},
+                              {u"B_time"_s, time}}};
+            s.entry = sql::Statement::Entry::Insert;
+            c.Execute(s);
         };
         add(u"春游"_s, u"晴"_s,
             u"今天和同学去西湖春游。\n湖边的柳树发了新芽，风一吹，满眼都是绿色。\n"
@@ -79,10 +100,28 @@ bool makeDiary(const QString& from, const QString& folder) {
             u"2024-3-2 18:20:05"_s);
         add(u"读书笔记"_s, u"多云"_s, u"《平凡的世界》第一部读完了。"_s, u"2024-3-5 21:47:30"_s);
         c.Close();
+        return true;
     } catch (const ado::Error&) {
         return false;
     }
-    return true;
+}
+
+// His session's keys, as the login window opens them (its own shot wipes them).
+bool logIn(vault::KeyRing& session) {
+    try {
+        ado::Connection s;
+        s.ConnectionString = myClass::connectionString();
+        s.keys = &session;
+        s.Open();
+        ado::Recordset rs;
+        rs.Open(sql::userQuery(kName), s);
+        const QString stored = rs.Fields(u"B_password"_s).toString();
+        const accounts::Unlocked check = accounts::checkLogin(s, kName, kPassword, stored, true);
+        return check.ok &&
+               accounts::startSession(s, session, kName, kPassword, stored, check, false).isEmpty();
+    } catch (const ado::Error&) {
+        return false;
+    }
 }
 
 QWidget* loadForm(app::FormId id) {
@@ -156,14 +195,16 @@ int main(int argc, char** argv) {
     app::registerForms();
     app::setOnAllUnloaded([] {});
     QTemporaryDir folder;
+    vault::KeyRing session;
     if (!folder.isValid() || !makeDiary(QString::fromLocal8Bit(argv[1]), folder.path())) {
         std::fprintf(stderr, "cannot set up a diary from %s\n", argv[1]);
         return 1;
     }
     app::setAppFolder(folder.path());
+    myClass::useKeys(&session);
     // The same pictures on every run: a fixed day, a fixed user.
     app::setClock([] { return QDateTime(QDate(2024, 3, 7), QTime(10, 30)); });
-    Module1::UserName = u"张三"_s;
+    Module1::UserName = kName;
 
     const QDir out(QString::fromLocal8Bit(argv[2]));
     if (!QDir().mkpath(out.path())) {
@@ -172,6 +213,10 @@ int main(int argc, char** argv) {
     }
     int failed = 0;
     for (const Shot& shot : shots()) {
+        if (!logIn(session)) {
+            std::fprintf(stderr, "cannot log in to the diary\n");
+            return 1;
+        }
         QWidget* w = shot.make();
         app::show(w);
         if (!settle(w, 3000))
