@@ -1,6 +1,6 @@
 #pragma once
-// The titles (or texts) a session has opened, so a second title search opens nothing again: IDs and
-// writers in plain memory (the store keeps them plain too), the titles themselves in
+// The titles (or texts) a session has opened, so a second search opens nothing again: IDs
+// and writers in plain memory (the store keeps them plain too), the opened fields in
 // libsodium's guarded memory, out of reach between searches. Wiped with the session's keys.
 #include "vault/Cipher.h"
 
